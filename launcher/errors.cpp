@@ -1,0 +1,81 @@
+#include "errors.h"
+
+#include <atomic>
+#include <cstdio>
+#include <string>
+
+#include "error_text.h"
+#include "launch_flags.h"
+#include "log.h"
+#include "media/launcher_config.h"
+#include "media/paths.h"
+#include "win_text.h"
+
+namespace {
+
+// Written by the main thread or the progress dialog before the errors it governs can occur.
+std::atomic<HWND> g_errorOwner{nullptr};
+
+// The kept log's path in its long form, or empty when there is no log.
+std::string logPathForMessage() {
+  std::string path = keepLog();
+  return path.empty() ? path : longPathOrSame(path);
+}
+
+}  // namespace
+
+void showError(const char* text) {
+  std::string message = composeErrorText(text ? text : "", logPathForMessage());
+  if (g_flags.guiErrors) {
+    std::string caption = getConfigString(1000);
+    MessageBoxA(g_errorOwner.load(), message.c_str(), caption.c_str(), MB_ICONERROR | MB_OK);
+  } else {
+    std::fprintf(stderr, "%s\n", message.c_str());
+    std::fflush(stderr);
+  }
+}
+
+void showErrorW(const char16_t* text) {
+  std::wstring path = ansiToWide(logPathForMessage(), fileApiCodePage());
+  std::u16string message = composeErrorText(text ? std::u16string_view(text) : std::u16string_view(),
+                                            asUtf16(path));
+  if (g_flags.guiErrors) {
+    std::u16string caption = getConfigWString(20013);
+    MessageBoxW(g_errorOwner.load(), asWide(message.c_str()), asWide(caption.c_str()), MB_ICONERROR | MB_OK);
+  } else {
+    std::string narrow = wideToAnsi(asWide(message));
+    std::fprintf(stderr, "%s\n", narrow.c_str());
+    std::fflush(stderr);
+  }
+}
+
+void showConfigError(int32_t entryId, const char* argument) {
+  showError(replaceFirstPlaceholder(getConfigString(entryId), argument).c_str());
+}
+
+void fatalError(const char* text) {
+  showError(text);
+  exitWithCode(1);
+}
+
+void fatalMessage(int32_t wideMessageId) {
+  showErrorW(getConfigWString(wideMessageId).c_str());
+  exitWithCode(1);
+}
+
+void fatalConfigError(int32_t entryId, const char* argument) {
+  showConfigError(entryId, argument);
+  exitWithCode(1);
+}
+
+void exitWithCode(unsigned code) {
+  std::fflush(stdout);
+  std::fflush(stderr);
+  // The operating system's exit: the C runtime's atexit handlers (log deletion) do not run.
+  TerminateProcess(GetCurrentProcess(), code);
+  ExitProcess(code);
+}
+
+void setErrorOwner(HWND owner) { g_errorOwner = owner; }
+
+void useConsoleErrors() { g_flags.guiErrors = false; }

@@ -1,0 +1,3 @@
+#include "launch_flags.h"
+
+LaunchFlags g_flags;

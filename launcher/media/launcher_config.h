@@ -1,0 +1,36 @@
+// The launcher's configuration: entry id -> narrow and wide text, filled once at start-up.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <string>
+
+// Two separate maps: the same id may name a narrow and a wide value without conflict.
+// Filled on the main thread before any other thread starts; read-only afterwards.
+struct LauncherConfig {
+  std::map<int32_t, std::string> narrow;
+  std::map<int32_t, std::u16string> wide;
+};
+
+extern LauncherConfig g_config;
+
+// Largest value, in bytes, that the launcher's callers of an entry can hold (terminator excluded).
+// Entry 152 is read into a 200-byte buffer, entry 2001 into a 2-byte one, everything else 8192.
+std::size_t configValueLimit(int32_t id);
+
+// Copies the narrow value of id into buf (cut to fit, always terminated); absent ids give "".
+void getConfigString(int32_t id, char* buf, std::size_t size);
+// The narrow value of id, cut to the product's 8191-byte limit; absent ids give "".
+std::string getConfigString(int32_t id);
+
+// Copies the wide value of id into buf (cut to fit, always terminated); absent ids give u"".
+void getConfigWString(int32_t id, char16_t* buf, std::size_t size);
+std::u16string getConfigWString(int32_t id);
+
+// The narrow value read as a decimal integer the way the C runtime's atoi reads it
+// (leading white space, optional sign, digits up to the first other character);
+// absent or non-numeric values give 0, values beyond int saturate.
+int getConfigInt(int32_t id);
+
+// The integer rule of getConfigInt, for any text.
+int parseConfigInt(const std::string& text);

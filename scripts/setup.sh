@@ -1,0 +1,61 @@
+#!/usr/bin/env bash
+# Installs the tool chains, Wine and the test tools the build and the tests need.
+# Safe to run again: only what is missing is installed.
+set -euo pipefail
+
+need=()
+have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
+
+SUDO=""
+if [ "$(id -u)" != 0 ]; then SUDO="sudo"; fi
+
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  $SUDO dpkg --add-architecture i386
+  added_arch=1
+fi
+
+for p in cmake g++ ninja-build pkg-config \
+         g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 \
+         libz-mingw-w64-dev zlib1g-dev libgtest-dev \
+         wine wine64 wine32:i386 qemu-user-static \
+         xvfb xdotool x11-apps imagemagick \
+         clang libclang-rt-14-dev llvm \
+         python3-pytest openjdk-17-jdk-headless file nlohmann-json3-dev; do
+  have_pkg "$p" || need+=("$p")
+done
+
+if [ ${#need[@]} -gt 0 ] || [ -n "${added_arch:-}" ]; then
+  export DEBIAN_FRONTEND=noninteractive
+  $SUDO apt-get update -qq
+  $SUDO apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
+fi
+
+# mingw-w64 ships the win32-thread compilers as the default alternative; std::thread needs posix.
+for arch in i686 x86_64; do
+  for tool in g++ gcc; do
+    if [ -x "/usr/bin/$arch-w64-mingw32-$tool-posix" ]; then
+      $SUDO update-alternatives --set "$arch-w64-mingw32-$tool" "/usr/bin/$arch-w64-mingw32-$tool-posix" >/dev/null 2>&1 || true
+    fi
+  done
+done
+
+# 32-bit Windows programs run through Wine's i386 loader, which this kernel can only start
+# through qemu-user registered for 32-bit ELF with the F (fix binary) flag.
+setup_binfmt() {
+  if [ ! -e /proc/sys/fs/binfmt_misc/register ]; then
+    $SUDO mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc 2>/dev/null || return 1
+  fi
+  if [ ! -e /proc/sys/fs/binfmt_misc/qemu-i386 ]; then
+    local magic='\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00'
+    local mask='\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff'
+    printf ':qemu-i386:M::%s:%s:/usr/bin/qemu-i386-static:F\n' "$magic" "$mask" \
+      | $SUDO tee /proc/sys/fs/binfmt_misc/register >/dev/null 2>&1 || return 1
+  fi
+  return 0
+}
+if setup_binfmt; then
+  echo "setup: qemu-i386 registered for 32-bit programs"
+else
+  echo "setup: binfmt_misc could not be mounted; the i686 smoke tier will be skipped"
+fi
+echo "setup: done"

@@ -1,0 +1,48 @@
+#!/usr/bin/env bash
+# Sets up the machine, builds all three presets and runs every test layer:
+# host unit tests, Windows unit tests under wine64, the integration tests (wine64 + Xvfb)
+# and the 32-bit smoke run. Ends with one line "N passed, N failed"; non-zero on any failure.
+set -uo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+
+scripts/setup.sh || { echo "0 passed, 1 failed"; exit 1; }
+if ! scripts/build.sh >build.log 2>&1; then
+  tail -n 60 build.log
+  echo "0 passed, 1 failed"
+  exit 1
+fi
+grep -E 'warning:' build.log && echo "test: the build printed warnings (see above)"
+
+results=$root/build/test-results
+rm -rf "$results"
+mkdir -p "$results"
+
+# One X display for the whole run: Wine's desktop process is started with the first program
+# and keeps the display it saw then.
+display_number=77
+while [ -e /tmp/.X11-unix/X$display_number ] || [ -e /tmp/.X$display_number-lock ]; do
+  display_number=$((display_number + 1))
+done
+Xvfb :$display_number -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+xvfb_pid=$!
+export DISPLAY=:$display_number
+for _ in $(seq 50); do [ -e /tmp/.X11-unix/X$display_number ] && break; sleep 0.1; done
+
+source scripts/wine-env.sh
+trap 'wine_stop; kill $xvfb_pid 2>/dev/null' EXIT
+wine_prefix_ready
+
+echo "== host unit tests"
+ctest --test-dir build/host -j 2 --output-on-failure --output-junit "$results/host.xml" | tail -n 5
+echo "== Windows unit tests (wine64)"
+ctest --test-dir build/win64 -j 2 --output-on-failure --output-junit "$results/win64.xml" | tail -n 5
+if [ -x scripts/fuzz.sh ]; then
+  echo "== fuzz targets (bounded)"
+  scripts/fuzz.sh --junit "$results/fuzz.xml"
+fi
+echo "== integration and 32-bit smoke tests"
+/usr/bin/python3 -m pytest -q -p no:cacheprovider tests/integration --junitxml="$results/integration.xml" \
+  -o junit_family=xunit1 2>&1 | tail -n 30
+
+/usr/bin/python3 scripts/summarize_results.py "$results"

@@ -1,0 +1,36 @@
+# Sourced by the scripts that run Windows programs: the test prefix, the Wine binaries and
+# the persistent wineserver. One prefix per build tree, created once.
+PATHMERE_ROOT=${PATHMERE_ROOT:-$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)}
+export WINEPREFIX=${PATHMERE_WINEPREFIX:-$PATHMERE_ROOT/build/wine/prefix}
+export WINEDEBUG=${WINEDEBUG:--all}
+WINE64=/usr/lib/wine/wine64
+WINE32=/usr/lib/wine/wine
+WINESERVER=/usr/lib/wine/wineserver
+
+# Creates the prefix on first use (under a lock, so parallel tests wait for one creation)
+# and makes sure a persistent wineserver serves it.
+wine_prefix_ready() {
+  mkdir -p "$(dirname "$WINEPREFIX")"
+  (
+    flock 9
+    if [ ! -f "$WINEPREFIX/.pathmere-ready" ]; then
+      rm -rf "$WINEPREFIX"
+      echo "wine: creating the test prefix $WINEPREFIX (a few minutes, once)" >&2
+      WINEDLLOVERRIDES="mscoree,mshtml=" "$WINE64" wineboot -i >/dev/null 2>&1 </dev/null 9>&-
+      # Without a window manager every hide of a window otherwise stalls for 2 s.
+      "$WINE64" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 </dev/null 9>&-
+      "$WINESERVER" -w 9>&-
+      touch "$WINEPREFIX/.pathmere-ready"
+    fi
+    # A fresh server starts services.exe and the device hosts with the first program, and
+    # they inherit that program's standard handles: start them here, on /dev/null, so that no
+    # caller's pipe (ctest's, pytest's) stays open behind a finished test.
+    if "$WINESERVER" -p >/dev/null 2>&1 </dev/null 9>&-; then
+      "$WINE64" cmd /c exit >/dev/null 2>&1 </dev/null 9>&- || true
+    fi
+  ) 9>"$WINEPREFIX.lock"
+}
+
+wine_stop() {
+  [ -d "$WINEPREFIX" ] && "$WINESERVER" -k >/dev/null 2>&1 || true
+}

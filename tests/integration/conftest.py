@@ -1,0 +1,222 @@
+"""Fixtures of the black-box tests: the Wine prefix, running Windows programs, the registry,
+and an X display with xdotool helpers. Every wait is bounded."""
+import os
+import pathlib
+import re
+import shutil
+import subprocess
+import tempfile
+import time
+
+import pytest
+
+ROOT = pathlib.Path(__file__).resolve().parents[2]
+# Build trees can be moved (PATHMERE_BUILD_WIN64 and friends) so that two checkouts' builds coexist.
+BIN64 = pathlib.Path(os.environ.get("PATHMERE_BUILD_WIN64", ROOT / "build" / "win64")) / "bin"
+BIN32 = pathlib.Path(os.environ.get("PATHMERE_BUILD_WIN32", ROOT / "build" / "win32")) / "bin"
+HOST_BIN = pathlib.Path(os.environ.get("PATHMERE_BUILD_HOST", ROOT / "build" / "host")) / "bin"
+WINE64 = "/usr/lib/wine/wine64"
+WINE32 = "/usr/lib/wine/wine"
+WINESERVER = "/usr/lib/wine/wineserver"
+SCREEN = "1024x768x24"
+
+
+class Result:
+    def __init__(self, code, stdout, stderr):
+        self.code, self.stdout, self.stderr = code, stdout, stderr
+
+    def __repr__(self):
+        return f"Result(code={self.code}, stdout={self.stdout!r}, stderr={self.stderr!r})"
+
+
+class Process:
+    """A started Windows program; its output goes to files so that Wine's helpers, which keep
+    inherited pipes open for seconds, cannot delay the wait."""
+
+    def __init__(self, popen, out_path, err_path, workdir):
+        self.popen, self._out, self._err, self._workdir = popen, out_path, err_path, workdir
+
+    def wait(self, timeout=120):
+        try:
+            code = self.popen.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            self.kill()
+            raise
+        result = Result(code, self._out.read_bytes().decode("latin-1"), self._err.read_bytes().decode("latin-1"))
+        shutil.rmtree(self._workdir, ignore_errors=True)
+        return result
+
+    def running(self):
+        return self.popen.poll() is None
+
+    def kill(self):
+        if self.popen.poll() is None:
+            self.popen.kill()
+            self.popen.wait(timeout=10)
+
+
+class Wine:
+    def __init__(self, prefix):
+        self.prefix = pathlib.Path(prefix)
+        self.base_env = dict(os.environ, WINEPREFIX=str(self.prefix), WINEDEBUG="-all")
+
+    def env(self, extra=None):
+        env = dict(self.base_env)
+        for name, value in (extra or {}).items():
+            if value is None:
+                env.pop(name, None)
+            else:
+                env[name] = value
+        return env
+
+    def start(self, exe, args=(), env=None, cwd=None, bits=64):
+        """Starts a program. Wine resets TMP and TEMP of a program started from Linux, so those
+        two are set from the Windows side by envrun.exe (which also starts 32-bit programs)."""
+        workdir = pathlib.Path(tempfile.mkdtemp(prefix="pm-run-"))
+        out_path, err_path = workdir / "stdout", workdir / "stderr"
+        env = dict(env or {})
+        windows_side = {name: env.pop(name) for name in ("TMP", "TEMP") if name in env}
+        command = [WINE64 if bits == 64 else WINE32, str(exe), *map(str, args)]
+        if windows_side:
+            assignments = [f"{name}={value or ''}" for name, value in windows_side.items()]
+            command = [WINE64, str(BIN64 / "envrun.exe"), *assignments, "--", str(exe), *map(str, args)]
+        with open(out_path, "wb") as out, open(err_path, "wb") as err:
+            popen = subprocess.Popen(command, stdin=subprocess.DEVNULL,
+                                     stdout=out, stderr=err, env=self.env(env), cwd=cwd)
+        return Process(popen, out_path, err_path, workdir)
+
+    def run(self, exe, args=(), env=None, cwd=None, timeout=120, bits=64):
+        """Runs to the end; the exit code is the Windows code modulo 256."""
+        return self.start(exe, args, env=env, cwd=cwd, bits=bits).wait(timeout)
+
+    @staticmethod
+    def winpath(path):
+        return "Z:" + str(pathlib.Path(path).resolve()).replace("/", "\\")
+
+    def unixpath(self, winpath):
+        drive, rest = winpath[0].lower(), winpath[2:].replace("\\", "/").lstrip("/")
+        if drive == "z":
+            return pathlib.Path("/") / rest
+        return self.prefix / f"drive_{drive}" / rest
+
+    @property
+    def temp_dir(self):
+        """What GetTempPathA answers in the prefix."""
+        return self.prefix / "drive_c" / "users" / os.environ.get("USER", "root") / "Temp"
+
+    def _reg(self, *args, timeout=60):
+        return subprocess.run([WINE64, "reg", *args], stdin=subprocess.DEVNULL, capture_output=True,
+                              env=self.env(), timeout=timeout)
+
+    def reg_query(self, key, value):
+        """The data of a value as reg prints it (DWORDs as int), or None when it is missing."""
+        done = self._reg("query", key, "/v", value)
+        if done.returncode != 0:
+            return None
+        for line in done.stdout.decode("latin-1").splitlines():
+            parts = line.strip().split(None, 2)
+            if len(parts) >= 2 and parts[0] == value and parts[1].startswith("REG_"):
+                data = parts[2] if len(parts) == 3 else ""
+                return int(data, 16) if parts[1] == "REG_DWORD" else data
+        return None
+
+    def reg_add(self, key, value, data, kind="REG_SZ"):
+        assert self._reg("add", key, "/v", value, "/t", kind, "/d", str(data), "/f").returncode == 0
+
+    def reg_delete(self, key, value=None):
+        args = ["delete", key] + (["/v", value] if value else []) + ["/f"]
+        self._reg(*args)
+
+
+def _ensure_prefix():
+    subprocess.run(["bash", "-c", f"source '{ROOT}/scripts/wine-env.sh'; wine_prefix_ready"], check=True,
+                   timeout=900, stdin=subprocess.DEVNULL)
+
+
+@pytest.fixture(scope="session")
+def wine():
+    _ensure_prefix()
+    return Wine(os.environ.get("PATHMERE_WINEPREFIX", ROOT / "build" / "wine" / "prefix"))
+
+
+@pytest.fixture
+def tmp_win_dir(tmp_path):
+    """A fresh directory with its Windows path."""
+    return tmp_path, Wine.winpath(tmp_path)
+
+
+class Display:
+    def __init__(self, name):
+        self.name = name
+
+    def _tool(self, *args, timeout=10):
+        return subprocess.run(["timeout", str(timeout), *args], capture_output=True, text=True,
+                              env=dict(os.environ, DISPLAY=self.name), stdin=subprocess.DEVNULL)
+
+    def find_window(self, title, timeout=30):
+        """The id of a visible window whose whole title is `title`; fails after timeout seconds."""
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            found = self._tool("xdotool", "search", "--onlyvisible", "--name", f"^{re.escape(title)}$")
+            ids = found.stdout.split()
+            if ids:
+                return ids[0]
+            time.sleep(0.2)
+        raise AssertionError(f"no visible window titled {title!r} within {timeout} s")
+
+    def window_gone(self, wid, timeout=15):
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            if self._tool("xdotool", "getwindowname", wid).returncode != 0:
+                return True
+            visible = self._tool("xdotool", "search", "--onlyvisible", "--name", ".").stdout.split()
+            if wid not in visible:
+                return True
+            time.sleep(0.2)
+        return False
+
+    def press_key(self, wid, key):
+        self._tool("xdotool", "windowfocus", "--sync", wid)
+        self._tool("xdotool", "key", key)
+
+    def screenshot(self, path):
+        done = self._tool("/usr/bin/import", "-window", "root", str(path), timeout=20)
+        return done.returncode == 0 and pathlib.Path(path).exists()
+
+
+@pytest.fixture(scope="session")
+def display():
+    """The X display of the run: the one scripts/test.sh started, or an own Xvfb."""
+    existing = os.environ.get("DISPLAY")
+    if existing:
+        yield Display(existing)
+        return
+    for number in range(90, 140):
+        if not pathlib.Path(f"/tmp/.X11-unix/X{number}").exists() and not pathlib.Path(f"/tmp/.X{number}-lock").exists():
+            break
+    name = f":{number}"
+    xvfb = subprocess.Popen(["Xvfb", name, "-screen", "0", SCREEN, "-nolisten", "tcp"],
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    deadline = time.monotonic() + 15
+    while not pathlib.Path(f"/tmp/.X11-unix/X{number}").exists():
+        assert time.monotonic() < deadline, "Xvfb did not start"
+        time.sleep(0.1)
+    os.environ["DISPLAY"] = name
+    try:
+        yield Display(name)
+    finally:
+        xvfb.terminate()
+        xvfb.wait(timeout=10)
+
+
+def qemu_i386_ready():
+    entry = pathlib.Path("/proc/sys/fs/binfmt_misc/qemu-i386")
+    return entry.exists() and entry.read_text().startswith("enabled") and pathlib.Path(WINE32).exists()
+
+
+@pytest.fixture(scope="session")
+def wine32(wine):
+    """The same prefix for 32-bit programs, which run through qemu-user (about a minute each)."""
+    if not qemu_i386_ready():
+        pytest.skip("32-bit tier skipped: binfmt_misc could not be mounted or qemu-i386 is not registered")
+    return wine

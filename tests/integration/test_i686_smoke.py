@@ -1,0 +1,22 @@
+"""The shipped 32-bit build, run through qemu-user Wine: one process per scenario, few scenarios.
+32-bit programs are started directly by the 32-bit loader: under qemu a 64-bit Wine process cannot
+start a 32-bit one, so envrun.exe is not used here."""
+import re
+
+from conftest import BIN32
+
+
+def test_log_routines_in_the_32bit_build(wine32, tmp_path):
+    result = wine32.run(BIN32 / "log_probe.exe",
+                        ["tmp", wine32.winpath(tmp_path), "info", "smoke start", "threads", "4", "25", "console",
+                         "--narrow", "1009=An internal error occurred (error code: {0})",
+                         "fatal-config", "1009", "34"],
+                        bits=32, timeout=600)
+    assert result.code == 1, result
+    assert result.stderr.startswith("An internal error occurred (error code: 34)"), result.stderr
+    logs = list(tmp_path.glob("tsr_nlog_*"))
+    assert len(logs) == 1
+    lines = logs[0].read_text(errors="replace").splitlines()
+    assert re.match(r"Started executable .*log_probe\.exe at ", lines[0])
+    assert "smoke start" in lines
+    assert sum(1 for line in lines if re.fullmatch(r"(ERROR: )?thread \d line \d+ .*", line)) == 100

@@ -1,0 +1,99 @@
+// Drives the launcher's log and error routines from the command line, one scenario per process:
+//   log_probe [--narrow ID=TEXT] [--wide ID=TEXT] COMMAND ARGS... [COMMAND ARGS...]
+// Commands: info TEXT | error TEXT | keep | console | owner-none | show TEXT | showw TEXT |
+//   config-error ID [ARG|-] | fatal TEXT | fatal-config ID [ARG|-] | fatal-message ID |
+//   threads COUNT LINES | print-path | return CODE | tmp DIR (sets TMP before the first line)
+// "keep" prints the kept log path on standard output; "print-path" prints it too (and so keeps it).
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "errors.h"
+#include "launch_flags.h"
+#include "log.h"
+#include "media/launcher_config.h"
+#include "win_text.h"
+
+namespace {
+
+std::u16string toUtf16(const char* text) {
+  std::wstring wide = ansiToWide(text);
+  return std::u16string(asUtf16(wide));
+}
+
+void logFromThreads(int threads, int lines) {
+  std::vector<std::thread> workers;
+  for (int t = 0; t < threads; ++t) {
+    workers.emplace_back([t, lines] {
+      for (int i = 0; i < lines; ++i) {
+        if (i % 2) logError("thread %d line %d padding-padding-padding-padding-padding-padding", t, i);
+        else logInfo("thread %d line %d padding-padding-padding-padding-padding-padding", t, i);
+      }
+    });
+  }
+  for (std::thread& worker : workers) worker.join();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int i = 1;
+  auto next = [&]() -> const char* {
+    if (i >= argc) {
+      std::fprintf(stderr, "log_probe: missing argument\n");
+      std::exit(100);
+    }
+    return argv[i++];
+  };
+  while (i < argc) {
+    std::string command = next();
+    if (command == "--narrow" || command == "--wide") {
+      std::string entry = next();
+      std::size_t eq = entry.find('=');
+      int id = std::atoi(entry.substr(0, eq).c_str());
+      std::string value = entry.substr(eq + 1);
+      if (command == "--narrow") g_config.narrow[id] = value;
+      else g_config.wide[id] = toUtf16(value.c_str());
+    } else if (command == "info") {
+      logInfo("%s", next());
+    } else if (command == "error") {
+      logError("%s", next());
+    } else if (command == "keep" || command == "print-path") {
+      std::printf("%s\n", keepLog().c_str());
+      std::fflush(stdout);
+    } else if (command == "console") {
+      useConsoleErrors();
+    } else if (command == "show") {
+      showError(next());
+    } else if (command == "showw") {
+      showErrorW(toUtf16(next()).c_str());
+    } else if (command == "config-error" || command == "fatal-config") {
+      int id = std::atoi(next());
+      const char* arg = next();
+      if (std::strcmp(arg, "-") == 0) arg = nullptr;
+      if (command == "config-error") showConfigError(id, arg);
+      else fatalConfigError(id, arg);
+    } else if (command == "fatal") {
+      fatalError(next());
+    } else if (command == "fatal-message") {
+      fatalMessage(std::atoi(next()));
+    } else if (command == "threads") {
+      int threads = std::atoi(next());
+      int lines = std::atoi(next());
+      logFromThreads(threads, lines);
+    } else if (command == "tmp") {
+      SetEnvironmentVariableA("TMP", next());
+    } else if (command == "return") {
+      return std::atoi(next());
+    } else {
+      std::fprintf(stderr, "log_probe: unknown command %s\n", command.c_str());
+      return 100;
+    }
+  }
+  return 0;
+}
