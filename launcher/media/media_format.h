@@ -1,0 +1,127 @@
+// Layout of the data appended to the launcher executable, shared by the launcher (reader) and the
+// packaging tool (writer): header, configuration record, included-file table, mask and PE lookup.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+constexpr uint32_t kMediaMagic = 0xE8E413D5u;
+constexpr std::size_t kMediaHeaderSize = 20;
+// Every byte of every included file is stored combined with this mask by exclusive or.
+constexpr uint8_t kIncludedFileMask = 0x88;
+
+// The first 20 bytes of the appended data.
+struct MediaHeader {
+  uint32_t magic = kMediaMagic;
+  int32_t checksumFlag = 1;     // non-zero: the stored checksum is verified
+  uint32_t storedChecksum = 0;  // CRC-32 of checkedLength bytes from the end of the header
+  int64_t checkedLength = 0;
+};
+
+// The primitive readers a record parser needs. Implementations never return on a failed read:
+// the launcher ends the process with the reader's own message, the packaging tool throws.
+class RecordReader {
+ public:
+  virtual ~RecordReader() = default;
+  virtual int16_t readShort() = 0;
+  virtual int32_t readInt() = 0;
+  virtual int64_t readLong() = 0;
+  virtual std::string readString() = 0;
+  virtual std::u16string readWString() = 0;
+};
+
+// Which reader failed, for the message "Internal Error: readInt" and the like.
+enum class ReaderKind { Short, Int, Long, String, WString };
+const char* readerFailureText(ReaderKind kind);
+
+struct LanguageGroup {
+  std::string code;  // "de", "de_AT", ...
+  std::vector<std::pair<int32_t, std::u16string>> wide;
+};
+
+// The configuration record as stored, entries in file order.
+struct ConfigRecord {
+  std::vector<std::pair<int32_t, std::string>> narrow;
+  std::vector<std::pair<int32_t, std::u16string>> wide;
+  std::vector<LanguageGroup> languages;
+};
+
+ConfigRecord readConfigRecord(RecordReader& reader);
+
+// Whether a group's language code applies to a user locale code: the group's code is a prefix of it.
+bool languageMatches(std::string_view groupCode, std::string_view userLocaleCode);
+
+// Little-endian encoders of the writer; the inverse of the readers.
+void appendInt(std::string& out, int32_t value);
+void appendLong(std::string& out, int64_t value);
+void appendString(std::string& out, std::string_view value);
+void appendWString(std::string& out, std::u16string_view value);
+std::string encodeMediaHeader(const MediaHeader& header);
+std::string encodeConfigRecord(const ConfigRecord& record);
+
+// A reader over bytes in memory; throws MediaFormatError on a short read. Byte counts of strings
+// that are negative or run past the end are refused before anything is allocated; an odd wide
+// byte count drops its last byte.
+struct MediaFormatError {
+  ReaderKind kind;
+};
+class BufferReader : public RecordReader {
+ public:
+  BufferReader(const uint8_t* data, std::size_t size) : data_(data), size_(size) {}
+  int16_t readShort() override;
+  int32_t readInt() override;
+  int64_t readLong() override;
+  std::string readString() override;
+  std::u16string readWString() override;
+  std::size_t position() const { return pos_; }
+  void seek(std::size_t pos) { pos_ = pos; }
+
+ private:
+  bool take(void* dst, std::size_t n);
+  const uint8_t* data_;
+  std::size_t size_;
+  std::size_t pos_ = 0;
+};
+
+// Included files named by entry 2003 (";"-separated) that extraction processes for a count
+// (entry 2002): names in order while fewer than count are taken and the next is non-empty.
+std::vector<std::string> includedFileList(std::string_view names, int count);
+
+// Whether an included-file name stays inside the extraction directory: relative, no drive,
+// no UNC prefix, no ".." component, not empty.
+bool isContainedFileName(std::string_view name);
+
+// Number of directory levels in a relative name ("user\a.jar" has one).
+int directoryLevels(std::string_view name);
+
+// What locateAppendedData reads from the PE headers, for logging and for the writer.
+struct PeLayout {
+  uint32_t peOffset = 0;
+  uint16_t sectionCount = 0;
+  uint16_t optionalHeaderSize = 0;
+  uint32_t lastSectionEntry = 0;  // file position of the last section-table entry
+  uint32_t lastRawSize = 0;
+  uint32_t lastRawPointer = 0;
+  uint32_t fileAlignment = 0;
+  // The appended data begins at the end of the last section-table entry's raw data.
+  uint64_t appendedDataStart() const { return uint64_t(lastRawPointer) + lastRawSize; }
+};
+// Reads the layout from a whole image in memory; false when it is not a PE image.
+bool readPeLayout(const uint8_t* image, std::size_t size, PeLayout& layout);
+
+// Byte offsets of the PE fields locateAppendedData reads, shared with the launcher's file reader.
+constexpr uint32_t kPeOffsetField = 60;
+constexpr uint32_t kSectionCountOffset = 6;         // from the PE signature
+constexpr uint32_t kOptionalHeaderSizeOffset = 20;  // from the PE signature
+constexpr uint32_t kSectionEntrySize = 40;
+constexpr uint32_t kRawSizeInEntry = 16;
+// Position of the raw-data size field of the last section-table entry.
+inline uint64_t lastRawSizeField(uint32_t peOffset, uint16_t optionalHeaderSize, uint16_t sectionCount) {
+  return uint64_t(peOffset) + optionalHeaderSize + uint64_t(sectionCount) * kSectionEntrySize;
+}
+
+// Maps a Windows LCID to the language code that selects language groups; nullptr when the
+// table knows neither the LCID nor its primary language.
+const char* localeCodeForLcid(uint32_t lcid);
