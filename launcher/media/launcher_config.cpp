@@ -72,3 +72,13 @@ int getConfigInt(int32_t id) {
   const std::string* value = findNarrow(id);
   return value ? parseConfigInt(*value) : 0;
 }
+
+void applyConfigRecord(const ConfigRecord& record, const char* userLocale, LauncherConfig& config) {
+  for (const auto& [id, value] : record.narrow) config.narrow[id] = value;
+  for (const auto& [id, value] : record.wide) config.wide[id] = value;
+  if (!userLocale) return;
+  for (const LanguageGroup& group : record.languages) {
+    if (!languageMatches(group.code, userLocale)) continue;
+    for (const auto& [id, value] : group.wide) config.wide[id] = value;
+  }
+}

@@ -5,6 +5,8 @@
 #include <map>
 #include <string>
 
+#include "media/media_format.h"
+
 // Two separate maps: the same id may name a narrow and a wide value without conflict.
 // Filled on the main thread before any other thread starts; read-only afterwards.
 struct LauncherConfig {
@@ -34,3 +36,8 @@ int getConfigInt(int32_t id);
 
 // The integer rule of getConfigInt, for any text.
 int parseConfigInt(const std::string& text);
+
+// Stores a record read from the media file: later entries with the same id replace earlier ones,
+// and each language group whose code is a prefix of userLocale (none when null) replaces the
+// wide texts it carries, in file order.
+void applyConfigRecord(const ConfigRecord& record, const char* userLocale, LauncherConfig& config);

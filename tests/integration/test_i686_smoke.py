@@ -1,6 +1,7 @@
 """The shipped 32-bit build, run through qemu-user Wine: one process per scenario, few scenarios.
 32-bit programs are started directly by the 32-bit loader: under qemu a 64-bit Wine process cannot
-start a 32-bit one, so envrun.exe is not used here."""
+start a 32-bit one, so envrun.exe is not used here, and qemu-user itself crashes on the 32-bit
+program once several threads log at once, so the scenarios here stay single-threaded."""
 import re
 
 from conftest import BIN32
@@ -8,7 +9,7 @@ from conftest import BIN32
 
 def test_log_routines_in_the_32bit_build(wine32, tmp_path):
     result = wine32.run(BIN32 / "log_probe.exe",
-                        ["tmp", wine32.winpath(tmp_path), "info", "smoke start", "threads", "4", "25", "console",
+                        ["tmp", wine32.winpath(tmp_path), "info", "smoke start", "error", "smoke error", "console",
                          "--narrow", "1009=An internal error occurred (error code: {0})",
                          "fatal-config", "1009", "34"],
                         bits=32, timeout=600)
@@ -19,4 +20,4 @@ def test_log_routines_in_the_32bit_build(wine32, tmp_path):
     lines = logs[0].read_text(errors="replace").splitlines()
     assert re.match(r"Started executable .*log_probe\.exe at ", lines[0])
     assert "smoke start" in lines
-    assert sum(1 for line in lines if re.fullmatch(r"(ERROR: )?thread \d line \d+ .*", line)) == 100
+    assert lines[2:] == ["smoke start", "ERROR: smoke error"]

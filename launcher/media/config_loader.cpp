@@ -1,0 +1,38 @@
+#include "media/config_loader.h"
+
+#include <windows.h>
+
+#include "errors.h"
+#include "media/launcher_config.h"
+#include "media/media_file.h"
+
+namespace {
+// Written by loadLauncherConfig on the main thread before the work thread starts.
+int64_t g_configEndPosition = 0;
+}  // namespace
+
+int64_t configEndPosition() { return g_configEndPosition; }
+
+std::string userLocaleCode() {
+  const char* code = localeCodeForLcid(GetUserDefaultLCID());
+  return code ? code : "";
+}
+
+int loadLauncherConfig() {
+  FileHandle media = openMediaFile();
+  locateAppendedData(media.h);
+  if (static_cast<uint32_t>(readInt(media.h)) != kMediaMagic) fatalError("Internal Error: magic");
+  readInt(media.h);   // checksum flag, stored checksum and checked length belong to the
+  readInt(media.h);   // integrity check
+  readLong(media.h);
+  MediaFileReader reader(media.h);
+  ConfigRecord record = readConfigRecord(reader);
+  std::string locale = userLocaleCode();
+  applyConfigRecord(record, locale.empty() ? nullptr : locale.c_str(), g_config);
+  g_configEndPosition = mediaFilePosition(media.h);
+  media.close();
+
+  int executableType = getConfigInt(107);
+  if (executableType != 1 && executableType != 5) useConsoleErrors();
+  return executableType;
+}

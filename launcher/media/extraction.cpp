@@ -1,0 +1,198 @@
+#include "media/extraction.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <vector>
+
+#include "errors.h"
+#include "handles.h"
+#include "log.h"
+#include "media/config_loader.h"
+#include "media/launcher_config.h"
+#include "media/media_file.h"
+#include "media/paths.h"
+
+std::string g_tempDir;
+int64_t g_unextractedPosition = 0;
+
+namespace {
+
+constexpr DWORD kCopyBlockSize = 8192;
+
+std::string windowsDirectory() {
+  char dir[MAX_PATH] = "";
+  UINT n = GetWindowsDirectoryA(dir, MAX_PATH);
+  return n > 0 && n < MAX_PATH ? std::string(dir, n) : std::string("c:\\windows");
+}
+
+std::string environment(const char* name) {
+  char value[8192];
+  DWORD n = GetEnvironmentVariableA(name, value, sizeof value);
+  return n > 0 && n < sizeof value ? std::string(value, n) : std::string();
+}
+
+}  // namespace
+
+bool probeWritableDirectory(const std::string& directory) {
+  std::string probe = directory + "\\nbo_w_testdir";
+  RemoveDirectoryA(probe.c_str());
+  if (!CreateDirectoryA(probe.c_str(), nullptr)) return false;
+  bool exists = pathExists(probe.c_str());
+  RemoveDirectoryA(probe.c_str());
+  return exists;
+}
+
+std::string chooseTempPath() {
+  char buffer[8192] = "";
+  DWORD n = GetTempPathA(sizeof buffer, buffer);
+  logInfo("GetTempPath returned %lu (last error %lu)", n, GetLastError());
+  std::string path = n < sizeof buffer ? std::string(buffer, n) : std::string();
+  if (path.empty()) {
+    path = environment("HOMEDRIVE") + environment("HOMEPATH");
+    logInfo("No temp dir defined. Using home %s", path.c_str());
+  } else {
+    BOOL made = CreateDirectoryA(path.c_str(), nullptr);
+    logInfo("make dir returned %d", made);
+  }
+  // A path the ANSI code page cannot spell cannot be handed to the file functions.
+  if (longPathOrSame(path).find('?') == std::string::npos) return path;
+
+  std::string windows = windowsDirectory();
+  for (const std::string& candidate : {windows + "\\temp", std::string("c:\\temp"), std::string("c:\\tmp"), windows}) {
+    if (probeWritableDirectory(candidate)) return candidate;
+  }
+  if (probeWritableDirectory("c:\\")) {
+    std::string tmp = "c:\\tmp";
+    CreateDirectoryA(tmp.c_str(), nullptr);
+    if (probeWritableDirectory(tmp)) return tmp;
+  }
+  fatalConfigError(1015);
+}
+
+std::string makeTempFileName() {
+  std::string path = chooseTempPath();
+  logInfo("tempPath is %s", path.c_str());
+  char name[MAX_PATH + 16] = "";
+  std::string result;
+  if (GetTempFileNameA(path.c_str(), "nbo", 0, name)) {
+    result = name;
+  } else {
+    logInfo("GetTempFileName failed (last error %lu)", GetLastError());
+    std::srand(static_cast<unsigned>(std::time(nullptr)));
+    result = path + "nbo" + std::to_string(std::rand());
+  }
+  logInfo("tempFile is %s", result.c_str());
+  return result;
+}
+
+void createTempDirectory() {
+  for (int attempt = 0; attempt < 5; ++attempt) {
+    g_tempDir = makeTempFileName() + "_dir";
+    logInfo("Temp dir: %s", g_tempDir.c_str());
+    if (CreateDirectoryA(g_tempDir.c_str(), nullptr)) return;
+    logInfo("Could not create dir (%lu)", GetLastError());
+  }
+  fatalConfigError(1009, "7");
+}
+
+std::string makeProcessCommFileName(DWORD processId) {
+  return chooseTempPath() + "nbo_p" + std::to_string(processId) + ".tmp";
+}
+
+int copyMaskedData(HANDLE media, HANDLE output, int64_t count, bool unmask) {
+  alignas(8) unsigned char block[kCopyBlockSize];
+  int64_t copied = 0;
+  while (copied < count) {
+    DWORD want = static_cast<DWORD>(count - copied < kCopyBlockSize ? count - copied : kCopyBlockSize);
+    DWORD got = 0;
+    if (!ReadFile(media, block, want, &got, nullptr) || got == 0) {
+      logInfo("ReadFile failed %lu %lu %lld", GetLastError(), got, static_cast<long long>(copied));
+      return kExtractReadFailed;
+    }
+    if (unmask) {
+      for (DWORD i = 0; i < got; ++i) block[i] ^= kIncludedFileMask;
+    }
+    DWORD written = 0;
+    while (written < got) {
+      DWORD now = 0;
+      if (!WriteFile(output, block + written, got - written, &now, nullptr) || now == 0) {
+        logInfo("WriteFile failed %lu %lu", got - written, GetLastError());
+        return kExtractWriteFailed;
+      }
+      written += now;
+    }
+    copied += got;
+  }
+  return kExtractOk;
+}
+
+void emptyDirectory(const std::string& directory) {
+  if (directory.empty() || directory[0] == '.') return;
+  logInfo("emptying %s", directory.c_str());
+  std::string base = directory.back() == '\\' ? directory : directory + "\\";
+  WIN32_FIND_DATAA data;
+  HANDLE search = FindFirstFileA((base + "*.*").c_str(), &data);
+  if (search == INVALID_HANDLE_VALUE) return;
+  do {
+    std::string name = data.cFileName;
+    if (name == "." || name == "..") continue;
+    std::string path = base + name;
+    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+      logInfo("attempting to remove %s", path.c_str());
+      RemoveDirectoryA(path.c_str());
+    } else {
+      logInfo("attempting to delete %s", path.c_str());
+      DeleteFileA(path.c_str());
+    }
+  } while (FindNextFileA(search, &data));
+  FindClose(search);
+}
+
+namespace {
+int failExtraction(const std::string& path, int result) {
+  logInfo("Failed to extract %s", path.c_str());
+  emptyDirectory(g_tempDir);
+  RemoveDirectoryA(g_tempDir.c_str());
+  return result;
+}
+}  // namespace
+
+int extractIncludedFiles(bool createDirectory) {
+  logInfo("extracting files");
+  int count = getConfigInt(2002);
+  logInfo("Included files: %d", count);
+  if (count == 0) {
+    if (createDirectory) g_tempDir.clear();
+    return kExtractOk;
+  }
+  if (createDirectory) createTempDirectory();
+
+  FileHandle media = openMediaFile();
+  seekMediaFile(media.h, configEndPosition());
+  for (const std::string& name : includedFileList(getConfigString(2003), count)) {
+    std::string path = g_tempDir + "\\" + name;
+    // A name that would leave the temporary directory is treated as damaged data.
+    if (!isContainedFileName(name)) return failExtraction(path, kExtractReadFailed);
+    std::size_t slash = name.find('\\');
+    if (slash != std::string::npos) {
+      std::string subdirectory = g_tempDir + "\\" + name.substr(0, slash);
+      logInfo("creating directory %s", subdirectory.c_str());
+      if (!CreateDirectoryA(subdirectory.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+        logInfo("failed to create directory %s", subdirectory.c_str());
+      }
+    }
+    int64_t size = readLong(media.h);
+    logInfo("extracting %s (size: %lld)", path.c_str(), static_cast<long long>(size));
+    if (size <= 0) continue;
+    FileHandle output(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!output.valid()) fatalConfigError(1009, "11");
+    int result = copyMaskedData(media.h, output.h, size, true);
+    output.close();
+    if (result != kExtractOk) return failExtraction(path, result);
+  }
+  g_unextractedPosition = mediaFilePosition(media.h);
+  media.close();
+  logInfo("extracting files done");
+  return kExtractOk;
+}

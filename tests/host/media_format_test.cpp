@@ -1,0 +1,190 @@
+#include "media/media_format.h"
+
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <cstring>
+
+#include "media/launcher_config.h"
+
+namespace {
+BufferReader readerOf(const std::string& bytes) {
+  return BufferReader(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+}
+
+ConfigRecord sampleRecord() {
+  ConfigRecord record;
+  record.narrow = {{122, "com.tessar.runtime.installer.Installer"}, {2002, "12"}, {2002, "3"}, {101, ""}};
+  record.wide = {{20013, u"tessar Wizard"}, {20016, u"The installation file is corrupted."}};
+  record.languages = {{"de", {{20016, u"Die Installationsdatei ist besch\u00e4digt."}}},
+                      {"fr", {{20013, u"Assistant tessar"}}},
+                      {"de_AT", {{20013, u"tessar Assistent"}}}};
+  return record;
+}
+}  // namespace
+
+TEST(MediaFormat, RecordRoundTripsThroughTheEncoder) {
+  ConfigRecord written = sampleRecord();
+  std::string bytes = encodeConfigRecord(written);
+  BufferReader reader = readerOf(bytes);
+  ConfigRecord read = readConfigRecord(reader);
+  EXPECT_EQ(reader.position(), bytes.size());
+  EXPECT_EQ(read.narrow, written.narrow);
+  EXPECT_EQ(read.wide, written.wide);
+  ASSERT_EQ(read.languages.size(), 3u);
+  EXPECT_EQ(read.languages[2].code, "de_AT");
+  EXPECT_EQ(read.languages[0].wide, written.languages[0].wide);
+}
+
+TEST(MediaFormat, HeaderIsLittleEndianWithTheMagicFirst) {
+  MediaHeader header;
+  header.checksumFlag = 1;
+  header.storedChecksum = 0xCBF43926u;
+  header.checkedLength = 0x0102030405LL;
+  std::string bytes = encodeMediaHeader(header);
+  ASSERT_EQ(bytes.size(), kMediaHeaderSize);
+  EXPECT_EQ(bytes.substr(0, 4), std::string("\xD5\x13\xE4\xE8", 4));
+  EXPECT_EQ(bytes.substr(8, 4), std::string("\x26\x39\xF4\xCB", 4));
+  EXPECT_EQ(bytes.substr(12, 8), std::string("\x05\x04\x03\x02\x01\x00\x00\x00", 8));
+}
+
+TEST(MediaFormat, StringReadersHandleEmptyOddAndHostileCounts) {
+  std::string empty;
+  appendInt(empty, 0);
+  empty += "rest";
+  BufferReader emptyReader = readerOf(empty);
+  EXPECT_EQ(emptyReader.readString(), "");
+  EXPECT_EQ(emptyReader.position(), 4u);
+
+  std::string odd;
+  appendInt(odd, 5);
+  odd += std::string("A\0B\0C", 5);
+  EXPECT_EQ(readerOf(odd).readWString(), u"AB");
+
+  for (int32_t count : {-1, INT32_MIN, 5, 0x7FFFFFFF}) {
+    std::string hostile;
+    appendInt(hostile, count);
+    hostile += "abcd";
+    try {
+      readerOf(hostile).readString();
+      FAIL() << "count " << count << " accepted";
+    } catch (const MediaFormatError& e) {
+      EXPECT_EQ(e.kind, ReaderKind::String);
+    }
+    try {
+      readerOf(hostile).readWString();
+      FAIL() << "count " << count << " accepted";
+    } catch (const MediaFormatError& e) {
+      EXPECT_EQ(e.kind, ReaderKind::WString);
+    }
+  }
+}
+
+TEST(MediaFormat, ShortReadsNameTheirReader) {
+  std::string three("\x01\x02\x03", 3);
+  auto kindOf = [&](auto read) {
+    try {
+      read();
+    } catch (const MediaFormatError& e) {
+      return std::string(readerFailureText(e.kind));
+    }
+    return std::string("no failure");
+  };
+  EXPECT_EQ(kindOf([&] { readerOf(three).readInt(); }), "Internal Error: readInt");
+  EXPECT_EQ(kindOf([&] { readerOf(three).readLong(); }), "Internal Error: readLong");
+  std::string one = "x";
+  EXPECT_EQ(kindOf([&] { readerOf(one).readShort(); }), "Internal Error: readShort");
+  EXPECT_EQ(kindOf([&] { readerOf(three).readString(); }), "Internal Error: readString");
+  std::string record = encodeConfigRecord(sampleRecord());
+  EXPECT_EQ(kindOf([&] {
+              std::string shortened = record.substr(0, record.size() - 3);
+              BufferReader cut = readerOf(shortened);
+              readConfigRecord(cut);
+            }),
+            "Internal Error: readWString");
+}
+
+TEST(MediaFormat, IncludedFileListFollowsTheCount) {
+  EXPECT_EQ(includedFileList("a;b;c;", 2), (std::vector<std::string>{"a", "b"}));
+  EXPECT_EQ(includedFileList("a;b;", 5), (std::vector<std::string>{"a", "b"}));
+  EXPECT_EQ(includedFileList("a;;c", 3), (std::vector<std::string>{"a"}));
+  EXPECT_EQ(includedFileList("user\\x.jar.pack", 1), (std::vector<std::string>{"user\\x.jar.pack"}));
+  EXPECT_TRUE(includedFileList("a;b", 0).empty());
+  EXPECT_TRUE(includedFileList("", 3).empty());
+}
+
+TEST(MediaFormat, ContainedNamesStayInsideTheDirectory) {
+  for (const char* good : {"a.jar", "user\\jdom.jar.pack", "a..b", "..x", "x..\\y"})
+    EXPECT_TRUE(isContainedFileName(good)) << good;
+  for (const char* bad : {"", "\\x", "\\\\server\\share\\x", "C:\\x", "C:x", "..", "..\\x", "a\\..\\..\\x",
+                          "a\\..", "/etc/passwd", "a/../../b"})
+    EXPECT_FALSE(isContainedFileName(bad)) << bad;
+  EXPECT_EQ(directoryLevels("a"), 0);
+  EXPECT_EQ(directoryLevels("user\\a"), 1);
+  EXPECT_EQ(directoryLevels("a\\b\\c"), 2);
+}
+
+TEST(MediaFormat, AppendedDataFollowsTheLastSectionTableEntry) {
+  // Two sections; the first ends further into the file than the last one.
+  std::vector<uint8_t> image(0x400, 0);
+  image[0] = 'M';
+  image[1] = 'Z';
+  const uint32_t pe = 0x80;
+  std::memcpy(&image[60], &pe, 4);
+  std::memcpy(&image[pe], "PE\0\0", 4);
+  uint16_t sections = 2, optionalSize = 0xE0;
+  std::memcpy(&image[pe + 6], &sections, 2);
+  std::memcpy(&image[pe + 20], &optionalSize, 2);
+  uint32_t alignment = 0x200;
+  std::memcpy(&image[pe + 24 + 36], &alignment, 4);
+  auto setSection = [&](int index, uint32_t rawSize, uint32_t rawPointer) {
+    uint32_t entry = pe + 24 + optionalSize + 40 * index;
+    std::memcpy(&image[entry + 16], &rawSize, 4);
+    std::memcpy(&image[entry + 20], &rawPointer, 4);
+  };
+  setSection(0, 0x3000, 0x1000);
+  setSection(1, 0x200, 0x600);
+  PeLayout layout;
+  ASSERT_TRUE(readPeLayout(image.data(), image.size(), layout));
+  EXPECT_EQ(layout.sectionCount, 2);
+  EXPECT_EQ(layout.lastSectionEntry, pe + 24 + optionalSize + 40);
+  EXPECT_EQ(layout.appendedDataStart(), 0x800u);
+  EXPECT_EQ(layout.fileAlignment, 0x200u);
+  image[1] = 'X';
+  EXPECT_FALSE(readPeLayout(image.data(), image.size(), layout));
+  EXPECT_FALSE(readPeLayout(image.data(), 10, layout));
+}
+
+TEST(MediaFormat, LocaleCodesMatchExactlyThenByPrimaryLanguage) {
+  EXPECT_STREQ(localeCodeForLcid(0x0409), "en_US");
+  EXPECT_STREQ(localeCodeForLcid(0x0C07), "de_AT");
+  EXPECT_STREQ(localeCodeForLcid(0x0007), "de");
+  EXPECT_STREQ(localeCodeForLcid(0x2407), "de");     // unlisted country: its primary language
+  EXPECT_STREQ(localeCodeForLcid(0x0814), "no_NO_NY");
+  EXPECT_STREQ(localeCodeForLcid(0x2409), "en");
+  EXPECT_STREQ(localeCodeForLcid(0x500A), "es_PR");
+  EXPECT_EQ(localeCodeForLcid(0x007F), nullptr);      // invariant locale: no row
+  EXPECT_EQ(localeCodeForLcid(0x0028), nullptr);
+}
+
+TEST(MediaFormat, LanguageGroupsApplyByPrefixInFileOrder) {
+  ConfigRecord record = sampleRecord();
+  LauncherConfig austrian, american, none;
+  applyConfigRecord(record, "de_AT", austrian);
+  applyConfigRecord(record, "en_US", american);
+  applyConfigRecord(record, nullptr, none);
+  EXPECT_EQ(austrian.wide[20016], u"Die Installationsdatei ist besch\u00e4digt.");
+  EXPECT_EQ(austrian.wide[20013], u"tessar Assistent");
+  EXPECT_EQ(american.wide[20016], u"The installation file is corrupted.");
+  EXPECT_EQ(american.wide[20013], u"tessar Wizard");
+  EXPECT_EQ(none.wide, american.wide);
+  EXPECT_EQ(austrian.narrow[2002], "3") << "a later entry with the same id wins";
+  EXPECT_TRUE(languageMatches("de", "de"));
+  EXPECT_FALSE(languageMatches("de_AT", "de"));
+  EXPECT_FALSE(languageMatches("de", "en_US"));
+}
+
+TEST(MediaFormat, ZlibCrcIsTheCheckOfTheMedia) {
+  const char text[] = "123456789";
+  EXPECT_EQ(crc32(0L, reinterpret_cast<const Bytef*>(text), 9), 0xCBF43926u);
+}
