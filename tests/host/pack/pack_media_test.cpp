@@ -1,0 +1,327 @@
+#include "pack/pack_media.h"
+
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "pack/pack_config.h"
+
+namespace {
+void put16(std::string& image, std::size_t at, uint16_t v) {
+  image[at] = char(v & 0xFF);
+  image[at + 1] = char(v >> 8);
+}
+void put32(std::string& image, std::size_t at, uint32_t v) {
+  for (int i = 0; i < 4; ++i) image[at + i] = char((v >> (8 * i)) & 0xFF);
+}
+
+struct Section {
+  uint32_t rawPointer;
+  uint32_t rawSize;
+};
+
+// A minimal PE image of fileSize bytes: DOS header, PE signature at 64, a 240-byte optional
+// header carrying the file alignment, then the section table. Section contents stay zero.
+std::string makePe(const std::vector<Section>& sections, uint32_t alignment, std::size_t fileSize) {
+  std::string image(fileSize, '\0');
+  image[0] = 'M';
+  image[1] = 'Z';
+  put32(image, 60, 64);
+  std::memcpy(&image[64], "PE\0\0", 4);
+  put16(image, 64 + 4, 0x8664);
+  put16(image, 64 + 6, static_cast<uint16_t>(sections.size()));
+  put16(image, 64 + 20, 240);
+  put32(image, 64 + 24 + 36, alignment);
+  for (std::size_t i = 0; i < sections.size(); ++i) {
+    std::size_t entry = 64 + 24 + 240 + 40 * i;
+    put32(image, entry + 16, sections[i].rawSize);
+    put32(image, entry + 20, sections[i].rawPointer);
+  }
+  return image;
+}
+
+std::string cleanStub() { return makePe({{512, 512}}, 512, 1024); }
+
+struct MemorySink : ByteSink {
+  std::string bytes;
+  void write(const void* data, std::size_t n) override { bytes.append(static_cast<const char*>(data), n); }
+  void writeAt(uint64_t pos, const std::string& patch) override { bytes.replace(pos, patch.size(), patch); }
+};
+
+struct Packed {
+  std::string bytes;
+  WrittenMedia written;
+  ConfigRecord record;
+};
+
+// Packs named contents the way the tool does, onto the clean stub.
+Packed pack(const ConfigRecord& record, const std::vector<std::string>& contents, const std::string& javaData = "",
+            bool checksum = true) {
+  std::string stub = cleanStub();
+  MemorySource stubSource(stub.data(), stub.size());
+  std::vector<MemorySource> sources;
+  for (const std::string& content : contents) sources.emplace_back(content.data(), content.size());
+  MemorySource javaSource(javaData.data(), javaData.size());
+  MediaInputs inputs;
+  inputs.stub = &stubSource;
+  inputs.fileAlignment = 512;
+  inputs.record = encodeConfigRecord(record);
+  for (MemorySource& source : sources) inputs.files.push_back(&source);
+  inputs.javaData = javaData.empty() ? nullptr : &javaSource;
+  inputs.checksum = checksum;
+  MemorySink sink;
+  Packed packed;
+  packed.written = writeMedia(inputs, sink);
+  packed.bytes = sink.bytes;
+  packed.record = record;
+  return packed;
+}
+
+ConfigRecord recordWithFiles(const std::string& count, const std::string& names) {
+  ConfigRecord record;
+  record.narrow = {{101, "Title"}, {2002, count}, {2003, names}};
+  record.wide = {{20016, u"corrupted"}};
+  record.languages = {{"de", {{20016, u"besch\u00e4digt"}}}};
+  return record;
+}
+
+Packed samplePack() { return pack(recordWithFiles("3", "a.txt;user\\b.bin;c;"), {"hello", "", "xyz"}, "JAVADATA"); }
+
+VerifyResult verifyBytes(const std::string& bytes) {
+  MemorySource source(bytes.data(), bytes.size());
+  return verifyMedia(source);
+}
+
+MediaInspection inspectBytes(const std::string& bytes) {
+  MemorySource source(bytes.data(), bytes.size());
+  return inspectMedia(source);
+}
+
+std::string stubProblemOf(const std::string& bytes) {
+  MemorySource source(bytes.data(), bytes.size());
+  PeLayout layout;
+  return stubProblem(source, layout);
+}
+}  // namespace
+
+TEST(PackLayout, PaddingReachesTheNextMultipleOfTheAlignment) {
+  EXPECT_EQ(paddingLength(1000, 512), 24u);
+  EXPECT_EQ(paddingLength(1024, 512), 0u);
+  EXPECT_EQ(paddingLength(1025, 512), 511u);
+  EXPECT_EQ(paddingLength(0, 4096), 0u);
+  EXPECT_EQ(paddingLength(777, 1), 0u);
+}
+
+TEST(PackLayout, PlanPlacesEveryPartBehindTheStub) {
+  MediaPlan plan = planMedia(1024, 512, 10, {5, 0}, 7);
+  EXPECT_EQ(plan.headerOffset, 1024u);
+  EXPECT_EQ(plan.recordOffset, 1044u);
+  EXPECT_EQ(plan.fileOffsets, (std::vector<uint64_t>{1054, 1067}));
+  EXPECT_EQ(plan.javaDataOffset, 1075u);
+  EXPECT_EQ(plan.coveredEnd, 1082u);
+  EXPECT_EQ(plan.checkedLength, 38);
+  EXPECT_EQ(plan.padding, 454u);
+  EXPECT_EQ(plan.totalSize, 1536u);
+}
+
+TEST(PackWriter, KeepsTheStubAndWritesHeaderMaskedFilesAndPadding) {
+  Packed packed = samplePack();
+  const MediaPlan& plan = packed.written.plan;
+  const std::string stub = cleanStub();
+  ASSERT_EQ(packed.bytes.size(), plan.totalSize);
+  EXPECT_EQ(packed.bytes.size() % 512, 0u);
+  EXPECT_EQ(packed.bytes.compare(0, stub.size(), stub), 0);
+  MediaHeader header = packed.written.header;
+  EXPECT_EQ(packed.bytes.substr(plan.headerOffset, kMediaHeaderSize), encodeMediaHeader(header));
+  EXPECT_EQ(packed.bytes.substr(plan.headerOffset, 4), std::string("\xD5\x13\xE4\xE8", 4));
+  EXPECT_EQ(header.checksumFlag, 1);
+  EXPECT_EQ(packed.bytes.substr(plan.recordOffset, plan.fileOffsets[0] - plan.recordOffset), encodeConfigRecord(packed.record));
+  EXPECT_EQ(packed.bytes.substr(plan.fileOffsets[0], 8), std::string("\x05\0\0\0\0\0\0\0", 8));
+  std::string stored = packed.bytes.substr(plan.fileOffsets[0] + 8, 5);
+  for (std::size_t i = 0; i < stored.size(); ++i) EXPECT_EQ(uint8_t(stored[i]), uint8_t("hello"[i] ^ 0x88));
+  EXPECT_EQ(packed.bytes.substr(plan.javaDataOffset, 8), "JAVADATA");
+  EXPECT_EQ(packed.bytes.substr(plan.coveredEnd), std::string(plan.padding, '\0'));
+  uLong crc = crc32(0L, reinterpret_cast<const Bytef*>(packed.bytes.data() + plan.recordOffset),
+                    static_cast<uInt>(plan.checkedLength));
+  EXPECT_EQ(header.storedChecksum, static_cast<uint32_t>(crc));
+  EXPECT_EQ(uint64_t(header.checkedLength), plan.coveredEnd - plan.recordOffset);
+}
+
+TEST(PackWriter, NoChecksumWritesFlagZero) {
+  Packed packed = pack(recordWithFiles("0", ""), {}, "", false);
+  EXPECT_EQ(packed.written.header.checksumFlag, 0);
+  EXPECT_EQ(packed.bytes.substr(packed.written.plan.headerOffset + 4, 4), std::string(4, '\0'));
+}
+
+TEST(PackInspect, WalksWhatTheWriterWrote) {
+  Packed packed = samplePack();
+  MediaInspection info = inspectBytes(packed.bytes);
+  EXPECT_TRUE(info.problems.empty());
+  EXPECT_EQ(info.appendedStart, 1024u);
+  EXPECT_EQ(info.header.magic, kMediaMagic);
+  EXPECT_EQ(info.record.narrow, packed.record.narrow);
+  EXPECT_EQ(info.record.wide, packed.record.wide);
+  ASSERT_EQ(info.record.languages.size(), 1u);
+  EXPECT_EQ(info.record.languages[0].wide, packed.record.languages[0].wide);
+  ASSERT_EQ(info.files.size(), 3u);
+  EXPECT_EQ(info.files[1].name, "user\\b.bin");
+  for (std::size_t i = 0; i < 3; ++i) EXPECT_EQ(info.files[i].sizeOffset, packed.written.plan.fileOffsets[i]);
+  EXPECT_EQ(info.files[0].size, 5);
+  EXPECT_EQ(info.files[1].size, 0);
+  EXPECT_EQ(info.javaDataOffset, packed.written.plan.javaDataOffset);
+  EXPECT_EQ(info.unextractedPosition, packed.written.plan.javaDataOffset);
+  EXPECT_EQ(uint64_t(info.trailingBytes), packed.written.plan.padding);
+}
+
+TEST(PackInspect, FollowsTheCountOfEntry2002LikeTheLauncher) {
+  Packed packed = pack(recordWithFiles("2", "a;b;c;"), {"1", "22", "333"});
+  MediaInspection info = inspectBytes(packed.bytes);
+  ASSERT_EQ(info.files.size(), 2u);
+  EXPECT_EQ(info.fileCount, 2);
+  EXPECT_EQ(info.unextractedPosition, packed.written.plan.fileOffsets[2]);
+}
+
+TEST(PackInspect, LastValueOfARepeatedEntryWins) {
+  ConfigRecord record = recordWithFiles("5", "a;b;");
+  record.narrow.emplace_back(2002, "1");
+  MediaInspection info = inspectBytes(pack(record, {"1", "2"}).bytes);
+  EXPECT_EQ(info.files.size(), 1u);
+}
+
+TEST(PackInspect, NothingExtractedLeavesUnextractedPositionZero) {
+  Packed packed = pack(recordWithFiles("0", ""), {}, "JD");
+  MediaInspection info = inspectBytes(packed.bytes);
+  EXPECT_TRUE(info.files.empty());
+  EXPECT_EQ(info.javaDataOffset, packed.written.plan.javaDataOffset);
+  EXPECT_EQ(info.unextractedPosition, 0u);
+}
+
+TEST(PackInspect, ReportsARecordCutShortWithTheReadersText) {
+  Packed packed = samplePack();
+  std::string cut = packed.bytes.substr(0, packed.written.plan.recordOffset + 30);
+  MediaInspection info = inspectBytes(cut);
+  ASSERT_EQ(info.problems.size(), 1u);
+  EXPECT_NE(info.problems[0].find("Internal Error: read"), std::string::npos) << info.problems[0];
+  EXPECT_LT(info.trailingBytes, 0);
+}
+
+TEST(PackInspect, ReportsAFileRunningPastTheEnd) {
+  Packed packed = samplePack();
+  std::string cut = packed.bytes.substr(0, packed.written.plan.fileOffsets[2] + 9);
+  MediaInspection info = inspectBytes(cut);
+  ASSERT_EQ(info.problems.size(), 1u);
+  EXPECT_NE(info.problems[0].find("\"c\""), std::string::npos) << info.problems[0];
+}
+
+TEST(PackVerify, AcceptsTheWrittenFile) { EXPECT_EQ(verifyBytes(samplePack().bytes).message, "OK"); }
+
+TEST(PackVerify, DetectsAFlippedByteAnywhereInTheCoveredRange) {
+  Packed packed = samplePack();
+  const MediaPlan& plan = packed.written.plan;
+  for (uint64_t at : {plan.recordOffset, plan.recordOffset + 17, plan.fileOffsets[0], plan.fileOffsets[0] + 9,
+                      plan.fileOffsets[2] + 8, plan.javaDataOffset + 3, plan.coveredEnd - 1}) {
+    std::string bytes = packed.bytes;
+    bytes[at] ^= 0x01;
+    VerifyResult result = verifyBytes(bytes);
+    EXPECT_FALSE(result.ok) << at;
+    EXPECT_NE(result.message.find("checksum mismatch"), std::string::npos) << result.message;
+  }
+}
+
+TEST(PackVerify, IgnoresTheTrailingPadding) {
+  Packed packed = samplePack();
+  ASSERT_GT(packed.written.plan.padding, 0u);
+  std::string bytes = packed.bytes;
+  bytes[packed.written.plan.coveredEnd] = 'x';
+  bytes.back() = 'y';
+  EXPECT_TRUE(verifyBytes(bytes).ok);
+}
+
+TEST(PackVerify, FlagZeroPassesWhateverFollows) {
+  Packed packed = pack(recordWithFiles("1", "a;"), {"abc"}, "", false);
+  std::string bytes = packed.bytes;
+  bytes[packed.written.plan.fileOffsets[0] + 8] ^= 0x40;
+  EXPECT_TRUE(verifyBytes(bytes).ok);
+}
+
+TEST(PackVerify, NamesEveryKindOfDamage) {
+  Packed packed = samplePack();
+  uint64_t header = packed.written.plan.headerOffset;
+  std::string badMagic = packed.bytes;
+  badMagic[header] = 0;
+  EXPECT_NE(verifyBytes(badMagic).message.find("bad magic"), std::string::npos);
+  std::string negative = packed.bytes;
+  negative.replace(header + 12, 8, std::string(8, '\xFF'));
+  EXPECT_NE(verifyBytes(negative).message.find("negative checked length -1"), std::string::npos);
+  std::string truncated = packed.bytes.substr(0, packed.written.plan.coveredEnd - 1);
+  EXPECT_NE(verifyBytes(truncated).message.find("truncated"), std::string::npos);
+  std::string headerOnly = packed.bytes.substr(0, header + 10);
+  EXPECT_NE(verifyBytes(headerOnly).message.find("truncated"), std::string::npos);
+  EXPECT_EQ(verifyBytes(cleanStub()).message.find("no appended data"), 0u);
+}
+
+TEST(PackVerify, UsesTheStandardCrc32) {
+  MediaHeader header;
+  header.storedChecksum = 0xCBF43926;
+  header.checkedLength = 9;
+  std::string bytes = cleanStub() + encodeMediaHeader(header) + "123456789";
+  EXPECT_EQ(verifyBytes(bytes).message, "OK");
+}
+
+TEST(PackStub, AcceptsAStubEndingAtItsLastSection) { EXPECT_EQ(stubProblemOf(cleanStub()), ""); }
+
+TEST(PackStub, RefusesWhatCannotTakeAPayload) {
+  EXPECT_EQ(stubProblemOf("MZ not a PE at all"), "is not a PE image");
+  std::string noSignature = cleanStub();
+  noSignature[64] = 'X';
+  EXPECT_EQ(stubProblemOf(noSignature), "is not a PE image");
+  EXPECT_NE(stubProblemOf(cleanStub() + "SYMBOLS").find("already carries 7 bytes"), std::string::npos);
+  EXPECT_NE(stubProblemOf(samplePack().bytes).find("already carries a payload"), std::string::npos);
+  EXPECT_NE(stubProblemOf(cleanStub().substr(0, 1000)).find("cut short"), std::string::npos);
+  EXPECT_NE(stubProblemOf(makePe({{512, 512}}, 0, 1024)).find("FileAlignment"), std::string::npos);
+  EXPECT_NE(stubProblemOf(makePe({{512, 512}}, 600, 1024)).find("FileAlignment"), std::string::npos);
+}
+
+TEST(PackStub, LastSectionEntryDecidesWhereAppendedDataStarts) {
+  // The first entry reaches further than the last one; the launcher still starts at the last.
+  std::string image = makePe({{1024, 512}, {512, 512}}, 512, 1536);
+  MemorySource source(image.data(), image.size());
+  PeLayout layout;
+  ASSERT_TRUE(readPeLayoutFrom(source, layout));
+  EXPECT_EQ(layout.appendedDataStart(), 1024u);
+  EXPECT_NE(stubProblem(source, layout).find("already carries 512 bytes"), std::string::npos);
+}
+
+TEST(PackReader, RefusesStringCountsBeyondTheSourceBeforeAllocating) {
+  const std::pair<std::string, ReaderKind> cases[] = {
+      {std::string("\xFF\xFF\xFF\x7F", 4), ReaderKind::String}, {std::string("\xFF\xFF\xFF\xFF", 4), ReaderKind::String},
+      {std::string("\x05\0\0\0abc", 7), ReaderKind::String}, {std::string("\x03\0", 2), ReaderKind::String}};
+  for (const auto& [bytes, kind] : cases) {
+    MemorySource source(bytes.data(), bytes.size());
+    SourceReader reader(source, 0);
+    try {
+      reader.readString();
+      ADD_FAILURE() << "no refusal";
+    } catch (const MediaFormatError& e) {
+      EXPECT_EQ(e.kind, kind);
+    }
+    SourceReader wideReader(source, 0);
+    try {
+      wideReader.readWString();
+      ADD_FAILURE() << "no refusal";
+    } catch (const MediaFormatError& e) {
+      EXPECT_EQ(e.kind, ReaderKind::WString);
+    }
+  }
+}
+
+TEST(PackReader, OddWideCountDropsTheLastByte) {
+  std::string bytes("\x03\0\0\0" "A\0B", 7);
+  MemorySource source(bytes.data(), bytes.size());
+  SourceReader reader(source, 0);
+  EXPECT_EQ(reader.readWString(), u"A");
+  EXPECT_EQ(reader.position(), 7u);
+}

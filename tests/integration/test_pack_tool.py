@@ -1,0 +1,340 @@
+"""Black-box tests of pathmere-pack: build, inspect, verify and extract installers made from a
+small handmade PE stub (and from the real launcher stub when the win64 tree has one)."""
+import json
+import pathlib
+import shutil
+import struct
+import subprocess
+import zlib
+
+import pytest
+
+from conftest import BIN64, HOST_BIN, ROOT
+
+PACK = HOST_BIN / "pathmere-pack"
+SAMPLE = ROOT / "samples" / "pathmere"
+MAGIC = struct.pack("<I", 0xE8E413D5)
+
+pytestmark = pytest.mark.skipif(not PACK.exists(), reason=f"{PACK} is not built")
+
+
+def make_stub(path, sections=((512, 512),), alignment=512, extra=b""):
+    """A minimal PE image ending at its last section's raw data (plus `extra`)."""
+    size = max(p + s for p, s in sections[-1:])
+    image = bytearray(size)
+    image[0:2] = b"MZ"
+    struct.pack_into("<I", image, 60, 64)
+    image[64:68] = b"PE\0\0"
+    struct.pack_into("<HH", image, 68, 0x8664, len(sections))
+    struct.pack_into("<H", image, 84, 240)
+    struct.pack_into("<I", image, 64 + 24 + 36, alignment)
+    for i, (pointer, raw_size) in enumerate(sections):
+        struct.pack_into("<II", image, 64 + 24 + 240 + 40 * i + 16, raw_size, pointer)
+    for i in range(512, size):
+        image[i] = (i * 7) & 0xFF  # section bytes the tool must copy unchanged
+    path.write_bytes(bytes(image) + extra)
+    return path
+
+
+def pack(*args, check=False):
+    done = subprocess.run([str(PACK), *map(str, args)], capture_output=True, text=True, timeout=60)
+    if check:
+        assert done.returncode == 0, done.stderr
+    return done
+
+
+def inspect_json(path):
+    done = pack("inspect", path, "--json")
+    assert done.returncode == 0, done.stdout + done.stderr
+    return json.loads(done.stdout)
+
+
+@pytest.fixture
+def stub(tmp_path):
+    return make_stub(tmp_path / "stub.exe")
+
+
+@pytest.fixture
+def java_data(tmp_path):
+    path = tmp_path / "java.dat"
+    path.write_bytes(MAGIC[::-1] + b"0.dat" + bytes(range(256)) * 3)
+    return path
+
+
+@pytest.fixture
+def sample_installer(tmp_path, stub, java_data):
+    out = tmp_path / "out" / "setup.exe"
+    out.parent.mkdir()
+    pack("build", "--stub", stub, "--config", SAMPLE / "config.json", "--files", SAMPLE / "files",
+         "--java-data", java_data, "-o", out, check=True)
+    return out
+
+
+def write_config(tmp_path, config, files=None):
+    """A configuration file and a files directory holding `files` (name -> bytes)."""
+    files_dir = tmp_path / "files"
+    files_dir.mkdir(exist_ok=True)
+    for name, content in (files or {}).items():
+        target = files_dir / name.replace("\\", "/")
+        target.parent.mkdir(parents=True, exist_ok=True)
+        target.write_bytes(content)
+    config_path = tmp_path / "config.json"
+    config_path.write_text(json.dumps(config, ensure_ascii=False), encoding="utf-8")
+    return config_path, files_dir
+
+
+def test_round_trip_shows_every_entry_as_written(sample_installer, java_data):
+    config = json.loads((SAMPLE / "config.json").read_text(encoding="utf-8"))
+    info = inspect_json(sample_installer)
+    assert info["problems"] == []
+    assert [(e["id"], e["value"]) for e in info["narrow"]] == [(int(k), v) for k, v in config["narrow"].items()]
+    assert [(e["id"], e["value"]) for e in info["wide"]] == [(int(k), v) for k, v in config["wide"].items()]
+    assert [(g["code"], [(e["id"], e["value"]) for e in g["wide"]]) for g in info["languages"]] == [
+        (g["code"], [(int(k), v) for k, v in g["wide"].items()]) for g in config["languages"]]
+    assert [f["name"] for f in info["files"]] == config["files"]
+    sizes = [(SAMPLE / "files" / name.replace("\\", "/")).stat().st_size for name in config["files"]]
+    assert [f["size"] for f in info["files"]] == sizes
+    assert info["files"][0]["sizeOffset"] == info["configEnd"]
+    for before, after in zip(info["files"], info["files"][1:]):
+        assert after["sizeOffset"] == before["dataOffset"] + before["size"]
+    last = info["files"][-1]
+    assert info["javaData"] == {"offset": last["dataOffset"] + last["size"], "size": java_data.stat().st_size}
+    assert info["unextractedPosition"] == info["javaData"]["offset"]
+    data = sample_installer.read_bytes()
+    assert data[info["javaData"]["offset"]:][:java_data.stat().st_size] == java_data.read_bytes()
+    assert len(data) % 512 == 0
+    covered_end = info["appendedStart"] + 20 + info["header"]["checkedLength"]
+    assert info["trailingBytes"] == len(data) - covered_end < 512
+    assert data[covered_end:] == bytes(info["trailingBytes"])
+
+
+def test_sample_configuration_is_complete():
+    config = json.loads((SAMPLE / "config.json").read_text(encoding="utf-8"))
+    narrow = {int(k): v for k, v in config["narrow"].items()}
+    settings = {101, 102, 103, 104, 105, 106, 107, 108, 121, 122, 123, 124, 125, 126, 127, 128, 130, 131, 141,
+                142, 145, 146, 147, 149, *range(150, 162)}
+    assert settings | set(range(1000, 1021)) | {2001, 2002, 2003, 10003, 10004, 10005} | set(
+        range(10109, 10124)) == set(narrow)
+    wide = {int(k) for k in config["wide"]}
+    assert wide == set(range(20001, 20021)) - {20017}
+    assert narrow[2002] == "12" and narrow[2003].count(";") == 12 and narrow[2003].endswith(";")
+    assert narrow[2003] == "".join(name + ";" for name in config["files"])
+    assert config["wide"]["20004"] == 'Please choose the file "java.exe" of the JRE'
+    assert '"/manual"\n' in config["wide"]["20014"]
+    german = config["languages"][0]
+    assert german["code"] == "de" and {"20013", "20016"} <= set(german["wide"])
+
+
+def test_stub_bytes_are_unchanged(sample_installer, stub):
+    original = stub.read_bytes()
+    assert sample_installer.read_bytes()[:len(original)] == original
+    assert sample_installer.read_bytes()[len(original):len(original) + 4] == MAGIC
+
+
+@pytest.mark.skipif(not (BIN64 / "pathmere_setup.exe").exists(), reason="no win64 launcher stub built")
+def test_real_launcher_stub_is_kept_and_verifies(tmp_path):
+    real = BIN64 / "pathmere_setup.exe"
+    out = tmp_path / "pathmere_setup.exe"
+    pack("build", "--stub", real, "--config", SAMPLE / "config.json", "--files", SAMPLE / "files", "-o", out,
+         check=True)
+    original = real.read_bytes()
+    data = out.read_bytes()
+    assert data[:len(original)] == original and data[len(original):len(original) + 4] == MAGIC
+    assert pack("verify", out).stdout.strip() == "OK"
+    assert inspect_json(out)["appendedStart"] == len(original)
+
+
+def test_verify_detects_a_flipped_byte_in_record_file_and_java_data(sample_installer):
+    info = inspect_json(sample_installer)
+    assert pack("verify", sample_installer).stdout.strip() == "OK"
+    original = sample_installer.read_bytes()
+    targets = {"record": info["appendedStart"] + 20 + 40, "file": info["files"][3]["dataOffset"] + 2,
+               "size field": info["files"][5]["sizeOffset"], "java data": info["javaData"]["offset"] + 100}
+    for where, offset in targets.items():
+        damaged = bytearray(original)
+        damaged[offset] ^= 0x20
+        sample_installer.write_bytes(damaged)
+        done = pack("verify", sample_installer)
+        assert done.returncode == 1, where
+        assert done.stdout.startswith("checksum mismatch: stored 0x"), done.stdout
+        assert "computed 0x" in done.stdout
+
+
+def test_verify_ignores_trailing_padding(sample_installer):
+    info = inspect_json(sample_installer)
+    assert info["trailingBytes"] > 0
+    damaged = bytearray(sample_installer.read_bytes())
+    damaged[-1] = 0x5A
+    damaged[-info["trailingBytes"]] = 0xA5
+    sample_installer.write_bytes(damaged)
+    done = pack("verify", sample_installer)
+    assert (done.returncode, done.stdout.strip()) == (0, "OK")
+
+
+def test_verify_reports_magic_length_and_truncation(sample_installer):
+    info = inspect_json(sample_installer)
+    start = info["appendedStart"]
+    original = sample_installer.read_bytes()
+    cases = {
+        "bad magic": original[:start] + b"\0" + original[start + 1:],
+        "negative checked length": original[:start + 12] + struct.pack("<q", -20) + original[start + 20:],
+        "truncated": original[:start + 20 + info["header"]["checkedLength"] - 1],
+    }
+    for reason, data in cases.items():
+        sample_installer.write_bytes(data)
+        done = pack("verify", sample_installer)
+        assert done.returncode == 1 and reason in done.stdout, (reason, done.stdout)
+
+
+def test_no_checksum_writes_flag_zero_that_passes_damage(tmp_path, stub):
+    out = tmp_path / "nocheck.exe"
+    pack("build", "--stub", stub, "--config", SAMPLE / "config.json", "--files", SAMPLE / "files",
+         "--no-checksum", "-o", out, check=True)
+    info = inspect_json(out)
+    assert info["header"]["checksumFlag"] == 0
+    damaged = bytearray(out.read_bytes())
+    damaged[info["files"][0]["dataOffset"]] ^= 1
+    out.write_bytes(damaged)
+    assert pack("verify", out).returncode == 0
+
+
+def test_checksum_is_zlib_crc32_of_the_covered_bytes(sample_installer):
+    info = inspect_json(sample_installer)
+    data = sample_installer.read_bytes()
+    start = info["appendedStart"] + 20
+    assert zlib.crc32(data[start:start + info["header"]["checkedLength"]]) == info["header"]["storedChecksum"]
+
+
+def test_extract_gives_byte_identical_files(sample_installer, tmp_path):
+    target = tmp_path / "extracted"
+    done = pack("extract", sample_installer, target)
+    assert done.returncode == 0, done.stderr
+    expected = sorted(p.relative_to(SAMPLE / "files") for p in (SAMPLE / "files").rglob("*") if p.is_file())
+    assert sorted(p.relative_to(target) for p in target.rglob("*") if p.is_file()) == expected
+    for relative in expected:
+        assert (target / relative).read_bytes() == (SAMPLE / "files" / relative).read_bytes(), relative
+
+
+def test_extract_skips_empty_files_like_the_launcher(tmp_path, stub):
+    config, files = write_config(tmp_path, {"files": ["empty.txt", "full.txt"]},
+                                 {"empty.txt": b"", "full.txt": b"\x88\x00data"})
+    out = tmp_path / "setup.exe"
+    pack("build", "--stub", stub, "--config", config, "--files", files, "-o", out, check=True)
+    target = tmp_path / "x"
+    assert pack("extract", out, target).returncode == 0
+    assert not (target / "empty.txt").exists()
+    assert (target / "full.txt").read_bytes() == b"\x88\x00data"
+
+
+def test_mismatched_count_is_written_as_given(tmp_path, stub):
+    config, files = write_config(tmp_path, {"narrow": {"2002": "2"}, "files": ["a", "b", "c"]},
+                                 {"a": b"1", "b": b"22", "c": b"333"})
+    out = tmp_path / "setup.exe"
+    done = pack("build", "--stub", stub, "--config", config, "--files", files, "-o", out)
+    assert done.returncode == 0 and "warning" in done.stderr
+    info = inspect_json(out)
+    assert [f["name"] for f in info["files"]] == ["a", "b"]
+    assert info["unextractedPosition"] == info["files"][1]["dataOffset"] + 2
+    assert info["javaData"]["size"] == 8 + 3  # the unwalked third file counts as Java-side data
+
+
+def test_extract_refuses_names_escaping_the_directory(tmp_path, stub):
+    config, files = write_config(tmp_path, {"narrow": {"2003": "..\\evil.txt;"}, "files": ["a"]}, {"a": b"bad"})
+    out = tmp_path / "setup.exe"
+    assert pack("build", "--stub", stub, "--config", config, "--files", files, "-o", out).returncode != 0
+    assert not out.exists()
+    pack("build", "--stub", stub, "--config", config, "--files", files, "--unchecked-names", "-o", out, check=True)
+    target = tmp_path / "inside" / "x"
+    target.parent.mkdir()
+    done = pack("extract", out, target)
+    assert done.returncode == 1 and "escapes" in done.stderr
+    assert not (tmp_path / "inside" / "evil.txt").exists() and not target.exists()
+
+
+REFUSALS = {
+    "missing file": ({"files": ["a", "absent.txt"]}, "absent.txt"),
+    "value too long": ({"narrow": {"152": "x" * 200}}, "at most 199"),
+    "entry 2001 too long": ({"narrow": {"2001": "ie"}}, "at most 1"),
+    "wide too long": ({"wide": {"20016": "y" * 8192}}, "at most 8191"),
+    "absolute name": ({"files": ["\\a"]}, "escapes"),
+    "drive name": ({"files": ["C:\\a"]}, "escapes"),
+    "UNC name": ({"files": ["\\\\server\\share\\a"]}, "escapes"),
+    "dot-dot name": ({"files": ["user\\..\\a"]}, "escapes"),
+    "two levels": ({"files": ["user\\sub\\a"]}, "more than one directory level"),
+    "not ANSI": ({"narrow": {"101": "\u4e2d"}}, "U+4E2D"),
+}
+
+
+@pytest.mark.parametrize("case", REFUSALS, ids=list(REFUSALS))
+def test_bad_configuration_is_refused_without_output(tmp_path, stub, case):
+    config_data, expected = REFUSALS[case]
+    config, files = write_config(tmp_path, config_data, {"a": b"A", "user/sub/a": b"S"})
+    out_dir = tmp_path / "out"
+    out_dir.mkdir()
+    done = pack("build", "--stub", stub, "--config", config, "--files", files, "-o", out_dir / "setup.exe")
+    assert done.returncode != 0
+    assert expected in done.stderr, done.stderr
+    assert list(out_dir.iterdir()) == []
+
+
+def test_bad_inputs_are_refused_without_output(tmp_path, stub, sample_installer):
+    config, files = write_config(tmp_path, {"files": ["a"]}, {"a": b"A"})
+    not_pe = tmp_path / "notpe.exe"
+    not_pe.write_bytes(b"MZ" + bytes(600))
+    unstripped = make_stub(tmp_path / "unstripped.exe", extra=b"\x01COFF-symbols")
+    out_dir = tmp_path / "out2"
+    out_dir.mkdir()
+    cases = {
+        "missing stub": (["--stub", tmp_path / "none.exe", "--config", config, "--files", files], "none.exe"),
+        "missing config": (["--stub", stub, "--config", tmp_path / "none.json", "--files", files], "none.json"),
+        "missing files dir": (["--stub", stub, "--config", config, "--files", tmp_path / "nodir"], "nodir"),
+        "missing java data": (["--stub", stub, "--config", config, "--files", files, "--java-data",
+                               tmp_path / "none.dat"], "none.dat"),
+        "not a PE image": (["--stub", not_pe, "--config", config, "--files", files], "not a PE image"),
+        "already packaged": (["--stub", sample_installer, "--config", config, "--files", files],
+                             "already carries a payload"),
+        "unstripped": (["--stub", unstripped, "--config", config, "--files", files], "already carries 13 bytes"),
+    }
+    for case, (args, expected) in cases.items():
+        done = pack("build", *args, "-o", out_dir / "setup.exe")
+        assert done.returncode != 0, case
+        assert expected in done.stderr, (case, done.stderr)
+        assert list(out_dir.iterdir()) == [], case
+
+
+def test_refusal_keeps_an_existing_output_untouched(tmp_path, stub):
+    config, files = write_config(tmp_path, {"files": ["missing"]})
+    out = tmp_path / "setup.exe"
+    out.write_bytes(b"previous build")
+    assert pack("build", "--stub", stub, "--config", config, "--files", files, "-o", out).returncode != 0
+    assert out.read_bytes() == b"previous build"
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["config.json", "files", "setup.exe", "stub.exe"]
+
+
+def test_output_may_not_overwrite_the_stub(tmp_path, stub):
+    config, files = write_config(tmp_path, {"files": []})
+    before = stub.read_bytes()
+    done = pack("build", "--stub", stub, "--config", config, "--files", files, "-o", stub)
+    assert done.returncode != 0 and "overwrite" in done.stderr
+    assert stub.read_bytes() == before
+
+
+def test_last_section_entry_decides_where_the_payload_goes(tmp_path):
+    # The first section reaches further than the last entry: the launcher looks only at the last.
+    odd = make_stub(tmp_path / "odd.exe", sections=((1024, 512), (512, 512)))
+    config, files = write_config(tmp_path, {"files": []})
+    assert odd.stat().st_size == 1024
+    out = tmp_path / "odd-setup.exe"
+    pack("build", "--stub", odd, "--config", config, "--files", files, "-o", out, check=True)
+    assert out.read_bytes()[1024:1028] == MAGIC
+
+
+def test_inspect_text_lists_header_entries_files_and_java_data(sample_installer):
+    done = pack("inspect", sample_installer)
+    assert done.returncode == 0
+    text = done.stdout
+    assert "magic 0xE8E413D5 (ok), checksum flag 1" in text
+    assert '  101 = "Orvanta Pathmere"' in text
+    assert 'language "de" (' in text
+    assert "user\\jdom.jar.pack" in text
+    assert "java-side data at " in text and "trailing bytes: " in text

@@ -1,0 +1,305 @@
+#include "pack/pack_media.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "media/launcher_config.h"
+#include "pack/pack_config.h"
+
+bool MemorySource::readAt(uint64_t pos, void* dst, std::size_t n) {
+  if (pos > size_ || n > size_ - pos) return false;
+  if (n) std::memcpy(dst, data_ + pos, n);
+  return true;
+}
+
+void SourceReader::take(void* dst, std::size_t n, ReaderKind kind) {
+  if (!source_.readAt(pos_, dst, n)) throw MediaFormatError{kind};
+  pos_ += n;
+}
+
+namespace {
+template <typename T>
+T littleEndian(const uint8_t* bytes) {
+  uint64_t v = 0;
+  for (std::size_t i = 0; i < sizeof(T); ++i) v |= uint64_t(bytes[i]) << (8 * i);
+  return static_cast<T>(v);
+}
+
+std::string hex32(uint32_t value) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "0x%08X", static_cast<unsigned>(value));
+  return buf;
+}
+}  // namespace
+
+int16_t SourceReader::readShort() {
+  uint8_t b[2];
+  take(b, 2, ReaderKind::Short);
+  return littleEndian<int16_t>(b);
+}
+
+int32_t SourceReader::readInt() {
+  uint8_t b[4];
+  take(b, 4, ReaderKind::Int);
+  return littleEndian<int32_t>(b);
+}
+
+int64_t SourceReader::readLong() {
+  uint8_t b[8];
+  take(b, 8, ReaderKind::Long);
+  return littleEndian<int64_t>(b);
+}
+
+std::string SourceReader::readString() {
+  uint8_t b[4];
+  take(b, 4, ReaderKind::String);
+  int32_t n = littleEndian<int32_t>(b);
+  if (n < 0 || pos_ > source_.size() || uint64_t(n) > source_.size() - pos_) throw MediaFormatError{ReaderKind::String};
+  std::string value(static_cast<std::size_t>(n), '\0');
+  take(value.data(), value.size(), ReaderKind::String);
+  return value;
+}
+
+std::u16string SourceReader::readWString() {
+  uint8_t b[4];
+  take(b, 4, ReaderKind::WString);
+  int32_t n = littleEndian<int32_t>(b);
+  if (n < 0 || pos_ > source_.size() || uint64_t(n) > source_.size() - pos_) throw MediaFormatError{ReaderKind::WString};
+  std::string bytes(static_cast<std::size_t>(n), '\0');
+  take(bytes.data(), bytes.size(), ReaderKind::WString);
+  std::u16string value(bytes.size() / 2, u'\0');
+  for (std::size_t i = 0; i < value.size(); ++i) {
+    value[i] = littleEndian<char16_t>(reinterpret_cast<const uint8_t*>(bytes.data()) + 2 * i);
+  }
+  return value;
+}
+
+uint64_t paddingLength(uint64_t end, uint32_t alignment) {
+  if (alignment <= 1) return 0;
+  return (alignment - end % alignment) % alignment;
+}
+
+void maskBytes(uint8_t* data, std::size_t n) {
+  for (std::size_t i = 0; i < n; ++i) data[i] ^= kIncludedFileMask;
+}
+
+MediaPlan planMedia(uint64_t stubSize, uint32_t fileAlignment, uint64_t recordSize,
+                    const std::vector<uint64_t>& fileSizes, uint64_t javaDataSize) {
+  MediaPlan plan;
+  plan.headerOffset = stubSize;
+  plan.recordOffset = stubSize + kMediaHeaderSize;
+  uint64_t at = plan.recordOffset + recordSize;
+  for (uint64_t size : fileSizes) {
+    plan.fileOffsets.push_back(at);
+    at += 8 + size;
+  }
+  plan.javaDataOffset = at;
+  plan.coveredEnd = at + javaDataSize;
+  plan.checkedLength = static_cast<int64_t>(plan.coveredEnd - plan.recordOffset);
+  plan.padding = paddingLength(plan.coveredEnd, fileAlignment);
+  plan.totalSize = plan.coveredEnd + plan.padding;
+  return plan;
+}
+
+namespace {
+constexpr std::size_t kCopyBlock = 1 << 20;
+
+// Copies a whole source, masking it when asked; the checksum sees the bytes as stored.
+void copySource(ByteSink& out, ByteSource& source, bool mask, uLong* crc, uint8_t* block) {
+  for (uint64_t done = 0; done < source.size();) {
+    std::size_t n = static_cast<std::size_t>(std::min<uint64_t>(kCopyBlock, source.size() - done));
+    if (!source.readAt(done, block, n)) throw PackError("cannot read " + std::to_string(n) + " bytes at offset " + std::to_string(done));
+    if (mask) maskBytes(block, n);
+    if (crc) *crc = crc32(*crc, block, static_cast<uInt>(n));
+    out.write(block, n);
+    done += n;
+  }
+}
+
+void writeCovered(ByteSink& out, const std::string& bytes, uLong& crc) {
+  crc = crc32(crc, reinterpret_cast<const Bytef*>(bytes.data()), static_cast<uInt>(bytes.size()));
+  out.write(bytes.data(), bytes.size());
+}
+}  // namespace
+
+WrittenMedia writeMedia(const MediaInputs& inputs, ByteSink& out) {
+  std::vector<uint64_t> sizes;
+  for (ByteSource* file : inputs.files) sizes.push_back(file->size());
+  WrittenMedia written;
+  written.plan = planMedia(inputs.stub->size(), inputs.fileAlignment, inputs.record.size(), sizes,
+                           inputs.javaData ? inputs.javaData->size() : 0);
+  std::unique_ptr<uint8_t[]> block(new uint8_t[kCopyBlock]);
+  copySource(out, *inputs.stub, false, nullptr, block.get());
+  out.write(std::string(kMediaHeaderSize, '\0').data(), kMediaHeaderSize);  // patched once the CRC is known
+  uLong crc = crc32(0L, Z_NULL, 0);
+  writeCovered(out, inputs.record, crc);
+  for (ByteSource* file : inputs.files) {
+    std::string size;
+    appendLong(size, static_cast<int64_t>(file->size()));
+    writeCovered(out, size, crc);
+    copySource(out, *file, true, &crc, block.get());
+  }
+  if (inputs.javaData) copySource(out, *inputs.javaData, false, &crc, block.get());
+  out.write(std::string(written.plan.padding, '\0').data(), written.plan.padding);
+  written.header.checksumFlag = inputs.checksum ? 1 : 0;
+  written.header.storedChecksum = static_cast<uint32_t>(crc);
+  written.header.checkedLength = written.plan.checkedLength;
+  out.writeAt(written.plan.headerOffset, encodeMediaHeader(written.header));
+  return written;
+}
+
+bool readPeLayoutFrom(ByteSource& source, PeLayout& layout) {
+  uint8_t dos[64];
+  if (!source.readAt(0, dos, sizeof dos)) return false;
+  uint64_t peOffset = littleEndian<uint32_t>(dos + kPeOffsetField);
+  uint8_t fileHeader[24];
+  if (!source.readAt(peOffset, fileHeader, sizeof fileHeader)) return false;
+  uint16_t sections = littleEndian<uint16_t>(fileHeader + kSectionCountOffset);
+  uint16_t optionalSize = littleEndian<uint16_t>(fileHeader + kOptionalHeaderSizeOffset);
+  // The headers up to the last section entry's raw pointer are all readPeLayout looks at.
+  uint64_t needed = std::max<uint64_t>(lastRawSizeField(uint32_t(peOffset), optionalSize, sections) + 8, peOffset + 64);
+  needed = std::min<uint64_t>(needed, source.size());
+  std::vector<uint8_t> headers(static_cast<std::size_t>(needed));
+  if (!source.readAt(0, headers.data(), headers.size())) return false;
+  return readPeLayout(headers.data(), headers.size(), layout);
+}
+
+std::string stubProblem(ByteSource& stub, PeLayout& layout) {
+  if (!readPeLayoutFrom(stub, layout)) return "is not a PE image";
+  uint32_t alignment = layout.fileAlignment;
+  if (alignment == 0 || (alignment & (alignment - 1)) != 0) {
+    return "has an invalid FileAlignment (" + std::to_string(alignment) + ") in its PE header";
+  }
+  uint64_t start = layout.appendedDataStart();
+  if (stub.size() < start) {
+    return "is cut short: its last section ends at " + std::to_string(start) + " but the file has " +
+           std::to_string(stub.size()) + " bytes";
+  }
+  if (stub.size() > start) {
+    uint8_t magic[4];
+    if (stub.readAt(start, magic, 4) && littleEndian<uint32_t>(magic) == kMediaMagic) {
+      return "already carries a payload (media magic at offset " + std::to_string(start) + ")";
+    }
+    return "already carries " + std::to_string(stub.size() - start) +
+           " bytes after its last section (a symbol table? link the stub stripped)";
+  }
+  return "";
+}
+
+const std::string* lastNarrowValue(const ConfigRecord& record, int32_t id) {
+  const std::string* found = nullptr;
+  for (const auto& [entryId, value] : record.narrow) {
+    if (entryId == id) found = &value;
+  }
+  return found;
+}
+
+MediaInspection inspectMedia(ByteSource& source) {
+  MediaInspection info;
+  info.fileSize = source.size();
+  if (!readPeLayoutFrom(source, info.pe)) throw PackError("not a PE image");
+  info.appendedStart = info.pe.appendedDataStart();
+  if (info.appendedStart >= info.fileSize) throw PackError("no appended data: the file ends at its last section");
+
+  SourceReader reader(source, info.appendedStart);
+  try {
+    info.header.magic = static_cast<uint32_t>(reader.readInt());
+    info.header.checksumFlag = reader.readInt();
+    info.header.storedChecksum = static_cast<uint32_t>(reader.readInt());
+    info.header.checkedLength = reader.readLong();
+  } catch (const MediaFormatError& e) {
+    info.problems.push_back(std::string("header cut short (") + readerFailureText(e.kind) + ")");
+    return info;
+  }
+  uint64_t recordStart = info.appendedStart + kMediaHeaderSize;
+  info.trailingBytes = static_cast<int64_t>(info.fileSize - recordStart) - info.header.checkedLength;
+  if (info.header.magic != kMediaMagic) {
+    info.problems.push_back("bad magic " + hex32(info.header.magic) + " (expected " + hex32(kMediaMagic) + ")");
+    return info;
+  }
+  try {
+    info.record = readConfigRecord(reader);
+    info.recordRead = true;
+    info.configEnd = reader.position();
+  } catch (const MediaFormatError& e) {
+    info.problems.push_back(std::string("configuration record cut short: ") + readerFailureText(e.kind));
+    return info;
+  }
+
+  const std::string* countText = lastNarrowValue(info.record, 2002);
+  const std::string* namesText = lastNarrowValue(info.record, 2003);
+  info.fileCount = countText ? parseConfigInt(*countText) : 0;
+  std::vector<std::string> names = includedFileList(namesText ? *namesText : std::string(), info.fileCount);
+  uint64_t at = info.configEnd;
+  for (const std::string& name : names) {
+    IncludedFileEntry entry;
+    entry.name = name;
+    entry.sizeOffset = at;
+    SourceReader sizeReader(source, at);
+    try {
+      entry.size = sizeReader.readLong();
+    } catch (const MediaFormatError&) {
+      info.problems.push_back("file \"" + name + "\": size field cut short at offset " + std::to_string(at));
+      return info;
+    }
+    info.files.push_back(entry);
+    uint64_t dataStart = at + 8;
+    uint64_t size = entry.size > 0 ? uint64_t(entry.size) : 0;
+    if (dataStart > info.fileSize || size > info.fileSize - dataStart) {
+      info.problems.push_back("file \"" + name + "\": " + std::to_string(entry.size) +
+                              " bytes run past the end of the file");
+      return info;
+    }
+    at = dataStart + size;
+  }
+  info.filesWalked = true;
+  info.javaDataOffset = at;
+  info.unextractedPosition = names.empty() ? 0 : at;
+  return info;
+}
+
+VerifyResult verifyMedia(ByteSource& source) {
+  PeLayout layout;
+  if (!readPeLayoutFrom(source, layout)) return {false, "not a PE image"};
+  uint64_t start = layout.appendedDataStart();
+  if (start >= source.size()) return {false, "no appended data: the file ends at its last section"};
+  uint8_t raw[kMediaHeaderSize];
+  if (!source.readAt(start, raw, sizeof raw)) {
+    return {false, "truncated: the media header needs " + std::to_string(kMediaHeaderSize) + " bytes, the file has " +
+                       std::to_string(source.size() - start) + " after its last section"};
+  }
+  uint32_t magic = littleEndian<uint32_t>(raw);
+  int32_t flag = littleEndian<int32_t>(raw + 4);
+  uint32_t stored = littleEndian<uint32_t>(raw + 8);
+  int64_t length = littleEndian<int64_t>(raw + 12);
+  if (magic != kMediaMagic) return {false, "bad magic " + hex32(magic) + " (expected " + hex32(kMediaMagic) + ")"};
+  if (flag == 0) return {true, "OK (checksum flag 0: nothing to verify)"};
+  if (length < 0) return {false, "corrupted: negative checked length " + std::to_string(length)};
+  uint64_t covered = start + kMediaHeaderSize;
+  if (uint64_t(length) > source.size() - covered) {
+    return {false, "truncated: checked length " + std::to_string(length) + " runs " +
+                       std::to_string(uint64_t(length) - (source.size() - covered)) + " bytes past the end of the file"};
+  }
+  constexpr std::size_t kBlock = 1 << 20;
+  std::unique_ptr<uint8_t[]> block(new uint8_t[kBlock]);
+  uLong crc = crc32(0L, Z_NULL, 0);
+  uint64_t done = 0;
+  while (done < uint64_t(length)) {
+    std::size_t n = static_cast<std::size_t>(std::min<uint64_t>(kBlock, uint64_t(length) - done));
+    if (!source.readAt(covered + done, block.get(), n)) {
+      return {false, "read failed at offset " + std::to_string(covered + done)};
+    }
+    crc = crc32(crc, block.get(), static_cast<uInt>(n));
+    done += n;
+  }
+  if (static_cast<uint32_t>(crc) != stored) {
+    return {false, "checksum mismatch: stored " + hex32(stored) + ", computed " + hex32(static_cast<uint32_t>(crc)) +
+                       " over " + std::to_string(length) + " bytes"};
+  }
+  return {true, "OK"};
+}
