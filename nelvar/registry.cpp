@@ -1,0 +1,293 @@
+#include "registry.h"
+
+
+#include "registry_failure.h"
+
+using nelvar::RegistryOperation;
+
+// Out-of-class definitions give the constants an address in the DLL, so importers can bind them.
+const int Registry::cCannotOpenKeyIRC;
+const int Registry::cCannotRemoveValueIRC;
+const int Registry::cCannotGetValueIRC;
+const int Registry::cCannotSetValueIRC;
+const int Registry::cWrongValueTypeIRC;
+const int Registry::cWrongValueSizeIRC;
+const int Registry::cCannotCreateValueIRC;
+const int Registry::cCannotCreateKeyIRC;
+const int Registry::cValueNotExistsIRC;
+const int Registry::cCannotRemoveKeyIRC;
+const int Registry::cCannotFlushKeyIRC;
+
+namespace {
+
+// Query value, set value, create subkey, enumerate subkeys, notify and write DAC: what the
+// read-write operations need (RegDeleteKeyA asks for DELETE on the subkey by itself).
+constexpr REGSAM kReadWriteAccess = 0x4001F;
+// Enumeration buffers hold 260 characters; a longer name ends the enumeration there.
+constexpr DWORD kNameChars = 260;
+
+HKEY rootKey(Registry::EKeyHandleType root) {
+  switch (root) {
+    case Registry::eClassesRoot: return HKEY_CLASSES_ROOT;
+    case Registry::eCurrentConfig: return HKEY_CURRENT_CONFIG;
+    case Registry::eCurrentUser: return HKEY_CURRENT_USER;
+    case Registry::eUsers: return HKEY_USERS;
+    default: return HKEY_LOCAL_MACHINE;
+  }
+}
+
+// A registry call's error is the LONG it returned, never GetLastError().
+std::string systemText(LONG error) {
+  char* message = nullptr;
+  DWORD length = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                nullptr, static_cast<DWORD>(error), MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL),
+                                reinterpret_cast<char*>(&message), 0, nullptr);
+  std::string text = length && message ? std::string(message, length) : std::string();
+  if (message) LocalFree(message);
+  return nelvar::systemErrorText(static_cast<std::uint32_t>(error), text);
+}
+
+Registry::EValueType classify(DWORD type) {
+  if (type == REG_DWORD) return Registry::eLongValue;
+  if (type == REG_SZ) return Registry::eStringValue;
+  return Registry::eOtherValue;
+}
+
+}  // namespace
+
+Registry::Registry(EKeyHandleType root, const std::string& keyPath, bool create) : keyPath_(keyPath), root_(root) {
+  openRegistry(root, keyPath, create);
+}
+
+Registry::Registry(const std::string& keyPath, bool create) : Registry(eLocalMachine, keyPath, create) {}
+
+Registry::Registry(EKeyHandleType root, const std::string& keyPath, EAccessMode access)
+    : keyPath_(keyPath), root_(root) {
+  if (access == eReadOnly) openReadOnly(root, keyPath);
+  else openRegistry(root, keyPath, false);
+}
+
+Registry::~Registry() {
+  if (hKey_ != nullptr) {
+    RegCloseKey(hKey_);
+    hKey_ = nullptr;
+  }
+}
+
+void Registry::openRegistry(EKeyHandleType root, const std::string& keyPath, bool create) {
+  LONG rc = RegOpenKeyExA(rootKey(root), keyPath.c_str(), 0, kReadWriteAccess, &hKey_);
+  if (rc != ERROR_SUCCESS && create) {
+    rc = RegCreateKeyExA(rootKey(root), keyPath.c_str(), 0, const_cast<char*>(""), REG_OPTION_NON_VOLATILE,
+                         KEY_ALL_ACCESS, nullptr, &hKey_, nullptr);
+  }
+  if (rc != ERROR_SUCCESS) {
+    hKey_ = nullptr;
+    fail(RegistryOperation::openRegistry, cCannotOpenKeyIRC, nelvar::describeOpenFailure(keyPath, systemText(rc)));
+  }
+}
+
+void Registry::openReadOnly(EKeyHandleType root, const std::string& keyPath) {
+  LONG rc = RegOpenKeyExA(rootKey(root), keyPath.c_str(), 0, KEY_READ, &hKey_);
+  if (rc != ERROR_SUCCESS) {
+    hKey_ = nullptr;
+    fail(RegistryOperation::openRegistry, cCannotOpenKeyIRC, nelvar::describeOpenFailure(keyPath, systemText(rc)));
+  }
+}
+
+void Registry::fail(RegistryOperation operation, int code, const std::string& text) const {
+  lastFailure_.origin = nelvar::registryOriginName();
+  lastFailure_.operation = nelvar::registryOperationName(operation);
+  lastFailure_.code = code;
+  lastFailure_.text = text;
+}
+
+Registry* Registry::createKey(const std::string& name) const {
+  std::string subkeyPath;
+  try {
+    subkeyPath = nelvar::joinKeyPath(keyPath_, name);
+    return new Registry(root_, subkeyPath, true);
+  } catch (...) {
+    fail(RegistryOperation::createKey, cCannotCreateKeyIRC, nelvar::describeSubkeyObjectFailure(subkeyPath));
+    return nullptr;
+  }
+}
+
+bool Registry::existsKey(const std::string& name) const {
+  for (const std::string& subkey : listSubkeys()) {
+    if (subkey == name) return true;
+  }
+  return false;
+}
+
+void Registry::removeKey(const std::string& name) const {
+  LONG rc = RegDeleteKeyA(hKey_, name.c_str());
+  if (rc == ERROR_FILE_NOT_FOUND) {
+    fail(RegistryOperation::removeKey, cCannotRemoveKeyIRC, nelvar::describeMissingSubkey(name));
+  } else if (rc != ERROR_SUCCESS) {
+    fail(RegistryOperation::removeKey, cCannotRemoveKeyIRC, nelvar::describeRemoveKeyFailure(name, systemText(rc)));
+  }
+}
+
+bool Registry::existsValue(const std::string& name, EValueType* type) const {
+  DWORD valueType = REG_NONE;
+  if (RegQueryValueExA(hKey_, name.c_str(), nullptr, &valueType, nullptr, nullptr) != ERROR_SUCCESS) return false;
+  if (type != nullptr) *type = classify(valueType);
+  return true;
+}
+
+void Registry::removeValue(const std::string& name) const {
+  LONG rc = RegDeleteValueA(hKey_, name.c_str());
+  if (rc == ERROR_FILE_NOT_FOUND) {
+    fail(RegistryOperation::removeValue, cValueNotExistsIRC, nelvar::describeMissingValueOnRemove(name));
+  } else if (rc != ERROR_SUCCESS) {
+    fail(RegistryOperation::removeValue, cCannotRemoveValueIRC, nelvar::describeRemoveValueFailure(name, systemText(rc)));
+  }
+}
+
+std::vector<std::string> Registry::listSubkeys() const {
+  std::vector<std::string> names;
+  char name[kNameChars];
+  for (DWORD index = 0;; ++index) {
+    DWORD length = kNameChars;
+    if (RegEnumKeyExA(hKey_, index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+    names.emplace_back(name, length);
+  }
+  return names;
+}
+
+std::vector<std::pair<std::string, Registry::EValueType> > Registry::listValues() const {
+  std::vector<std::pair<std::string, EValueType> > values;
+  char name[kNameChars];
+  for (DWORD index = 0;; ++index) {
+    DWORD length = kNameChars;
+    DWORD type = REG_NONE;
+    if (RegEnumValueA(hKey_, index, name, &length, nullptr, &type, nullptr, nullptr) != ERROR_SUCCESS) break;
+    values.emplace_back(std::string(name, length), classify(type));
+  }
+  return values;
+}
+
+// Reads a REG_DWORD; a failure is recorded under the calling operation, and for a set a missing
+// value is worded as such (the set then creates it).
+bool Registry::readLong(const std::string& name, long& value, RegistryOperation operation) const {
+  bool forSet = operation == RegistryOperation::setLongValue;
+  DWORD type = REG_NONE;
+  DWORD size = 0;
+  LONG rc = RegQueryValueExA(hKey_, name.c_str(), nullptr, &type, nullptr, &size);
+  if (rc == ERROR_FILE_NOT_FOUND && forSet) {
+    fail(operation, cValueNotExistsIRC, nelvar::describeMissingValueOnSet(name));
+    return false;
+  }
+  if (rc != ERROR_SUCCESS) {
+    fail(operation, rc == ERROR_FILE_NOT_FOUND ? cValueNotExistsIRC : cCannotGetValueIRC,
+         nelvar::describeQueryFailure(name, systemText(rc)));
+    return false;
+  }
+  if (type != REG_DWORD) {
+    fail(operation, cWrongValueTypeIRC, nelvar::describeWrongType(name, type, nelvar::RequiredType::dword));
+    return false;
+  }
+  if (size != sizeof(DWORD)) {
+    fail(operation, cWrongValueSizeIRC, nelvar::describeWrongSize(name, size));
+    return false;
+  }
+  DWORD data = 0;
+  size = sizeof data;
+  rc = RegQueryValueExA(hKey_, name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&data), &size);
+  if (rc != ERROR_SUCCESS) {
+    fail(operation, cCannotGetValueIRC, nelvar::describeQueryFailure(name, systemText(rc)));
+    return false;
+  }
+  value = static_cast<long>(data);
+  return true;
+}
+
+// Reads a REG_SZ into a buffer of exactly the size the registry reports; the text ends at the
+// first zero byte within the bytes returned, so a value stored without its terminator is not
+// read past its end.
+bool Registry::readString(const std::string& name, std::string& value, RegistryOperation operation) const {
+  bool forSet = operation == RegistryOperation::setStringValue;
+  DWORD type = REG_NONE;
+  DWORD size = 0;
+  LONG rc = RegQueryValueExA(hKey_, name.c_str(), nullptr, &type, nullptr, &size);
+  if (rc == ERROR_FILE_NOT_FOUND && forSet) {
+    fail(operation, cValueNotExistsIRC, nelvar::describeMissingValueOnSet(name));
+    return false;
+  }
+  if (rc != ERROR_SUCCESS) {
+    fail(operation, rc == ERROR_FILE_NOT_FOUND ? cValueNotExistsIRC : cCannotGetValueIRC,
+         nelvar::describeQueryFailure(name, systemText(rc)));
+    return false;
+  }
+  if (type != REG_SZ) {
+    fail(operation, cWrongValueTypeIRC, nelvar::describeWrongType(name, type, nelvar::RequiredType::string));
+    return false;
+  }
+  std::string buffer(size, '\0');
+  DWORD returned = size;
+  rc = RegQueryValueExA(hKey_, name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&buffer[0]), &returned);
+  if (rc != ERROR_SUCCESS) {
+    fail(operation, cCannotGetValueIRC, nelvar::describeQueryFailure(name, systemText(rc)));
+    return false;
+  }
+  value = nelvar::stringFromRegistryBytes(buffer.data(), returned < size ? returned : size);
+  return true;
+}
+
+void Registry::writeValue(const std::string& name, DWORD type, const BYTE* data, DWORD size,
+                          RegistryOperation operation) const {
+  LONG rc = RegSetValueExA(hKey_, name.c_str(), 0, type, data, size);
+  if (rc == ERROR_SUCCESS) return;
+  bool create = operation == RegistryOperation::createLongValue || operation == RegistryOperation::createStringValue;
+  if (create) fail(operation, cCannotCreateValueIRC, nelvar::describeCreateValueFailure(name, systemText(rc)));
+  else fail(operation, cCannotSetValueIRC, nelvar::describeSetFailure(name, systemText(rc)));
+}
+
+long Registry::getLongValue(const std::string& name) const {
+  long value = 0;
+  readLong(name, value, RegistryOperation::getLongValue);
+  return value;
+}
+
+void Registry::setLongValue(const std::string& name, long value) const {
+  long current = 0;
+  if (readLong(name, current, RegistryOperation::setLongValue) && current == value) return;
+  DWORD data = static_cast<DWORD>(value);
+  writeValue(name, REG_DWORD, reinterpret_cast<const BYTE*>(&data), sizeof data, RegistryOperation::setLongValue);
+}
+
+void Registry::createLongValue(const std::string& name, long value) const {
+  if (existsValue(name)) {
+    fail(RegistryOperation::createLongValue, cCannotCreateValueIRC, nelvar::describeExistingValueOnCreate(name));
+  }
+  DWORD data = static_cast<DWORD>(value);
+  writeValue(name, REG_DWORD, reinterpret_cast<const BYTE*>(&data), sizeof data, RegistryOperation::createLongValue);
+}
+
+std::string Registry::getStringValue(const std::string& name) const {
+  std::string value;
+  readString(name, value, RegistryOperation::getStringValue);
+  return value;
+}
+
+void Registry::setStringValue(const std::string& name, const std::string& value) const {
+  std::string current;
+  if (readString(name, current, RegistryOperation::setStringValue) && current == value) return;
+  writeValue(name, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()), static_cast<DWORD>(value.size() + 1),
+             RegistryOperation::setStringValue);
+}
+
+void Registry::createStringValue(const std::string& name, const std::string& value) const {
+  if (existsValue(name)) {
+    fail(RegistryOperation::createStringValue, cCannotCreateValueIRC, nelvar::describeExistingValueOnCreate(name));
+  }
+  writeValue(name, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()), static_cast<DWORD>(value.size() + 1),
+             RegistryOperation::createStringValue);
+}
+
+void Registry::flush() {
+  LONG rc = RegFlushKey(hKey_);
+  if (rc != ERROR_SUCCESS) {
+    fail(RegistryOperation::flush, cCannotFlushKeyIRC, nelvar::describeFlushFailure(keyPath_, systemText(rc)));
+  }
+}
