@@ -2,29 +2,40 @@
 
 #include <commctrl.h>
 
+#include <cstdio>
 #include <cstdlib>
+#include <string>
+#include <vector>
 
+#include "command_line.h"
+#include "dialogs.h"
 #include "errors.h"
+#include "install_markers.h"
 #include "launch_flags.h"
 #include "log.h"
 #include "media/extraction.h"
 #include "media/integrity.h"
 #include "media/launcher_config.h"
+#include "media/media_format.h"
+#include "media/paths.h"
+#include "process/process_windows.h"
 #include "res/resource_ids.h"
+#include "runtime/runtime_stages.h"
 #include "win_text.h"
 
 namespace {
 
-void setProgressRange(HWND window, int low, int high) {
-  if (window) SendDlgItemMessageA(window, IDC_PROGRESS_BAR, PBM_SETRANGE, 0, MAKELPARAM(low, high));
-}
-
-void setProgressPosition(HWND window, int position) {
-  if (window) SendDlgItemMessageA(window, IDC_PROGRESS_BAR, PBM_SETPOS, static_cast<WPARAM>(position), 0);
-}
+// The watch gives up waiting for the Java window after this many 100 ms passes.
+constexpr int kWatchTimeoutPass = 2400;
 
 void changeToTempDir() {
   if (!SetCurrentDirectoryA(g_tempDir.c_str())) logError("Could not change working dir to %s", g_tempDir.c_str());
+}
+
+std::string currentDirectory() {
+  char buffer[8192] = "";
+  DWORD n = GetCurrentDirectoryA(sizeof buffer, buffer);
+  return n < sizeof buffer ? std::string(buffer, n) : std::string();
 }
 
 // Verifies the payload and extracts it into a fresh temporary directory, which becomes current.
@@ -42,13 +53,65 @@ void preparePayload(HWND progressWindow) {
   std::exit(1);
 }
 
-std::string currentDirectory() {
-  char buffer[8192] = "";
-  DWORD n = GetCurrentDirectoryA(sizeof buffer, buffer);
-  return n < sizeof buffer ? std::string(buffer, n) : std::string();
+void startThread(LPTHREAD_START_ROUTINE routine, HWND window, int priority) {
+  HANDLE thread = CreateThread(nullptr, 0, routine, window, CREATE_SUSPENDED, nullptr);
+  if (!thread) return;
+  SetThreadPriority(thread, priority);
+  ResumeThread(thread);
+  CloseHandle(thread);
+}
+
+// No usable runtime was found, or the user asked to choose one.
+void runtimeMissing(HWND progressWindow) {
+  if (g_flags.quietMode) {
+    if (getConfigInt(157) != 0) {
+      std::fputs("No JRE found. Trying to download.\n", stdout);
+      std::fflush(stdout);
+      handleMissingRuntime(progressWindow);
+      return;
+    }
+    logError("No JRE found");
+    std::fputs("No JRE found. Aborting.\n", stdout);
+    std::fflush(stdout);
+    setInstallMarkers(false, true, true);
+    std::exit(83);
+  }
+  if (progressWindow) {
+    handleMissingRuntime(progressWindow);
+  } else {
+    DialogBoxParamA(static_cast<HINSTANCE>(g_flags.instance), MAKEINTRESOURCEA(IDD_PROGRESS), nullptr,
+                    progressDialogProc, 0);
+  }
+}
+
+// Unpacks the included pack200 archives with the chosen runtime.
+void unpackIncludedArchives() {
+  for (const std::string& name : includedFileList(getConfigString(2003), getConfigInt(2002))) {
+    if (name.size() < 5 || name.compare(name.size() - 5, 5, ".pack") != 0) continue;
+    logInfo("unpacking %s", name.c_str());
+    runUnpack200(g_tempDir + "\\" + name);
+  }
+}
+
+DWORD WINAPI workThread(LPVOID dialog) {
+  HWND window = static_cast<HWND>(dialog);
+  if (getConfigInt(155) != 0) {
+    handleMissingRuntime(window);
+  } else {
+    runLaunchSequence(window);
+  }
+  return 0;
 }
 
 }  // namespace
+
+void setProgressRange(HWND window, int low, int high) {
+  if (window) SendDlgItemMessageA(window, IDC_PROGRESS_BAR, PBM_SETRANGE, 0, MAKELPARAM(low, high));
+}
+
+void setProgressPosition(HWND window, int position) {
+  if (window) SendDlgItemMessageA(window, IDC_PROGRESS_BAR, PBM_SETPOS, static_cast<WPARAM>(position), 0);
+}
 
 int runLaunchSequence(HWND progressWindow) {
   logInfo("Starting work");
@@ -60,5 +123,115 @@ int runLaunchSequence(HWND progressWindow) {
     g_tempDir = currentDirectory();
   }
   logInfo("Current working dir: %s", currentDirectory().c_str());
+
+  // The carried runtime was extracted into the temporary directory, which is current now; the
+  // executable's directory is not where it lies.
+  std::string archive = fullPathName("jre.tar.gz");
+  logInfo("Full JRE path: %s", archive.c_str());
+  g_flags.jreIncluded = pathExists(archive.c_str());
+  if (!g_flags.jreIncluded && g_flags.languageRestart) {
+    std::string unpacked = fullPathName("jre");
+    logInfo("Checking extracted JRE: %s", unpacked.c_str());
+    g_flags.jreIncluded = pathExists(unpacked.c_str());
+  }
+  logInfo(g_flags.jreIncluded ? "JRE included" : "No JRE included");
+  if (g_flags.manualRuntimeSelection && g_flags.jreIncluded) {
+    logInfo("Included JRE not used because of manual switch");
+    g_flags.jreIncluded = false;
+  }
+  bool preferInstalled = getConfigInt(161) != 0;
+  bool withWindow = progressWindow != nullptr;
+
+  if (!g_flags.jreIncluded) {
+    setInstallMarkers(true, withWindow, true);
+    if (g_flags.manualRuntimeSelection || !LoadDLL(false, nullptr, false)) runtimeMissing(progressWindow);
+  } else if (preferInstalled) {
+    setInstallMarkers(true, withWindow, true);
+    if (LoadDLL(false, nullptr, false)) {
+      g_flags.jreIncluded = false;
+    } else {
+      setInstallMarkers(false, true, true);
+    }
+  }
+  changeToTempDir();
+
+  if (!g_flags.languageRestart) {
+    g_flags.progressBase = g_flags.jreIncluded ? (getConfigInt(153) != 0 ? 300 : 200) : 100;
+    if (g_flags.jreIncluded) prepareCarriedRuntime(progressWindow);
+    unpackIncludedArchives();
+  } else if (g_flags.jreIncluded) {
+    loadCarriedRuntime();
+  }
+
+  if (progressWindow) startThread(watchJavaWindow, progressWindow, THREAD_PRIORITY_ABOVE_NORMAL);
+  setInstallMarkers(true, withWindow, true);
+
+  std::vector<std::u16string> args;
+  splitCommandLine(asUtf16(GetCommandLineW()), args);
+  if (!launchJavaProgram(args, true)) {
+    logError("Could not start JVM");
+    fatalConfigError(1005);
+  }
+  return 0;
+}
+
+INT_PTR CALLBACK progressDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+  switch (message) {
+    case WM_INITDIALOG:
+      centerWindow(dialog);
+      setErrorOwner(dialog);
+      setProgressRange(dialog, 0, 100);
+      setDlgItemTextWide(dialog, IDC_MESSAGE, getConfigWString(20007));
+      setWindowTextWide(dialog, getConfigWString(20013));
+      setDlgItemTextWide(dialog, IDCANCEL, getConfigWString(20012));
+      startThread(workThread, dialog, THREAD_PRIORITY_NORMAL);
+      return TRUE;
+    case WM_COMMAND:
+      if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) {
+        logInfo("Canceled installer");
+        setInstallMarkers(false, true, true);
+        EndDialog(dialog, LOWORD(wParam));
+        return TRUE;
+      }
+      return FALSE;
+    default:
+      return FALSE;
+  }
+}
+
+DWORD WINAPI watchJavaWindow(LPVOID window) {
+  HWND dialog = static_cast<HWND>(window);
+  int base = g_flags.progressBase;
+  int position = base;
+  int pass = 0;
+  DWORD self = GetCurrentProcessId();
+  while (countVisibleProcessWindows(self) <= 1 && readInstallMarker(true) != 2) {
+    ++pass;
+    if (pass % 5 == 0) {
+      position += (400 - base) / 4;
+      if (position > 390) position = 390;
+      setProgressPosition(dialog, position);
+    }
+    if (pass == kWatchTimeoutPass && readInstallMarker(true) == 1 && getConfigInt(159) == 0) {
+      logInfo("timeout");
+      fatalMessage(20014);
+    }
+    Sleep(100);
+  }
+  setInstallMarkers(false, true, false);
+  logInfo("Java window visible");
+  ShowWindow(dialog, SW_HIDE);
+  return 0;
+}
+
+DWORD WINAPI advancePackProgress(LPVOID window) {
+  HWND dialog = static_cast<HWND>(window);
+  int position = 200;
+  while (!g_flags.packDone.load()) {
+    Sleep(static_cast<DWORD>(g_flags.untarMillis / 10));
+    position += 10;
+    setProgressPosition(dialog, position);
+    if (position > 299 || g_flags.packDone.load()) break;
+  }
   return 0;
 }

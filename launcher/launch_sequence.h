@@ -1,6 +1,21 @@
-// The launcher's work routine: from a loaded configuration to a running Java program.
+// The launcher's work routine, from a loaded configuration to a running Java program, with the
+// progress dialog around it and the threads that move its bar.
 #pragma once
 #include <windows.h>
 
 // Runs the sequence with the progress dialog (or none); returns 0.
 int runLaunchSequence(HWND progressWindow);
+
+// The progress dialog (resource 103): starts the work thread on initialisation; Cancel ends it.
+INT_PTR CALLBACK progressDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+
+// Moves the bar toward 390 until a second window of the process is visible (or the Java
+// program reports its start through the process marker), then hides the dialog.
+DWORD WINAPI watchJavaWindow(LPVOID progressWindow);
+
+// Moves the bar from 200 to 300 while the carried runtime's archives are unpacked.
+DWORD WINAPI advancePackProgress(LPVOID progressWindow);
+
+// Progress bar helpers used by every stage; no-ops without a window.
+void setProgressRange(HWND window, int low, int high);
+void setProgressPosition(HWND window, int position);

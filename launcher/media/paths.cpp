@@ -51,12 +51,6 @@ std::string moduleFileNameA() {
   }
 }
 
-std::string fullPathName(const std::string& path) {
-  std::string full = growUntilFits<char>(
-      [&](char* buf, DWORD size) { return GetFullPathNameA(path.c_str(), size, buf, nullptr); });
-  return full.empty() ? path : full;
-}
-
 bool isNtFamily() {
   OSVERSIONINFOA info{};
   info.dwOSVersionInfoSize = sizeof(info);
@@ -97,6 +91,12 @@ std::string computeExecutablePath() {
 }
 
 }  // namespace
+
+std::string fullPathName(const std::string& path) {
+  std::string full = growUntilFits<char>(
+      [&](char* buf, DWORD size) { return GetFullPathNameA(path.c_str(), size, buf, nullptr); });
+  return full.empty() ? path : full;
+}
 
 const std::string& executablePath() {
   static const std::string path = computeExecutablePath();

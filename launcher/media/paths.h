@@ -20,6 +20,9 @@ std::string resolveAgainstExeDir(std::string_view path, const char* baseFile = n
 // resolveAgainstExeDir, then the full path ("." and ".." removed), lower-cased unless keepCase.
 std::string makeAbsolutePath(std::string_view path, bool keepCase);
 
+// The full path of a name relative to the current directory ("." and ".." removed).
+std::string fullPathName(const std::string& path);
+
 // Each element of a ";"-separated list resolved against the executable's directory.
 std::string resolvePathList(std::string_view list);
 

@@ -1,0 +1,11 @@
+#include "command_line_win.h"
+
+#include "command_line.h"
+#include "win_text.h"
+
+bool splitCommandLineNarrow(const wchar_t* line, std::vector<std::string>& args) {
+  std::vector<std::u16string> wide;
+  bool complete = splitCommandLine(asUtf16(line ? line : L""), wide);
+  for (const std::u16string& arg : wide) args.push_back(wideToAnsi(asWide(arg)));
+  return complete;
+}

@@ -1,0 +1,12 @@
+// Small helpers of the launcher's dialogs: centring and wide texts.
+#pragma once
+#include <windows.h>
+
+#include <string>
+
+// Centres the window on its owner, or on the desktop when it has none (size and Z order kept).
+void centerWindow(HWND window);
+
+// Sets a wide text with the system's wide functions where it offers them, else converted to ANSI.
+void setWindowTextWide(HWND window, const std::u16string& text);
+void setDlgItemTextWide(HWND dialog, int itemId, const std::u16string& text);

@@ -1,0 +1,81 @@
+#include "process/process_windows.h"
+
+#include <cstdio>
+#include <string>
+
+#include "log.h"
+#include "media/launcher_config.h"
+
+namespace {
+
+// The console window that belongs to this process; searched once, by the window-watch thread.
+bool g_consoleSearched = false;
+HWND g_ownConsoleWindow = nullptr;
+
+// The console window carries no mark of its process, so give it a title nobody else has,
+// look that title up, and put the old one back.
+HWND findOwnConsoleWindow() {
+  if (getConfigInt(107) == 1) return nullptr;
+  char oldTitle[8192] = "";
+  if (GetConsoleTitleA(oldTitle, sizeof oldTitle) == 0) return nullptr;
+  char uniqueTitle[64];
+  std::snprintf(uniqueTitle, sizeof uniqueTitle, "%lu/%lu", GetTickCount(), GetCurrentProcessId());
+  if (!SetConsoleTitleA(uniqueTitle)) return nullptr;
+  Sleep(40);
+  HWND console = FindWindowA(nullptr, uniqueTitle);
+  SetConsoleTitleA(oldTitle);
+  return console;
+}
+
+struct CountState {
+  DWORD processId;
+  int count;
+};
+
+BOOL CALLBACK countWindow(HWND window, LPARAM param) {
+  auto* state = reinterpret_cast<CountState*>(param);
+  DWORD owner = 0;
+  GetWindowThreadProcessId(window, &owner);
+  if (owner == state->processId && IsWindowVisible(window) && window != g_ownConsoleWindow) ++state->count;
+  return TRUE;
+}
+
+struct ActivateState {
+  DWORD processId;
+  bool restore;
+};
+
+BOOL CALLBACK activateWindow(HWND window, LPARAM param) {
+  auto* state = reinterpret_cast<ActivateState*>(param);
+  DWORD owner = 0;
+  GetWindowThreadProcessId(window, &owner);
+  if (owner != state->processId || !IsWindowVisible(window)) return TRUE;
+  logInfo("found window %p", static_cast<void*>(window));
+  if (state->restore && IsIconic(window)) {
+    logInfo("restore");
+    ShowWindow(window, SW_RESTORE);
+  }
+  logInfo("foreground");
+  SetForegroundWindow(window);
+  logInfo("popup");
+  SetForegroundWindow(GetLastActivePopup(window));
+  logInfo("done");
+  return TRUE;
+}
+
+}  // namespace
+
+int countVisibleProcessWindows(DWORD processId) {
+  if (!g_consoleSearched) {
+    g_consoleSearched = true;
+    g_ownConsoleWindow = findOwnConsoleWindow();
+  }
+  CountState state{processId, 0};
+  EnumWindows(countWindow, reinterpret_cast<LPARAM>(&state));
+  return state.count;
+}
+
+void activateProcessWindows(DWORD processId, bool restoreMinimised) {
+  ActivateState state{processId, restoreMinimised};
+  EnumWindows(activateWindow, reinterpret_cast<LPARAM>(&state));
+}
