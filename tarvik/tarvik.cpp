@@ -21,6 +21,9 @@ constexpr int kVariant = TARVIK_VARIANT;
 // Process-wide state of the loaded library. deviceHandle is null until the first open and holds
 // INVALID_HANDLE_VALUE after a failed one: a failed open is not retried.
 HANDLE deviceHandle = nullptr;
+// Why the open failed. Later calls report it again instead of whatever their thread's last
+// error happens to be.
+DWORD deviceOpenError = ERROR_SUCCESS;
 // Guards the open and each single request, never the alarm wait.
 CRITICAL_SECTION deviceLock;
 // Two threads may make the first call at once; the one-time flag makes the other wait until
@@ -71,8 +74,10 @@ bool openDevice() {
   LockHolder lock;
   if (deviceHandle == nullptr) {
     deviceHandle = CreateFileA("\\\\.\\Tarvik", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (deviceHandle == INVALID_HANDLE_VALUE) deviceOpenError = GetLastError();
   }
   if (deviceHandle == INVALID_HANDLE_VALUE) {
+    SetLastError(deviceOpenError);
     reportError("CreateFile failed. Invalid Handle. ");
     return false;
   }

@@ -95,8 +95,9 @@ class TarvikWithoutDriver : public ::testing::TestWithParam<int> {
 TEST_P(TarvikWithoutDriver, EveryNativeReportsTheFailedOpenAndReturnsItsFailureValue) {
   int variant = GetParam();
   std::string failed = variant == 1 ? "-1" : "0";
+  // The last call runs on another thread, which has a last-error value of its own.
   ProbeOutput run = runProbe(variant, {"spoofing:1", "memory:2", "qos:1,2,3,4", "connections", "time", "minor",
-                                       "major", "alarms", "spoofing:0"});
+                                       "major", "alarms", "on-thread:spoofing:0"});
   EXPECT_EQ(run.all("spoofing"), (std::vector<std::string>{"-1", "-1"}));
   EXPECT_EQ(run.one("memory"), failed);
   EXPECT_EQ(run.one("qos"), failed);
@@ -264,6 +265,23 @@ TEST(TarvikGeneration1Alarms, OneSignalWakesOneOfTwoWaiters) {
   std::vector<std::string> results = run.all("alarm-thread");
   std::sort(results.begin(), results.end());
   EXPECT_EQ(results, (std::vector<std::string>{"2", "3"}));
+}
+
+TEST(TarvikGeneration1Alarms, AnEventNameTakenByAnotherObjectFailsTheCallWithoutWaiting) {
+  ASSERT_EQ(pepsim::installAndStart(pepsim::driverBesideProgram(), 1), "");
+  ProbeOutput run = runProbe(1, {"occupy-event-name", "alarms", "connections"});
+  PepSimSnapshot snap{};
+  {
+    pepsim::Connection device;
+    EXPECT_TRUE(device.snapshot(snap));
+  }
+  EXPECT_EQ(pepsim::stopAndRemove(), "");
+  EXPECT_EQ(run.one("alarms"), "0");
+  EXPECT_EQ(run.count("PEP_ALARM: CreateEvent failed!!"), 1u) << run.out;
+  EXPECT_EQ(run.count("PEP_ALARM: Before first callDevice call"), 0u);
+  EXPECT_EQ(snap.alarmRegistrations, 0u);
+  EXPECT_EQ(snap.requests[2], 0u);
+  EXPECT_EQ(run.one("connections"), "0");  // the library still works afterwards
 }
 
 // Generation 2 hands each waiter's own event to the driver, which signals all of them.

@@ -11,7 +11,9 @@
 //   raise:RAW             raise an alarm in the simulator
 //   await-finished:N:MS   wait up to MS ms until N alarm threads returned; print how many did
 //   event-alive           whether the last alarm call's event still exists
+//   occupy-event-name     hold a mutex under the generation 1 alarm event's name
 //   first-calls:N         N threads released at once into their first getActiveConnectionsNI
+//   on-thread:STEP        run one step on a new thread and wait for it
 //   opens                 device opens seen by the simulator since the probe started, its own excluded
 //   start-simulator:V / stop-simulator   install and start, or stop and remove, the simulator
 #include <windows.h>
@@ -226,8 +228,16 @@ void runStep(const std::string& step, JniEnvDouble& jni) {
     awaitFinished(argument);
   } else if (verb == "event-alive") {
     printEventAlive();
+  } else if (verb == "occupy-event-name") {
+    // Kept open until the probe ends: an event of that name can then no longer be created.
+    if (!CreateMutexA(nullptr, FALSE, "g_kavo_shared_event")) fail("CreateMutex failed");
   } else if (verb == "first-calls") {
     firstCallsAtOnce(std::atoi(argument.c_str()));
+  } else if (verb == "on-thread") {
+    std::thread([&argument] {
+      JniEnvDouble threadJni;
+      runStep(argument, threadJni);
+    }).join();
   } else if (verb == "opens") {
     std::printf("=> opens %lu\n", static_cast<unsigned long>(snapshot().opens - ownOpens));
   } else if (verb == "start-simulator") {
