@@ -16,9 +16,10 @@ wine_prefix_ready() {
     if [ ! -f "$WINEPREFIX/.pathmere-ready" ]; then
       rm -rf "$WINEPREFIX"
       echo "wine: creating the test prefix $WINEPREFIX (a few minutes, once)" >&2
-      WINEDLLOVERRIDES="mscoree,mshtml=" "$WINE64" wineboot -i >/dev/null 2>&1 </dev/null 9>&-
+      # Without a display, so that no desktop process outlives the boot and "-w" returns.
+      env -u DISPLAY WINEDLLOVERRIDES="mscoree,mshtml=" "$WINE64" wineboot -i >/dev/null 2>&1 </dev/null 9>&-
       # Without a window manager every hide of a window otherwise stalls for 2 s.
-      "$WINE64" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 </dev/null 9>&-
+      env -u DISPLAY "$WINE64" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 </dev/null 9>&-
       "$WINESERVER" -w 9>&-
       touch "$WINEPREFIX/.pathmere-ready"
     fi

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <vector>
 
@@ -18,7 +19,7 @@ int64_t g_unextractedPosition = 0;
 
 namespace {
 
-constexpr DWORD kCopyBlockSize = 8192;
+constexpr DWORD kCopyBlockSize = 1 << 20;
 
 std::string windowsDirectory() {
   char dir[MAX_PATH] = "";
@@ -30,6 +31,19 @@ std::string environment(const char* name) {
   char value[8192];
   DWORD n = GetEnvironmentVariableA(name, value, sizeof value);
   return n > 0 && n < sizeof value ? std::string(value, n) : std::string();
+}
+
+// Removes the mask in place, eight bytes at a time.
+void unmaskBytes(unsigned char* bytes, DWORD size) {
+  constexpr uint64_t mask8 = 0x0101010101010101ull * kIncludedFileMask;
+  DWORD i = 0;
+  for (; i + 8 <= size; i += 8) {
+    uint64_t word;
+    std::memcpy(&word, bytes + i, 8);
+    word ^= mask8;
+    std::memcpy(bytes + i, &word, 8);
+  }
+  for (; i < size; ++i) bytes[i] ^= kIncludedFileMask;
 }
 
 }  // namespace
@@ -101,7 +115,10 @@ std::string makeProcessCommFileName(DWORD processId) {
 }
 
 int copyMaskedData(HANDLE media, HANDLE output, int64_t count, bool unmask) {
-  alignas(8) unsigned char block[kCopyBlockSize];
+  // One buffer for the whole extraction, on the heap: large blocks keep the number of system
+  // calls (each a round trip through Wine) low, and memory stays flat whatever the payload.
+  static std::vector<unsigned char> buffer(kCopyBlockSize);
+  unsigned char* block = buffer.data();
   int64_t copied = 0;
   while (copied < count) {
     DWORD want = static_cast<DWORD>(count - copied < kCopyBlockSize ? count - copied : kCopyBlockSize);
@@ -110,9 +127,7 @@ int copyMaskedData(HANDLE media, HANDLE output, int64_t count, bool unmask) {
       logInfo("ReadFile failed %lu %lu %lld", GetLastError(), got, static_cast<long long>(copied));
       return kExtractReadFailed;
     }
-    if (unmask) {
-      for (DWORD i = 0; i < got; ++i) block[i] ^= kIncludedFileMask;
-    }
+    if (unmask) unmaskBytes(block, got);
     DWORD written = 0;
     while (written < got) {
       DWORD now = 0;
@@ -153,6 +168,9 @@ namespace {
 int failExtraction(const std::string& path, int result) {
   logInfo("Failed to extract %s", path.c_str());
   emptyDirectory(g_tempDir);
+  // The launch sequence made the directory current, and the current directory cannot be removed.
+  std::string parent = directoryPart(g_tempDir);
+  if (!parent.empty()) SetCurrentDirectoryA(parent.c_str());
   RemoveDirectoryA(g_tempDir.c_str());
   return result;
 }

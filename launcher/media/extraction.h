@@ -29,7 +29,7 @@ enum ExtractResult { kExtractOk = 0, kExtractReadFailed = 1, kExtractWriteFailed
 // Writes every included file into g_tempDir (creating it first when asked). On a failure the
 // directory is emptied and removed and the copy's result returned.
 int extractIncludedFiles(bool createDirectory);
-// Copies count bytes in 8192-byte blocks, unmasking them when asked.
+// Copies count bytes in large blocks, unmasking them when asked.
 int copyMaskedData(HANDLE media, HANDLE output, int64_t count, bool unmask);
 // Deletes the files and empty subdirectories directly inside directory.
 void emptyDirectory(const std::string& directory);

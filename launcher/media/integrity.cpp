@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "errors.h"
 #include "launch_flags.h"
@@ -16,7 +17,8 @@
 
 namespace {
 
-constexpr DWORD kCheckBlockSize = 16384;
+// Large reads: each is a round trip through Wine, and the CRC itself runs at memory speed.
+constexpr DWORD kCheckBlockSize = 1 << 20;
 
 void setProgress(HWND window, WPARAM position) {
   if (window) SendDlgItemMessageA(window, IDC_PROGRESS_BAR, PBM_SETPOS, position, 0);
@@ -24,7 +26,8 @@ void setProgress(HWND window, WPARAM position) {
 
 // CRC-32 of length bytes from the handle's position; progress in whole percent.
 uint32_t checksumOf(HANDLE media, int64_t length, HWND progressWindow) {
-  static unsigned char block[kCheckBlockSize];  // one check per process, on one thread
+  std::vector<unsigned char> buffer(kCheckBlockSize);
+  unsigned char* block = buffer.data();
   uLong crc = crc32(0L, Z_NULL, 0);
   int64_t done = 0;
   int64_t lastPercent = 0;

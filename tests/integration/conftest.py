@@ -58,10 +58,9 @@ class Process:
 class Wine:
     def __init__(self, prefix):
         self.prefix = pathlib.Path(prefix)
-        self.base_env = dict(os.environ, WINEPREFIX=str(self.prefix), WINEDEBUG="-all")
 
     def env(self, extra=None):
-        env = dict(self.base_env)
+        env = dict(os.environ, WINEPREFIX=str(self.prefix), WINEDEBUG="-all")
         for name, value in (extra or {}).items():
             if value is None:
                 env.pop(name, None)
@@ -88,6 +87,18 @@ class Wine:
     def run(self, exe, args=(), env=None, cwd=None, timeout=120, bits=64):
         """Runs to the end; the exit code is the Windows code modulo 256."""
         return self.start(exe, args, env=env, cwd=cwd, bits=bits).wait(timeout)
+
+    def find_box(self, title=None, press=None, wait=30):
+        """The first visible dialog box ("caption|texts…") matching the caption, pressing a button
+        id when asked (1 OK, 2 Cancel, 6 Yes, 7 No); None when none appears within wait seconds.
+        Runs in the same Wine session as the programs under test."""
+        args = ["--wait", str(wait)]
+        if title is not None:
+            args += ["--title", title]
+        if press is not None:
+            args += ["--press", str(press)]
+        result = self.run(BIN64 / "boxes.exe", args, timeout=wait + 60)
+        return result.stdout.strip() if result.code == 0 else None
 
     @staticmethod
     def winpath(path):
@@ -174,6 +185,9 @@ class Display:
                 return True
             time.sleep(0.2)
         return False
+
+    def visible_windows(self):
+        return self._tool("xdotool", "search", "--onlyvisible", "--name", ".*").stdout.split()
 
     def press_key(self, wid, key):
         self._tool("xdotool", "windowfocus", "--sync", wid)

@@ -21,3 +21,20 @@ def test_log_routines_in_the_32bit_build(wine32, tmp_path):
     assert re.match(r"Started executable .*log_probe\.exe at ", lines[0])
     assert "smoke start" in lines
     assert lines[2:] == ["smoke start", "ERROR: smoke error"]
+
+
+def test_packaged_sample_installer_verifies_extracts_and_finds_no_runtime(wine32, tmp_path):
+    from installer_kit import build_installer
+
+    installer = build_installer(tmp_path, bits=32)
+    before = set(wine32.temp_dir.glob("tsr_nlog_*"))
+    result = wine32.run(installer, ["-q"], env={"NIMBO_LOG": "yes"}, bits=32, timeout=600)
+    assert result.code == 83, result
+    assert result.stdout.strip() == "No JRE found. Aborting."
+    logs = [p for p in set(wine32.temp_dir.glob("tsr_nlog_*")) - before
+            if wine32.winpath(installer) in p.read_text(errors="replace")]
+    assert len(logs) == 1
+    log = logs[0].read_text(errors="replace")
+    for line in ("checksums:", "Included files: 12", "extracting files done", "No JRE included"):
+        assert line in log, line
+    logs[0].unlink()

@@ -1,0 +1,84 @@
+// Finds the visible dialog boxes (message boxes and the launcher's dialogs) of the Wine session,
+// prints their caption and texts, and can press a button of the first one that matches:
+//   boxes [--wait SECONDS] [--title TEXT] [--press BUTTON_ID]
+// Output: one line per box, "caption|text of each visible child control, joined by |" (a progress
+// bar shows as "progress=N"). Exit code 0 when
+// a box matched (and the press was sent), 1 when none appeared within the wait.
+#include <windows.h>
+#include <commctrl.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Box {
+  HWND window;
+  std::string line;
+};
+
+std::string textOf(HWND window) {
+  char text[4096] = "";
+  // WM_GETTEXT reaches controls of other processes; GetWindowText would not.
+  SendMessageTimeoutA(window, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 2000, nullptr);
+  return text;
+}
+
+BOOL CALLBACK addChildText(HWND child, LPARAM param) {
+  auto* line = reinterpret_cast<std::string*>(param);
+  char className[64] = "";
+  GetClassNameA(child, className, sizeof className);
+  if (std::strcmp(className, "msctls_progress32") == 0) {
+    DWORD_PTR position = 0;
+    SendMessageTimeoutA(child, PBM_GETPOS, 0, 0, SMTO_ABORTIFHUNG, 2000, &position);
+    *line += "|progress=" + std::to_string(position);
+    return TRUE;
+  }
+  std::string text = textOf(child);
+  if (!text.empty() && IsWindowVisible(child)) *line += "|" + text;
+  return TRUE;
+}
+
+BOOL CALLBACK collectBox(HWND window, LPARAM param) {
+  auto* boxes = reinterpret_cast<std::vector<Box>*>(param);
+  char className[64] = "";
+  GetClassNameA(window, className, sizeof className);
+  if (!IsWindowVisible(window)) return TRUE;
+  if (std::strcmp(className, "#32770") != 0 && std::strcmp(className, "MyDialogClass") != 0) return TRUE;
+  Box box{window, textOf(window)};
+  EnumChildWindows(window, addChildText, reinterpret_cast<LPARAM>(&box.line));
+  boxes->push_back(box);
+  return TRUE;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  double waitSeconds = 0;
+  const char* title = nullptr;
+  int press = 0;
+  for (int i = 1; i + 1 < argc; i += 2) {
+    if (!std::strcmp(argv[i], "--wait")) waitSeconds = std::atof(argv[i + 1]);
+    else if (!std::strcmp(argv[i], "--title")) title = argv[i + 1];
+    else if (!std::strcmp(argv[i], "--press")) press = std::atoi(argv[i + 1]);
+  }
+  DWORD deadline = GetTickCount() + static_cast<DWORD>(waitSeconds * 1000);
+  for (;;) {
+    std::vector<Box> boxes;
+    EnumWindows(collectBox, reinterpret_cast<LPARAM>(&boxes));
+    for (const Box& box : boxes) {
+      if (title && box.line.compare(0, std::strlen(title) + 1, std::string(title) + "|") != 0 && box.line != title) {
+        continue;
+      }
+      std::printf("%s\n", box.line.c_str());
+      std::fflush(stdout);
+      if (press) PostMessageA(box.window, WM_COMMAND, MAKEWPARAM(press, BN_CLICKED), 0);
+      return 0;
+    }
+    if (static_cast<LONG>(GetTickCount() - deadline) >= 0) return 1;
+    Sleep(100);
+  }
+}
