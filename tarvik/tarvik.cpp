@@ -6,6 +6,7 @@
 
 #include <cstdio>
 
+#include "pep_io_wrapper.h"
 #include "pep_protocol.h"
 
 #if !defined(TARVIK_VARIANT) || (TARVIK_VARIANT != 1 && TARVIK_VARIANT != 2)
