@@ -1,0 +1,45 @@
+#!/usr/bin/env bash
+# Builds the fuzz targets with clang's libFuzzer and runs each for a bounded time.
+#   scripts/fuzz.sh [--junit FILE] [--seconds N]
+set -uo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+junit="" seconds=20
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --junit) junit=$2; shift 2 ;;
+    --seconds) seconds=$2; shift 2 ;;
+    *) echo "usage: scripts/fuzz.sh [--junit FILE] [--seconds N]" >&2; exit 2 ;;
+  esac
+done
+out=$root/build/fuzz
+mkdir -p "$out"
+pure=(launcher/command_line.cpp launcher/media/media_format.cpp launcher/media/launcher_config.cpp)
+cases=""
+failed=0
+for target in config_record command_line; do
+  binary=$out/${target}_fuzz
+  status=passed
+  message=""
+  if ! clang++ -std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined -I"$root/launcher" \
+      "$root/tests/fuzz/${target}_fuzz.cpp" "${pure[@]/#/$root/}" -o "$binary" 2>"$out/$target.build.log"; then
+    status=failed message="build failed"
+  else
+    mkdir -p "$out/corpus-$target"
+    if ! "$binary" -max_total_time="$seconds" -max_len=4096 -rss_limit_mb=1024 -timeout=10 \
+        "$out/corpus-$target" >"$out/$target.log" 2>&1; then
+      status=failed message="crash or hang: see $out/$target.log"
+    fi
+  fi
+  echo "fuzz: $target $status ${message}"
+  tail -n 2 "$out/$target.log" 2>/dev/null | sed 's/^/  /'
+  if [ "$status" = failed ]; then
+    failed=$((failed + 1))
+    cases+="<testcase classname=\"fuzz\" name=\"$target\"><failure message=\"$message\"/></testcase>"
+  else
+    cases+="<testcase classname=\"fuzz\" name=\"$target\"/>"
+  fi
+done
+if [ -n "$junit" ]; then
+  printf '<?xml version="1.0"?>\n<testsuite name="fuzz" tests="2" failures="%d">%s</testsuite>\n' "$failed" "$cases" >"$junit"
+fi
+[ "$failed" -eq 0 ]
