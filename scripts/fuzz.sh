@@ -13,7 +13,8 @@ while [ $# -gt 0 ]; do
 done
 out=$root/build/fuzz
 mkdir -p "$out"
-pure=(launcher/command_line.cpp launcher/media/media_format.cpp launcher/media/launcher_config.cpp)
+pure=(launcher/command_line.cpp launcher/media/media_format.cpp launcher/media/launcher_config.cpp
+      launcher/media/path_text.cpp)
 cases=""
 failed=0
 for target in config_record command_line; do

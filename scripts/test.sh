@@ -31,6 +31,8 @@ for _ in $(seq 50); do [ -e /tmp/.X11-unix/X$display_number ] && break; sleep 0.
 
 source scripts/wine-env.sh
 trap 'wine_stop; kill $xvfb_pid 2>/dev/null' EXIT
+# A server left from an earlier run would keep a desktop without this run's display.
+wine_stop
 wine_prefix_ready
 
 echo "== host unit tests"

@@ -12,13 +12,6 @@ bool readExactly(HANDLE media, void* buffer, DWORD size, DWORD& got) {
   return ReadFile(media, buffer, size, &got, nullptr) && got == size;
 }
 
-template <typename T>
-T littleEndian(const unsigned char* bytes) {
-  uint64_t v = 0;
-  for (std::size_t i = 0; i < sizeof(T); ++i) v |= uint64_t(bytes[i]) << (8 * i);
-  return static_cast<T>(v);
-}
-
 // Bytes between the handle's position and the end of the file.
 int64_t remainingBytes(HANDLE media) {
   LARGE_INTEGER size;
@@ -32,7 +25,7 @@ int32_t readStringCount(HANDLE media, ReaderKind kind) {
   unsigned char bytes[4];
   DWORD got;
   if (!readExactly(media, bytes, 4, got)) fatalError(readerFailureText(kind));
-  int32_t count = littleEndian<int32_t>(bytes);
+  int32_t count = decodeLittleEndian<int32_t>(bytes);
   if (count < 0 || count > remainingBytes(media)) fatalError(readerFailureText(kind));
   return count;
 }
@@ -89,7 +82,7 @@ int16_t readShort(HANDLE media) {
     logInfo("error %lu\n", GetLastError());
     fatalError("Internal Error: readShort");
   }
-  return littleEndian<int16_t>(bytes);
+  return decodeLittleEndian<int16_t>(bytes);
 }
 
 int32_t readInt(HANDLE media) {
@@ -99,7 +92,7 @@ int32_t readInt(HANDLE media) {
     logInfo("error %lu %lu\n", GetLastError(), got);
     fatalError("Internal Error: readInt");
   }
-  return littleEndian<int32_t>(bytes);
+  return decodeLittleEndian<int32_t>(bytes);
 }
 
 int64_t readLong(HANDLE media) {
@@ -109,7 +102,7 @@ int64_t readLong(HANDLE media) {
     logInfo("error %lu\n", GetLastError());
     fatalError("Internal Error: readLong");
   }
-  return littleEndian<int64_t>(bytes);
+  return decodeLittleEndian<int64_t>(bytes);
 }
 
 std::string readString(HANDLE media) {
@@ -131,7 +124,7 @@ std::u16string readWString(HANDLE media) {
   }
   std::u16string value(bytes.size() / 2, u'\0');
   for (std::size_t i = 0; i < value.size(); ++i) {
-    value[i] = littleEndian<char16_t>(reinterpret_cast<const unsigned char*>(bytes.data()) + 2 * i);
+    value[i] = decodeLittleEndian<char16_t>(reinterpret_cast<const unsigned char*>(bytes.data()) + 2 * i);
   }
   return value;
 }

@@ -3,6 +3,8 @@
 #include <cstring>
 #include <iterator>
 
+#include "media/path_text.h"
+
 const char* readerFailureText(ReaderKind kind) {
   switch (kind) {
     case ReaderKind::Short: return "Internal Error: readShort";
@@ -108,37 +110,29 @@ bool BufferReader::take(void* dst, std::size_t n) {
   return true;
 }
 
-namespace {
-template <typename T>
-T littleEndian(const uint8_t* bytes) {
-  uint64_t v = 0;
-  for (std::size_t i = 0; i < sizeof(T); ++i) v |= uint64_t(bytes[i]) << (8 * i);
-  return static_cast<T>(v);
-}
-}  // namespace
 
 int16_t BufferReader::readShort() {
   uint8_t b[2];
   if (!take(b, 2)) throw MediaFormatError{ReaderKind::Short};
-  return littleEndian<int16_t>(b);
+  return decodeLittleEndian<int16_t>(b);
 }
 
 int32_t BufferReader::readInt() {
   uint8_t b[4];
   if (!take(b, 4)) throw MediaFormatError{ReaderKind::Int};
-  return littleEndian<int32_t>(b);
+  return decodeLittleEndian<int32_t>(b);
 }
 
 int64_t BufferReader::readLong() {
   uint8_t b[8];
   if (!take(b, 8)) throw MediaFormatError{ReaderKind::Long};
-  return littleEndian<int64_t>(b);
+  return decodeLittleEndian<int64_t>(b);
 }
 
 std::string BufferReader::readString() {
   uint8_t b[4];
   if (!take(b, 4)) throw MediaFormatError{ReaderKind::String};
-  int32_t n = littleEndian<int32_t>(b);
+  int32_t n = decodeLittleEndian<int32_t>(b);
   if (n < 0 || static_cast<std::size_t>(n) > size_ - pos_) throw MediaFormatError{ReaderKind::String};
   std::string value(reinterpret_cast<const char*>(data_ + pos_), static_cast<std::size_t>(n));
   pos_ += static_cast<std::size_t>(n);
@@ -148,24 +142,18 @@ std::string BufferReader::readString() {
 std::u16string BufferReader::readWString() {
   uint8_t b[4];
   if (!take(b, 4)) throw MediaFormatError{ReaderKind::WString};
-  int32_t n = littleEndian<int32_t>(b);
+  int32_t n = decodeLittleEndian<int32_t>(b);
   if (n < 0 || static_cast<std::size_t>(n) > size_ - pos_) throw MediaFormatError{ReaderKind::WString};
   std::u16string value(static_cast<std::size_t>(n) / 2, u'\0');
-  for (std::size_t i = 0; i < value.size(); ++i) value[i] = littleEndian<char16_t>(data_ + pos_ + 2 * i);
+  for (std::size_t i = 0; i < value.size(); ++i) value[i] = decodeLittleEndian<char16_t>(data_ + pos_ + 2 * i);
   pos_ += static_cast<std::size_t>(n);
   return value;
 }
 
 std::vector<std::string> includedFileList(std::string_view names, int count) {
-  std::vector<std::string> files;
-  while (static_cast<int>(files.size()) < count && !names.empty()) {
-    std::size_t end = names.find(';');
-    std::string_view name = names.substr(0, end);
-    if (name.empty()) break;
-    files.emplace_back(name);
-    if (end == std::string_view::npos) break;
-    names.remove_prefix(end + 1);
-  }
+  std::vector<std::string> files = splitPathList(names);
+  if (count < 0) count = 0;
+  if (files.size() > static_cast<std::size_t>(count)) files.resize(static_cast<std::size_t>(count));
   return files;
 }
 
@@ -191,8 +179,8 @@ int directoryLevels(std::string_view name) {
 }
 
 bool readPeLayout(const uint8_t* image, std::size_t size, PeLayout& layout) {
-  auto u16 = [&](uint64_t at) { return littleEndian<uint16_t>(image + at); };
-  auto u32 = [&](uint64_t at) { return littleEndian<uint32_t>(image + at); };
+  auto u16 = [&](uint64_t at) { return decodeLittleEndian<uint16_t>(image + at); };
+  auto u32 = [&](uint64_t at) { return decodeLittleEndian<uint32_t>(image + at); };
   if (size < 64 || image[0] != 'M' || image[1] != 'Z') return false;
   layout.peOffset = u32(kPeOffsetField);
   if (uint64_t(layout.peOffset) + 24 > size || std::memcmp(image + layout.peOffset, "PE\0\0", 4) != 0) return false;

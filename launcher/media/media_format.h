@@ -20,6 +20,14 @@ struct MediaHeader {
   int64_t checkedLength = 0;
 };
 
+// A little-endian integer of T's width from the bytes.
+template <typename T>
+T decodeLittleEndian(const uint8_t* bytes) {
+  uint64_t v = 0;
+  for (std::size_t i = 0; i < sizeof(T); ++i) v |= uint64_t(bytes[i]) << (8 * i);
+  return static_cast<T>(v);
+}
+
 // The primitive readers a record parser needs. Implementations never return on a failed read:
 // the launcher ends the process with the reader's own message, the packaging tool throws.
 class RecordReader {

@@ -25,7 +25,10 @@ def slow_installer(tmp_path_factory):
     """An installer whose verification and extraction take seconds, so that its progress dialog
     can be watched and cancelled."""
     out = tmp_path_factory.mktemp("slow")
-    files = {f"f{i}": bytes([i % 251]) * (256 * 1024) for i in range(2500)}
+    digits = "0123456789abcdefghijklmnopqrstuvwxyz"
+    # Three-character names: 2000 of them still fit the 8191-byte list of entry 2003.
+    names = [digits[i // 1296] + digits[i // 36 % 36] + digits[i % 36] for i in range(2000)]
+    files = {name: bytes([i % 251]) * (512 * 1024) for i, name in enumerate(names)}
     return build_installer(out, files=files)
 
 

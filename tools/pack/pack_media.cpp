@@ -23,13 +23,6 @@ void SourceReader::take(void* dst, std::size_t n, ReaderKind kind) {
 }
 
 namespace {
-template <typename T>
-T littleEndian(const uint8_t* bytes) {
-  uint64_t v = 0;
-  for (std::size_t i = 0; i < sizeof(T); ++i) v |= uint64_t(bytes[i]) << (8 * i);
-  return static_cast<T>(v);
-}
-
 std::string hex32(uint32_t value) {
   char buf[16];
   std::snprintf(buf, sizeof buf, "0x%08X", static_cast<unsigned>(value));
@@ -40,25 +33,25 @@ std::string hex32(uint32_t value) {
 int16_t SourceReader::readShort() {
   uint8_t b[2];
   take(b, 2, ReaderKind::Short);
-  return littleEndian<int16_t>(b);
+  return decodeLittleEndian<int16_t>(b);
 }
 
 int32_t SourceReader::readInt() {
   uint8_t b[4];
   take(b, 4, ReaderKind::Int);
-  return littleEndian<int32_t>(b);
+  return decodeLittleEndian<int32_t>(b);
 }
 
 int64_t SourceReader::readLong() {
   uint8_t b[8];
   take(b, 8, ReaderKind::Long);
-  return littleEndian<int64_t>(b);
+  return decodeLittleEndian<int64_t>(b);
 }
 
 std::string SourceReader::readString() {
   uint8_t b[4];
   take(b, 4, ReaderKind::String);
-  int32_t n = littleEndian<int32_t>(b);
+  int32_t n = decodeLittleEndian<int32_t>(b);
   if (n < 0 || pos_ > source_.size() || uint64_t(n) > source_.size() - pos_) throw MediaFormatError{ReaderKind::String};
   std::string value(static_cast<std::size_t>(n), '\0');
   take(value.data(), value.size(), ReaderKind::String);
@@ -68,13 +61,13 @@ std::string SourceReader::readString() {
 std::u16string SourceReader::readWString() {
   uint8_t b[4];
   take(b, 4, ReaderKind::WString);
-  int32_t n = littleEndian<int32_t>(b);
+  int32_t n = decodeLittleEndian<int32_t>(b);
   if (n < 0 || pos_ > source_.size() || uint64_t(n) > source_.size() - pos_) throw MediaFormatError{ReaderKind::WString};
   std::string bytes(static_cast<std::size_t>(n), '\0');
   take(bytes.data(), bytes.size(), ReaderKind::WString);
   std::u16string value(bytes.size() / 2, u'\0');
   for (std::size_t i = 0; i < value.size(); ++i) {
-    value[i] = littleEndian<char16_t>(reinterpret_cast<const uint8_t*>(bytes.data()) + 2 * i);
+    value[i] = decodeLittleEndian<char16_t>(reinterpret_cast<const uint8_t*>(bytes.data()) + 2 * i);
   }
   return value;
 }
@@ -156,11 +149,11 @@ WrittenMedia writeMedia(const MediaInputs& inputs, ByteSink& out) {
 bool readPeLayoutFrom(ByteSource& source, PeLayout& layout) {
   uint8_t dos[64];
   if (!source.readAt(0, dos, sizeof dos)) return false;
-  uint64_t peOffset = littleEndian<uint32_t>(dos + kPeOffsetField);
+  uint64_t peOffset = decodeLittleEndian<uint32_t>(dos + kPeOffsetField);
   uint8_t fileHeader[24];
   if (!source.readAt(peOffset, fileHeader, sizeof fileHeader)) return false;
-  uint16_t sections = littleEndian<uint16_t>(fileHeader + kSectionCountOffset);
-  uint16_t optionalSize = littleEndian<uint16_t>(fileHeader + kOptionalHeaderSizeOffset);
+  uint16_t sections = decodeLittleEndian<uint16_t>(fileHeader + kSectionCountOffset);
+  uint16_t optionalSize = decodeLittleEndian<uint16_t>(fileHeader + kOptionalHeaderSizeOffset);
   // The headers up to the last section entry's raw pointer are all readPeLayout looks at.
   uint64_t needed = std::max<uint64_t>(lastRawSizeField(uint32_t(peOffset), optionalSize, sections) + 8, peOffset + 64);
   needed = std::min<uint64_t>(needed, source.size());
@@ -182,7 +175,7 @@ std::string stubProblem(ByteSource& stub, PeLayout& layout) {
   }
   if (stub.size() > start) {
     uint8_t magic[4];
-    if (stub.readAt(start, magic, 4) && littleEndian<uint32_t>(magic) == kMediaMagic) {
+    if (stub.readAt(start, magic, 4) && decodeLittleEndian<uint32_t>(magic) == kMediaMagic) {
       return "already carries a payload (media magic at offset " + std::to_string(start) + ")";
     }
     return "already carries " + std::to_string(stub.size() - start) +
@@ -273,10 +266,10 @@ VerifyResult verifyMedia(ByteSource& source) {
     return {false, "truncated: the media header needs " + std::to_string(kMediaHeaderSize) + " bytes, the file has " +
                        std::to_string(source.size() - start) + " after its last section"};
   }
-  uint32_t magic = littleEndian<uint32_t>(raw);
-  int32_t flag = littleEndian<int32_t>(raw + 4);
-  uint32_t stored = littleEndian<uint32_t>(raw + 8);
-  int64_t length = littleEndian<int64_t>(raw + 12);
+  uint32_t magic = decodeLittleEndian<uint32_t>(raw);
+  int32_t flag = decodeLittleEndian<int32_t>(raw + 4);
+  uint32_t stored = decodeLittleEndian<uint32_t>(raw + 8);
+  int64_t length = decodeLittleEndian<int64_t>(raw + 12);
   if (magic != kMediaMagic) return {false, "bad magic " + hex32(magic) + " (expected " + hex32(kMediaMagic) + ")"};
   if (flag == 0) return {true, "OK (checksum flag 0: nothing to verify)"};
   if (length < 0) return {false, "corrupted: negative checked length " + std::to_string(length)};
