@@ -98,7 +98,7 @@ class Wine:
         if press is not None:
             args += ["--press", str(press)]
         result = self.run(BIN64 / "boxes.exe", args, timeout=wait + 60)
-        return result.stdout.strip() if result.code == 0 else None
+        return result.stdout.replace("\r\n", "\n").strip() if result.code == 0 else None
 
     @staticmethod
     def winpath(path):
