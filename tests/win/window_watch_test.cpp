@@ -127,3 +127,29 @@ TEST(ProcessWindows, HiddenWindowsDoNotCountAndActivatingNothingIsHarmless) {
   DestroyWindow(hidden);
   DestroyWindow(shown);
 }
+
+TEST(PackProgress, MovesFrom200To300InTenStepsOrStopsWhenPackingIsDone) {
+  FakeDialog dialog;
+  g_flags.untarMillis = 200;  // a step every 20 ms
+  g_flags.packDone = false;
+  HANDLE progress = CreateThread(nullptr, 0, advancePackProgress, dialog.window, 0, nullptr);
+  EXPECT_TRUE(pumpUntilDone(progress, 3000));
+  EXPECT_EQ(dialog.position(), 300);
+  CloseHandle(progress);
+
+  SendMessageA(dialog.bar, PBM_SETPOS, 0, 0);
+  g_flags.untarMillis = 10000;  // a step every second: packing ends first
+  progress = CreateThread(nullptr, 0, advancePackProgress, dialog.window, 0, nullptr);
+  pumpUntilDone(progress, 1500);
+  g_flags.packDone = true;
+  EXPECT_TRUE(pumpUntilDone(progress, 3000)) << "the step after packing ends is the last";
+  EXPECT_GT(dialog.position(), 200);
+  EXPECT_LT(dialog.position(), 300);
+  CloseHandle(progress);
+
+  SendMessageA(dialog.bar, PBM_SETPOS, 0, 0);
+  progress = CreateThread(nullptr, 0, advancePackProgress, dialog.window, 0, nullptr);
+  EXPECT_TRUE(pumpUntilDone(progress, 500));
+  EXPECT_EQ(dialog.position(), 0) << "nothing to show when packing was already done";
+  CloseHandle(progress);
+}
