@@ -25,4 +25,5 @@ def test_the_stub_is_stripped_and_carries_its_resources():
         assert b"Microsoft.Windows.Common-Controls" in manifest and b'version="6.0.0.0"' in manifest
         assert b"{35138b9a-5d96-4fbd-8e2d-a2440225f93a}" in manifest  # Windows 7
         assert b"{e2011457-1546-43c5-a5fe-008deee3d3f0}" in manifest  # Windows Vista
-        assert "MyDialogClass".encode("utf-16-le") in data
+        # windres stores the dialog's class name in capitals; window class names ignore case.
+        assert "MYDIALOGCLASS".encode("utf-16-le") in data.upper()
