@@ -167,12 +167,13 @@ std::vector<std::pair<std::string, Registry::EValueType> > Registry::listValues(
   return values;
 }
 
-// Reads a REG_DWORD; a failure is recorded under the calling operation, and for a set a missing
-// value is worded as such (the set then creates it).
-bool Registry::readLong(const std::string& name, long& value, RegistryOperation operation) const {
-  bool forSet = operation == RegistryOperation::setLongValue;
+// Asks for a value's type and size. A failure is recorded under the calling operation; for a set,
+// a missing value is worded as such (the set then creates it).
+bool Registry::queryValueSize(const std::string& name, DWORD wantedType, nelvar::RequiredType required,
+                              RegistryOperation operation, DWORD& size) const {
+  bool forSet = operation == RegistryOperation::setLongValue || operation == RegistryOperation::setStringValue;
   DWORD type = REG_NONE;
-  DWORD size = 0;
+  size = 0;
   LONG rc = RegQueryValueExA(hKey_, name.c_str(), nullptr, &type, nullptr, &size);
   if (rc == ERROR_FILE_NOT_FOUND && forSet) {
     fail(operation, cValueNotExistsIRC, nelvar::describeMissingValueOnSet(name));
@@ -183,17 +184,25 @@ bool Registry::readLong(const std::string& name, long& value, RegistryOperation 
          nelvar::describeQueryFailure(name, systemText(rc)));
     return false;
   }
-  if (type != REG_DWORD) {
-    fail(operation, cWrongValueTypeIRC, nelvar::describeWrongType(name, type, nelvar::RequiredType::dword));
+  if (type != wantedType) {
+    fail(operation, cWrongValueTypeIRC, nelvar::describeWrongType(name, type, required));
     return false;
   }
+  return true;
+}
+
+// Reads a REG_DWORD of exactly four bytes.
+bool Registry::readLong(const std::string& name, long& value, RegistryOperation operation) const {
+  DWORD type = REG_DWORD;
+  DWORD size = 0;
+  if (!queryValueSize(name, REG_DWORD, nelvar::RequiredType::dword, operation, size)) return false;
   if (size != sizeof(DWORD)) {
     fail(operation, cWrongValueSizeIRC, nelvar::describeWrongSize(name, size));
     return false;
   }
   DWORD data = 0;
   size = sizeof data;
-  rc = RegQueryValueExA(hKey_, name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&data), &size);
+  LONG rc = RegQueryValueExA(hKey_, name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&data), &size);
   if (rc != ERROR_SUCCESS) {
     fail(operation, cCannotGetValueIRC, nelvar::describeQueryFailure(name, systemText(rc)));
     return false;
@@ -206,26 +215,12 @@ bool Registry::readLong(const std::string& name, long& value, RegistryOperation 
 // first zero byte within the bytes returned, so a value stored without its terminator is not
 // read past its end.
 bool Registry::readString(const std::string& name, std::string& value, RegistryOperation operation) const {
-  bool forSet = operation == RegistryOperation::setStringValue;
-  DWORD type = REG_NONE;
+  DWORD type = REG_SZ;
   DWORD size = 0;
-  LONG rc = RegQueryValueExA(hKey_, name.c_str(), nullptr, &type, nullptr, &size);
-  if (rc == ERROR_FILE_NOT_FOUND && forSet) {
-    fail(operation, cValueNotExistsIRC, nelvar::describeMissingValueOnSet(name));
-    return false;
-  }
-  if (rc != ERROR_SUCCESS) {
-    fail(operation, rc == ERROR_FILE_NOT_FOUND ? cValueNotExistsIRC : cCannotGetValueIRC,
-         nelvar::describeQueryFailure(name, systemText(rc)));
-    return false;
-  }
-  if (type != REG_SZ) {
-    fail(operation, cWrongValueTypeIRC, nelvar::describeWrongType(name, type, nelvar::RequiredType::string));
-    return false;
-  }
+  if (!queryValueSize(name, REG_SZ, nelvar::RequiredType::string, operation, size)) return false;
   std::string buffer(size, '\0');
   DWORD returned = size;
-  rc = RegQueryValueExA(hKey_, name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&buffer[0]), &returned);
+  LONG rc = RegQueryValueExA(hKey_, name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&buffer[0]), &returned);
   if (rc != ERROR_SUCCESS) {
     fail(operation, cCannotGetValueIRC, nelvar::describeQueryFailure(name, systemText(rc)));
     return false;

@@ -20,6 +20,7 @@
 
 namespace nelvar {
 enum class RegistryOperation;
+enum class RequiredType;
 }
 
 class NELVAR_API Registry {
@@ -83,6 +84,8 @@ class NELVAR_API Registry {
   void openRegistry(EKeyHandleType root, const std::string& keyPath, bool create);
   void openReadOnly(EKeyHandleType root, const std::string& keyPath);
   void fail(nelvar::RegistryOperation operation, int code, const std::string& text) const;
+  bool queryValueSize(const std::string& name, DWORD wantedType, nelvar::RequiredType required,
+                      nelvar::RegistryOperation operation, DWORD& size) const;
   bool readLong(const std::string& name, long& value, nelvar::RegistryOperation operation) const;
   bool readString(const std::string& name, std::string& value, nelvar::RegistryOperation operation) const;
   void writeValue(const std::string& name, DWORD type, const BYTE* data, DWORD size, nelvar::RegistryOperation operation) const;
