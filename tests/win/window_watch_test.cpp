@@ -84,7 +84,7 @@ TEST(WindowWatch, BarStopsAt390) {
   FakeDialog dialog;
   g_flags.progressBase = 300;
   HANDLE watch = CreateThread(nullptr, 0, watchJavaWindow, dialog.window, 0, nullptr);
-  pumpUntilDone(watch, 2700);
+  pumpUntilDone(watch, 4500);  // twenty passes reach the cap
   EXPECT_EQ(dialog.position(), 390);
   setProcessMarker(2);
   EXPECT_TRUE(pumpUntilDone(watch, 3000));
