@@ -11,7 +11,7 @@ echo
 echo "Deliverables:"
 for preset in win32 win64; do
   find "build/$preset/bin" -maxdepth 2 \( -name 'pathmere_setup.exe' -o -name 'Nelvar.dll' -o -name 'Pemtrel.dll' -o -name 'Tarvik.dll' \) \
-    -exec file {} \; | sort
+    -not -path '*/phonebook/*' -exec file {} \; | sort
 done
 find build/host/bin -maxdepth 1 -name 'pathmere-pack' -exec file {} \;
 

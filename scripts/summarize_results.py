@@ -5,7 +5,7 @@ import pathlib
 import sys
 import xml.etree.ElementTree as ET
 
-LAYERS = ("host.xml", "win64.xml", "integration.xml")
+LAYERS = ("host.xml", "win64.xml", "win32.xml", "integration.xml")
 
 
 def main(directory):

@@ -39,6 +39,8 @@ echo "== host unit tests"
 ctest --test-dir build/host -j 2 --output-on-failure --output-junit "$results/host.xml" | tail -n 5
 echo "== Windows unit tests (wine64)"
 ctest --test-dir build/win64 -j 2 --output-on-failure --output-junit "$results/win64.xml" | tail -n 5
+echo "== 32-bit build checks (export tables)"
+ctest --test-dir build/win32 -j 2 --output-on-failure --output-junit "$results/win32.xml" | tail -n 3
 if [ -x scripts/fuzz.sh ]; then
   echo "== fuzz targets (bounded)"
   scripts/fuzz.sh --junit "$results/fuzz.xml"
