@@ -2,11 +2,10 @@
 under wine64, in quiet mode (no runtime is found, so each run ends with 83 after extraction)."""
 import os
 import subprocess
-import time
 
 import pytest
 
-from installer_kit import (SAMPLE, build_installer, flip_byte, inspect, log_text, logs_in, sample_config,
+from installer_kit import (SAMPLE, build_installer, flip_byte, inspect, log_text, sample_config,
                            temp_dirs)
 
 CORRUPTED = "The installation file is corrupted. If it is a download please try it again."
