@@ -1,5 +1,9 @@
 #include "dialogs.h"
 
+#include <commctrl.h>
+
+#include "media/launcher_config.h"
+#include "res/resource_ids.h"
 #include "win_text.h"
 
 namespace {
@@ -54,4 +58,18 @@ void setWindowTextWide(HWND window, const std::u16string& text) {
 void setDlgItemTextWide(HWND dialog, int itemId, const std::u16string& text) {
   if (wideSetters().setDlgItemText) wideSetters().setDlgItemText(dialog, itemId, asWide(text.c_str()));
   else SetDlgItemTextA(dialog, itemId, ansiForDialog(text).c_str());
+}
+
+void setProgressRange(HWND dialog, int low, int high) {
+  if (dialog) SendDlgItemMessageA(dialog, IDC_PROGRESS_BAR, PBM_SETRANGE, 0, MAKELPARAM(low, high));
+}
+
+void setProgressPosition(HWND dialog, int position) {
+  if (dialog) SendDlgItemMessageA(dialog, IDC_PROGRESS_BAR, PBM_SETPOS, static_cast<WPARAM>(position), 0);
+}
+
+int showWizardMessage(HWND owner, int textId, UINT type) {
+  std::u16string caption = getConfigWString(20013);
+  std::u16string text = getConfigWString(textId);
+  return MessageBoxW(owner, asWide(text.c_str()), asWide(caption.c_str()), type);
 }

@@ -10,3 +10,10 @@ void centerWindow(HWND window);
 // Sets a wide text with the system's wide functions where it offers them, else converted to ANSI.
 void setWindowTextWide(HWND window, const std::u16string& text);
 void setDlgItemTextWide(HWND dialog, int itemId, const std::u16string& text);
+
+// The progress dialog's bar (control 1001), set from any thread by message; no-ops without a window.
+void setProgressRange(HWND dialog, int low, int high);
+void setProgressPosition(HWND dialog, int position);
+
+// A message box with the configured wide text of textId and the wizard caption (message 20013).
+int showWizardMessage(HWND owner, int textId, UINT type);

@@ -46,9 +46,7 @@ void preparePayload(HWND progressWindow) {
   int result = extractIncludedFiles(false);
   if (result == kExtractOk) return;
   if (!g_flags.quietMode) {
-    std::u16string caption = getConfigWString(20013);
-    std::u16string text = getConfigWString(result == kExtractWriteFailed ? 20018 : 20016);
-    MessageBoxW(progressWindow, asWide(text.c_str()), asWide(caption.c_str()), MB_ICONERROR | MB_OK);
+    showWizardMessage(progressWindow, result == kExtractWriteFailed ? 20018 : 20016, MB_ICONERROR | MB_OK);
   }
   std::exit(1);
 }
@@ -104,14 +102,6 @@ DWORD WINAPI workThread(LPVOID dialog) {
 }
 
 }  // namespace
-
-void setProgressRange(HWND window, int low, int high) {
-  if (window) SendDlgItemMessageA(window, IDC_PROGRESS_BAR, PBM_SETRANGE, 0, MAKELPARAM(low, high));
-}
-
-void setProgressPosition(HWND window, int position) {
-  if (window) SendDlgItemMessageA(window, IDC_PROGRESS_BAR, PBM_SETPOS, static_cast<WPARAM>(position), 0);
-}
 
 int runLaunchSequence(HWND progressWindow) {
   logInfo("Starting work");

@@ -15,7 +15,3 @@ DWORD WINAPI watchJavaWindow(LPVOID progressWindow);
 
 // Moves the bar from 200 to 300 while the carried runtime's archives are unpacked.
 DWORD WINAPI advancePackProgress(LPVOID progressWindow);
-
-// Progress bar helpers used by every stage; no-ops without a window.
-void setProgressRange(HWND window, int low, int high);
-void setProgressPosition(HWND window, int position);

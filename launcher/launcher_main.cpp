@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "command_line.h"
+#include "dialogs.h"
 #include "errors.h"
 #include "install_markers.h"
 #include "launch_flags.h"
@@ -122,9 +123,7 @@ void runSwitchLoop(const std::vector<std::u16string>& args, StartupState& state)
 // Asked when the last start set the plain marker and never cleared it.
 void askRecoveryQuestion() {
   if (readInstallMarker(false) != 1 || g_flags.quietMode) return;
-  std::u16string caption = getConfigWString(20013);
-  std::u16string text = getConfigWString(20015);
-  if (MessageBoxW(nullptr, asWide(text.c_str()), asWide(caption.c_str()), MB_YESNO | MB_ICONEXCLAMATION) == IDYES) {
+  if (showWizardMessage(nullptr, 20015, MB_YESNO | MB_ICONEXCLAMATION) == IDYES) {
     g_flags.manualRuntimeSelection = true;
   }
 }

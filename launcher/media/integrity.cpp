@@ -1,28 +1,23 @@
 #include "media/integrity.h"
 
-#include <commctrl.h>
 #include <zlib.h>
 
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "dialogs.h"
 #include "errors.h"
 #include "launch_flags.h"
 #include "log.h"
 #include "media/launcher_config.h"
 #include "media/media_file.h"
-#include "res/resource_ids.h"
 #include "win_text.h"
 
 namespace {
 
 // Large reads: each is a round trip through Wine, and the CRC itself runs at memory speed.
 constexpr DWORD kCheckBlockSize = 1 << 20;
-
-void setProgress(HWND window, WPARAM position) {
-  if (window) SendDlgItemMessageA(window, IDC_PROGRESS_BAR, PBM_SETPOS, position, 0);
-}
 
 // CRC-32 of length bytes from the handle's position; progress in whole percent.
 uint32_t checksumOf(HANDLE media, int64_t length, HWND progressWindow) {
@@ -44,7 +39,7 @@ uint32_t checksumOf(HANDLE media, int64_t length, HWND progressWindow) {
       int64_t percent = done * 100 / length;
       if (percent > lastPercent) {
         lastPercent = percent;
-        setProgress(progressWindow, static_cast<WPARAM>(percent));
+        setProgressPosition(progressWindow, static_cast<int>(percent));
       }
     }
   }
@@ -52,14 +47,12 @@ uint32_t checksumOf(HANDLE media, int64_t length, HWND progressWindow) {
 }
 
 [[noreturn]] void reportCorrupted(HWND progressWindow) {
-  std::u16string text = getConfigWString(20016);
   // An unattended installation must not wait on a box nobody sees.
   if (g_flags.quietMode) {
-    std::fprintf(stderr, "%s\n", wideToAnsi(asWide(text)).c_str());
+    std::fprintf(stderr, "%s\n", wideToAnsi(asWide(getConfigWString(20016))).c_str());
     std::fflush(stderr);
   } else {
-    std::u16string caption = getConfigWString(20013);
-    MessageBoxW(progressWindow, asWide(text.c_str()), asWide(caption.c_str()), MB_ICONERROR | MB_OK);
+    showWizardMessage(progressWindow, 20016, MB_ICONERROR | MB_OK);
   }
   std::exit(1);
 }
@@ -74,10 +67,8 @@ void verifyMediaIntegrity(HWND progressWindow) {
   if (static_cast<uint32_t>(readInt(media.h)) == kMediaMagic) {
     expected = 0;
     if (!g_flags.verifyIntegrity || readInt(media.h) == 0) {
-      if (progressWindow) {
-        SendDlgItemMessageA(progressWindow, IDC_PROGRESS_BAR, PBM_SETRANGE, 0, MAKELPARAM(100, 400));
-        setProgress(progressWindow, 101);
-      }
+      setProgressRange(progressWindow, 100, 400);
+      setProgressPosition(progressWindow, 101);
     } else {
       expected = static_cast<uint32_t>(readInt(media.h));
       int64_t length = readLong(media.h);
