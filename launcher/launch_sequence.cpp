@@ -20,7 +20,10 @@
 #include "media/paths.h"
 #include "process/process_windows.h"
 #include "res/resource_ids.h"
-#include "runtime/runtime_stages.h"
+#include "missing_runtime.h"
+#include "runtime/carried_runtime.h"
+#include "runtime/vm_library.h"
+#include "vm/java_vm_launcher.h"
 #include "win_text.h"
 
 namespace {

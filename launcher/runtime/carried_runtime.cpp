@@ -1,17 +1,8 @@
-#include "runtime/runtime_stages.h"
-
-#include <cstdlib>
+#include "runtime/carried_runtime.h"
 
 #include "errors.h"
-#include "install_markers.h"
 #include "log.h"
-
-bool LoadDLL(bool, const char*, bool) { return false; }
-
-void handleMissingRuntime(HWND) {
-  setInstallMarkers(false, true, true);
-  std::exit(1);
-}
+#include "runtime/vm_library.h"
 
 void prepareCarriedRuntime(HWND) {
   logInfo("extracting JRE");
@@ -27,5 +18,3 @@ void loadCarriedRuntime() {
 }
 
 void runUnpack200(const std::string&) {}
-
-bool launchJavaProgram(const std::vector<std::u16string>&, bool) { return false; }

@@ -1,0 +1,3 @@
+#include "runtime/vm_library.h"
+
+bool LoadDLL(bool, const char*, bool) { return false; }
