@@ -17,4 +17,6 @@ void loadCarriedRuntime() {
   fatalError("Could not use bundled JRE. Please send this log file to your software vendor:");
 }
 
+void prepareRuntime(const std::string&) {}
+
 void runUnpack200(const std::string&) {}

@@ -9,5 +9,8 @@ void prepareCarriedRuntime(HWND progressWindow);
 // On a language restart: loads the "jre" directory unpacked by the first start.
 void loadCarriedRuntime();
 
+// Unpacks a runtime whose large archives were shipped pack200-compressed; idempotent.
+void prepareRuntime(const std::string& home);
+
 // Unpacks one pack200 archive with the loaded runtime's unpack200.exe.
 void runUnpack200(const std::string& packPath);
