@@ -26,6 +26,8 @@
 #include "vm/java_vm_launcher.h"
 #include "win_text.h"
 
+decltype(&CreateThread) g_createThread = CreateThread;
+
 namespace {
 
 // The watch gives up waiting for the Java window after this many 100 ms passes.
@@ -51,15 +53,16 @@ void preparePayload(HWND progressWindow) {
   if (!g_flags.quietMode) {
     showWizardMessage(progressWindow, result == kExtractWriteFailed ? 20018 : 20016, MB_ICONERROR | MB_OK);
   }
-  std::exit(1);
+  exitNormally(1);
 }
 
-void startThread(LPTHREAD_START_ROUTINE routine, HWND window, int priority) {
-  HANDLE thread = CreateThread(nullptr, 0, routine, window, CREATE_SUSPENDED, nullptr);
-  if (!thread) return;
+bool startThread(LPTHREAD_START_ROUTINE routine, HWND window, int priority) {
+  HANDLE thread = g_createThread(nullptr, 0, routine, window, CREATE_SUSPENDED, nullptr);
+  if (!thread) return false;
   SetThreadPriority(thread, priority);
   ResumeThread(thread);
   CloseHandle(thread);
+  return true;
 }
 
 // No usable runtime was found, or the user asked to choose one.
@@ -75,7 +78,7 @@ void runtimeMissing(HWND progressWindow) {
     std::fputs("No JRE found. Aborting.\n", stdout);
     std::fflush(stdout);
     setInstallMarkers(false, true, true);
-    std::exit(83);
+    exitNormally(83);
   }
   if (progressWindow) {
     handleMissingRuntime(progressWindow);
@@ -177,7 +180,10 @@ INT_PTR CALLBACK progressDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
       setDlgItemTextWide(dialog, IDC_MESSAGE, getConfigWString(20007));
       setWindowTextWide(dialog, getConfigWString(20013));
       setDlgItemTextWide(dialog, IDCANCEL, getConfigWString(20012));
-      startThread(workThread, dialog, THREAD_PRIORITY_NORMAL);
+      if (!startThread(workThread, dialog, THREAD_PRIORITY_NORMAL)) {
+        logError("Could not start the work thread (%lu)", GetLastError());
+        fatalConfigError(1009, "40");
+      }
       return TRUE;
     case WM_COMMAND:
       if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) {
@@ -186,6 +192,9 @@ INT_PTR CALLBACK progressDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
         EndDialog(dialog, LOWORD(wParam));
         return TRUE;
       }
+      return FALSE;
+    case WM_DESTROY:
+      forgetErrorOwner(dialog);
       return FALSE;
     default:
       return FALSE;

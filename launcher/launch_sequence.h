@@ -15,3 +15,6 @@ DWORD WINAPI watchJavaWindow(LPVOID progressWindow);
 
 // Moves the bar from 200 to 300 while the carried runtime's archives are unpacked.
 DWORD WINAPI advancePackProgress(LPVOID progressWindow);
+
+// How the launcher starts its threads; tests replace it to see a refused thread handled.
+extern decltype(&CreateThread) g_createThread;

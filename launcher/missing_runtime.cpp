@@ -1,10 +1,9 @@
 #include "missing_runtime.h"
 
-#include <cstdlib>
-
+#include "errors.h"
 #include "install_markers.h"
 
 void handleMissingRuntime(HWND) {
   setInstallMarkers(false, true, true);
-  std::exit(1);
+  exitNormally(1);
 }

@@ -54,7 +54,7 @@ uint32_t checksumOf(HANDLE media, int64_t length, HWND progressWindow) {
   } else {
     showWizardMessage(progressWindow, 20016, MB_ICONERROR | MB_OK);
   }
-  std::exit(1);
+  exitNormally(1);
 }
 
 }  // namespace

@@ -33,3 +33,31 @@ def test_console_errors_go_to_standard_error_without_a_window(wine, tmp_path):
     assert len(logs) == 1
     assert re.fullmatch(r"Internal Error: magic\r?\n\r?\nLog: .*tsr_nlog_\w+\r?\n", result.stderr), result.stderr
     assert result.stderr.strip().endswith(logs[0].name)
+
+
+def test_error_box_still_shows_after_the_dialog_that_owned_errors_has_ended(wine, display, tmp_path):
+    proc = wine.start(PROBE, ["--narrow", "1000=Owner Gone", "ended-dialog-owner", "show", "after the dialog"],
+                      env={"TMP": wine.winpath(tmp_path), "DISPLAY": display.name})
+    try:
+        # A box owned by the destroyed dialog would fail at once and show nothing.
+        wid = display.find_window("Owner Gone", timeout=60)
+        display.press_key(wid, "Escape")
+        result = proc.wait(timeout=30)
+    finally:
+        proc.kill()
+    assert result.code == 0
+
+
+def test_refused_work_thread_is_logged_and_ends_with_internal_error(wine, display, tmp_path):
+    proc = wine.start(PROBE, ["--narrow", "1009=An internal error occurred (error code: {0})", "console",
+                              "refused-work-thread"],
+                      env={"TMP": wine.winpath(tmp_path), "DISPLAY": display.name})
+    try:
+        result = proc.wait(timeout=60)
+    finally:
+        proc.kill()
+    assert result.code == 1, result
+    assert result.stderr.startswith("An internal error occurred (error code: 40)"), result.stderr
+    logs = list(tmp_path.glob("tsr_nlog_*"))
+    assert len(logs) == 1
+    assert "ERROR: Could not start the work thread (8)" in logs[0].read_text(errors="replace")
