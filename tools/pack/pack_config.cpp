@@ -148,6 +148,14 @@ std::string includedNameProblem(std::string_view name) {
   if (name.empty()) return "is empty (an empty name ends the launcher's list)";
   if (name.find(';') != std::string_view::npos) return "contains \";\", the list separator";
   if (name.find('/') != std::string_view::npos) return "contains \"/\"; the launcher's separator is \"\\\"";
+  for (std::size_t start = 0; start < name.size();) {
+    std::size_t end = std::min(name.find('\\', start), name.size());
+    std::string_view part = name.substr(start, end - start);
+    if (isDeviceName(part)) {
+      return "names the device \"" + std::string(part) + "\" (CON, PRN, AUX, NUL, COM1, LPT1 and the like)";
+    }
+    start = end + 1;
+  }
   if (!isContainedFileName(name)) return "escapes the extraction directory (absolute, drive, UNC or \"..\")";
   if (directoryLevels(name) > 1) return "has more than one directory level; the launcher creates only the first";
   if (name.back() == '\\') return "names a directory, not a file";

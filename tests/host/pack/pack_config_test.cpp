@@ -123,6 +123,14 @@ TEST(PackConfig, RefusesNamesTheLauncherCannotExtractSafely) {
   EXPECT_EQ(refusal(R"({"files": ["user\\jdom.jar.pack", "a..b", ".hidden"]})"), "");
 }
 
+TEST(PackConfig, RefusesDeviceNamesInAnyComponent) {
+  for (const char* name : {"COM1", "con.txt", "user\\\\NUL", "Lpt2.jar.pack", "aux\\\\x.jar"}) {
+    std::string json = std::string("{\"files\": [\"") + name + "\"]}";
+    EXPECT_NE(refusal(json).find("names the device"), std::string::npos) << json << ": " << refusal(json);
+  }
+  EXPECT_EQ(refusal(R"({"files": ["console.jar", "COM10", "user\\comx.jar"]})"), "");
+}
+
 TEST(PackConfig, RefusesTheSameNameTwiceIgnoringCase) {
   EXPECT_NE(refusal(R"({"files": ["Stats.properties", "stats.PROPERTIES"]})").find("listed twice"), std::string::npos);
 }
