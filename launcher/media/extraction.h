@@ -31,5 +31,5 @@ enum ExtractResult { kExtractOk = 0, kExtractReadFailed = 1, kExtractWriteFailed
 int extractIncludedFiles(bool createDirectory);
 // Copies count bytes in large blocks, unmasking them when asked.
 int copyMaskedData(HANDLE media, HANDLE output, int64_t count, bool unmask);
-// Deletes the files and empty subdirectories directly inside directory.
+// Deletes everything inside directory, subdirectories with their contents included.
 void emptyDirectory(const std::string& directory);

@@ -166,3 +166,26 @@ def test_full_disk_gives_write_failure(wine, dirs, tmp_path):
         assert temp_dirs(small) == []
     finally:
         subprocess.run(["umount", "-l", str(small)])
+
+
+def test_a_device_name_among_the_included_files_is_refused_and_cleaned(wine, dirs):
+    out, tmp = dirs
+    installer = build_installer(out, files={"a.txt": b"a", "b.txt": b"to the port"}, names="a.txt;user\\COM1.txt;")
+    result = run_quiet(wine, installer, tmp)
+    assert result.code == 1
+    assert temp_dirs(tmp) == [], "the temporary directory is removed after a refused name"
+    assert "Failed to extract" in log_text(tmp)
+
+
+def test_a_failed_extraction_removes_subdirectories_and_the_temporary_directory(wine, dirs):
+    out, tmp = dirs
+    files = {"user\\first.jar": b"first", "user\\second.jar": os.urandom(4096), "last.bin": os.urandom(65536)}
+    installer = build_installer(out, files=files)
+    layout = inspect(installer)
+    data = installer.read_bytes()
+    installer.write_bytes(data[:layout["files"][2]["dataOffset"] + 100])
+    result = run_quiet(wine, installer, tmp, "-nocheck")
+    assert result.code == 1
+    log = log_text(tmp)
+    assert "ReadFile failed" in log and "Failed to extract" in log
+    assert temp_dirs(tmp) == [], "the temporary directory and its user\\ subdirectory are removed"
