@@ -27,11 +27,9 @@
 #include "win_text.h"
 
 decltype(&CreateThread) g_createThread = CreateThread;
+int g_watchTimeoutPass = 2400;
 
 namespace {
-
-// The watch gives up waiting for the Java window after this many 100 ms passes.
-constexpr int kWatchTimeoutPass = 2400;
 
 void changeToTempDir() {
   if (!SetCurrentDirectoryA(g_tempDir.c_str())) logError("Could not change working dir to %s", g_tempDir.c_str());
@@ -214,7 +212,7 @@ DWORD WINAPI watchJavaWindow(LPVOID window) {
       if (position > 390) position = 390;
       setProgressPosition(dialog, position);
     }
-    if (pass == kWatchTimeoutPass && readInstallMarker(true) == 1 && getConfigInt(159) == 0) {
+    if (pass == g_watchTimeoutPass && readInstallMarker(true) == 1 && getConfigInt(159) == 0) {
       logInfo("timeout");
       fatalMessage(20014);
     }

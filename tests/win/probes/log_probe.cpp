@@ -6,7 +6,8 @@
 //   exit-normally CODE | terminate CODE (the immediate end) | exit-while-logging CODE (a thread logs without pause meanwhile) |
 //   end-log (the end of the log as the process ends) | ended-dialog-owner (a dialog that made
 //   itself the error owner has ended) | refused-work-thread (the progress dialog cannot start
-//   its work thread)
+//   its work thread) | watch PASSES (the window watch with that pass limit, beside one visible
+//   window; the Java side reports its start a second after the limit)
 // "keep" prints the kept log path on standard output; "print-path" prints it too (and so keeps it).
 #include <windows.h>
 
@@ -18,6 +19,7 @@
 #include <vector>
 
 #include "errors.h"
+#include "install_markers.h"
 #include "launch_flags.h"
 #include "launch_sequence.h"
 #include "log.h"
@@ -78,6 +80,28 @@ HANDLE WINAPI refuseThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE
   exitNormally(code);
 }
 
+void watchWithPassLimit(int passes) {
+  g_watchTimeoutPass = passes;
+  HWND dialog = CreateWindowExA(0, "STATIC", "progress", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 10, 10, 300, 100,
+                                nullptr, nullptr, nullptr, nullptr);
+  setInstallMarkers(true, true, false);
+  std::printf("pid %lu\n", GetCurrentProcessId());
+  std::fflush(stdout);
+  std::thread([passes] {
+    Sleep(static_cast<DWORD>(passes) * 100 + 1000);
+    char name[64];
+    std::snprintf(name, sizeof name, "InstallStarted_%lu", GetCurrentProcessId());
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, "SOFTWARE\\harwell\\nimbo", 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
+      DWORD started = 2;
+      RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&started), sizeof started);
+      RegCloseKey(key);
+    }
+  }).detach();
+  watchJavaWindow(dialog);
+  DestroyWindow(dialog);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -135,6 +159,8 @@ int main(int argc, char** argv) {
       exitWhileLogging(static_cast<unsigned>(std::atoi(next())));
     } else if (command == "end-log") {
       deleteLogAtExit();
+    } else if (command == "watch") {
+      watchWithPassLimit(std::atoi(next()));
     } else if (command == "ended-dialog-owner" || command == "refused-work-thread") {
       EmptyDialogTemplate dialog;
       bool refuse = command == "refused-work-thread";
