@@ -88,13 +88,15 @@ class Wine:
         """Runs to the end; the exit code is the Windows code modulo 256."""
         return self.start(exe, args, env=env, cwd=cwd, bits=bits).wait(timeout)
 
-    def find_box(self, title=None, press=None, wait=30):
-        """The first visible dialog box ("caption|texts…") matching the caption, pressing a button
-        id when asked (1 OK, 2 Cancel, 6 Yes, 7 No); None when none appears within wait seconds.
-        Runs in the same Wine session as the programs under test."""
+    def find_box(self, title=None, press=None, wait=30, text=None):
+        """The first visible dialog box ("caption|texts…") matching the caption (and containing
+        text), pressing a button id when asked (1 OK, 2 Cancel, 6 Yes, 7 No); None when none
+        appears within wait seconds. Runs in the same Wine session as the programs under test."""
         args = ["--wait", str(wait)]
         if title is not None:
             args += ["--title", title]
+        if text is not None:
+            args += ["--text", text]
         if press is not None:
             args += ["--press", str(press)]
         result = self.run(BIN64 / "boxes.exe", args, timeout=wait + 60)

@@ -1,5 +1,8 @@
-"""Error boxes as a user meets them: a message box under X, or standard error in console mode."""
+"""Error boxes and the log as a user meets them: a message box under X, or standard error in console mode."""
 import re
+import subprocess
+
+import pytest
 
 from conftest import BIN64
 
@@ -61,3 +64,21 @@ def test_refused_work_thread_is_logged_and_ends_with_internal_error(wine, displa
     logs = list(tmp_path.glob("tsr_nlog_*"))
     assert len(logs) == 1
     assert "ERROR: Could not start the work thread (8)" in logs[0].read_text(errors="replace")
+
+
+def test_log_falls_back_to_the_fixed_path_when_tmp_refuses_files(wine, tmp_path):
+    read_only = tmp_path / "read-only"
+    read_only.mkdir()
+    if subprocess.run(["mount", "-t", "tmpfs", "-o", "ro,size=64k", "tmpfs", str(read_only)],
+                      capture_output=True).returncode != 0:
+        pytest.skip("a read-only tmpfs cannot be mounted here")
+    fallback = wine.prefix / "drive_c" / "tsr_nlog"
+    fallback.unlink(missing_ok=True)
+    try:
+        result = wine.run(PROBE, ["info", "to the fallback", "print-path"], env={"TMP": wine.winpath(read_only)})
+        assert result.code == 0, result
+        assert result.stdout.strip().lower() == "c:\\tsr_nlog"
+        assert "to the fallback" in fallback.read_text(errors="replace")
+    finally:
+        subprocess.run(["umount", "-l", str(read_only)])
+        fallback.unlink(missing_ok=True)
