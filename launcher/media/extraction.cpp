@@ -14,9 +14,6 @@
 #include "media/media_file.h"
 #include "media/paths.h"
 
-std::string g_tempDir;
-int64_t g_unextractedPosition = 0;
-
 namespace {
 
 constexpr DWORD kCopyBlockSize = 1 << 20;
@@ -190,7 +187,7 @@ int extractIncludedFiles(bool createDirectory) {
   if (createDirectory) createTempDirectory();
 
   FileHandle media = openMediaFile();
-  seekMediaFile(media.h, configEndPosition());
+  seekMediaFile(media.h, g_configEndPosition);
   for (const std::string& name : includedFileList(getConfigString(2003), count)) {
     std::string path = g_tempDir + "\\" + name;
     // A name that would leave the temporary directory is treated as damaged data.
