@@ -276,8 +276,8 @@ Json inspectionJson(const MediaInspection& info) {
     out["files"] = files;
   }
   if (info.filesWalked) {
-    int64_t coveredEnd = static_cast<int64_t>(info.appendedStart + kMediaHeaderSize) + info.header.checkedLength;
-    out["javaData"] = {{"offset", info.javaDataOffset}, {"size", coveredEnd - static_cast<int64_t>(info.javaDataOffset)}};
+    out["javaData"] = {{"offset", info.javaDataOffset},
+                       {"size", info.checkedLengthValid ? Json(info.javaDataSize) : Json(nullptr)}};
     out["unextractedPosition"] = info.unextractedPosition;
   }
   out["trailingBytes"] = info.trailingBytes;
@@ -311,10 +311,12 @@ void printInspection(const MediaInspection& info) {
                   file.sizeOffset + 8, file.size, ansiToUtf8(file.name).c_str());
     }
   }
-  if (info.filesWalked) {
-    int64_t coveredEnd = static_cast<int64_t>(info.appendedStart + kMediaHeaderSize) + info.header.checkedLength;
+  if (info.filesWalked && info.checkedLengthValid) {
     std::printf("java-side data at %" PRIu64 ", %" PRId64 " bytes (unextracted position %" PRIu64 ")\n",
-                info.javaDataOffset, coveredEnd - static_cast<int64_t>(info.javaDataOffset), info.unextractedPosition);
+                info.javaDataOffset, info.javaDataSize, info.unextractedPosition);
+  } else if (info.filesWalked) {
+    std::printf("java-side data at %" PRIu64 ", size unknown (unextracted position %" PRIu64 ")\n",
+                info.javaDataOffset, info.unextractedPosition);
   }
   std::printf("trailing bytes: %" PRId64 "\n", info.trailingBytes);
   for (const std::string& problem : info.problems) std::printf("problem: %s\n", problem.c_str());
