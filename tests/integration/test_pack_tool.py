@@ -177,11 +177,30 @@ def test_extract_skips_empty_files_like_the_launcher(tmp_path, stub):
     assert (target / "full.txt").read_bytes() == b"\x88\x00data"
 
 
-def test_mismatched_count_is_written_as_given(tmp_path, stub):
+def test_a_count_that_disagrees_with_the_files_is_refused(tmp_path, stub):
     config, files = write_config(tmp_path, {"narrow": {"2002": "2"}, "files": ["a", "b", "c"]},
                                  {"a": b"1", "b": b"22", "c": b"333"})
     out = tmp_path / "setup.exe"
     done = pack("build", "--stub", stub, "--config", config, "--files", files, "-o", out)
+    assert done.returncode == 1
+    assert "the launcher will extract 2 files (entries 2002/2003) but \"files\" stores 3" in done.stderr
+    assert not out.exists()
+
+
+def test_java_data_without_files_is_refused(tmp_path, stub, java_data):
+    config, files = write_config(tmp_path, {"files": []})
+    out = tmp_path / "setup.exe"
+    done = pack("build", "--stub", stub, "--config", config, "--files", files, "--java-data", java_data, "-o", out)
+    assert done.returncode == 1
+    assert "--java-data needs at least one included file" in done.stderr
+    assert not out.exists()
+
+
+def test_mismatched_count_is_written_as_given_when_unchecked(tmp_path, stub):
+    config, files = write_config(tmp_path, {"narrow": {"2002": "2"}, "files": ["a", "b", "c"]},
+                                 {"a": b"1", "b": b"22", "c": b"333"})
+    out = tmp_path / "setup.exe"
+    done = pack("build", "--stub", stub, "--config", config, "--files", files, "--unchecked-names", "-o", out)
     assert done.returncode == 0 and "warning" in done.stderr
     info = inspect_json(out)
     assert [f["name"] for f in info["files"]] == ["a", "b"]

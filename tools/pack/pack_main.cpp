@@ -201,6 +201,12 @@ int buildCommand(const std::vector<std::string>& args) {
     if (::stat(path.c_str(), &st) != 0) throw PackError("included file \"" + name + "\" not found: " + path);
     files.push_back(std::make_unique<FileSource>(path));
   }
+  // The launcher tells the Java side where its data begins only when it extracted files; with
+  // none it hands on position 0 and the data cannot be found.
+  if (!javaDataPath.empty() && config.files.empty()) {
+    throw PackError("--java-data needs at least one included file: without files the launcher does not tell the "
+                    "Java side where its data begins");
+  }
   std::unique_ptr<FileSource> javaData;
   if (!javaDataPath.empty()) javaData = std::make_unique<FileSource>(javaDataPath);
   for (const FileSource* input : {&stub, javaData.get()}) {
