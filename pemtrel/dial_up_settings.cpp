@@ -30,7 +30,9 @@ struct EntryName {
     if (utf == nullptr) return;
     try {
       wide.resize(static_cast<std::size_t>(env->GetStringLength(name)));
-      if (!wide.empty()) env->GetStringRegion(name, 0, static_cast<jsize>(wide.size()), reinterpret_cast<jchar*>(&wide[0]));
+      if (!wide.empty()) {
+        env->GetStringRegion(name, 0, static_cast<jsize>(wide.size()), reinterpret_cast<jchar*>(&wide[0]));
+      }
       copied = !env->ExceptionCheck();
     } catch (const std::bad_alloc&) {
       copied = false;
@@ -50,9 +52,7 @@ struct EntryName {
     if (utf != nullptr) env->ReleaseStringUTFChars(name, utf);
     utf = nullptr;
   }
-  void freeCopy() {
-    std::wstring().swap(wide);
-  }
+  void freeCopy() { std::wstring().swap(wide); }
 
   JNIEnv* env;
   jstring name;
