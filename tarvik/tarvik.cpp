@@ -71,9 +71,9 @@ BOOL CALLBACK initialiseDeviceLock(PINIT_ONCE, PVOID, PVOID*) {
 
 void ensureDeviceLock() { InitOnceExecuteOnce(&deviceLockReady, initialiseDeviceLock, nullptr, nullptr); }
 
-// Prints the message and, right after it, the system's text for the last error.
-void reportError(const char* message) {
-  DWORD error = GetLastError();
+// Prints the message and, right after it, the system's text for the error. Callers take the
+// error code right after the failed call: a print in between may change the last error.
+void reportError(const char* message, DWORD error) {
   char text[512] = "";
   FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error,
                  MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), text, sizeof text, nullptr);
@@ -88,8 +88,7 @@ bool openDevice() {
     if (deviceHandle == INVALID_HANDLE_VALUE) deviceOpenError = GetLastError();
   }
   if (deviceHandle == INVALID_HANDLE_VALUE) {
-    SetLastError(deviceOpenError);
-    reportError("CreateFile failed. Invalid Handle. ");
+    reportError("CreateFile failed. Invalid Handle. ", deviceOpenError);
     return false;
   }
   std::printf("CreateFiled worked \n");
@@ -103,9 +102,10 @@ bool issueRequest(RequestIndex index, DWORD inputLength, const void* input, LONG
     LockHolder lock;
     BOOL ok = DeviceIoControl(deviceHandle, controlCodes[index], const_cast<void*>(input), inputLength,
                               &outputSlots[index], sizeof outputSlots[index], &bytesReturned[index], nullptr);
+    DWORD error = ok ? ERROR_SUCCESS : GetLastError();
     std::printf("DeviceIO result: %d \n", ok);
     if (!ok) {
-      reportError("DeviceIO failed. ");
+      reportError("DeviceIO failed. ", error);
       return false;
     }
     // Read under the lock: another thread's request of the same index writes this slot.
@@ -193,8 +193,7 @@ JNIEXPORT jint JNICALL Java_com_zeb_nativeresource_win_PEPIOWrapper_getAlarmsNI(
   EventHandle ownEvent(kVariant == 2 ? CreateEventA(nullptr, TRUE, FALSE, nullptr) : nullptr);
   HANDLE alarmEvent = kVariant == 1 ? sharedAlarmEvent : ownEvent.h;
   if (!alarmEvent) {
-    if (kVariant == 1) SetLastError(sharedAlarmEventError);
-    reportError("PEP_ALARM: CreateEvent failed!!");
+    reportError("PEP_ALARM: CreateEvent failed!!", kVariant == 1 ? sharedAlarmEventError : GetLastError());
     return 0;
   }
   // Handles fit in 32 bits in 64-bit processes too, which is all the block has room for.
@@ -207,7 +206,7 @@ JNIEXPORT jint JNICALL Java_com_zeb_nativeresource_win_PEPIOWrapper_getAlarmsNI(
   LONG registration;
   if (!issueRequest(tarvik::kAlarmRegistration, block.length, block.bytes.data(), registration)) return 0;
   if (WaitForSingleObject(alarmEvent, INFINITE) == WAIT_FAILED) {
-    reportError("PEP_ALARM: WaitForSingleObject failed!!");
+    reportError("PEP_ALARM: WaitForSingleObject failed!!", GetLastError());
     return 0;
   }
   std::printf("PEP_ALARM: Before second callDevice call");

@@ -62,6 +62,17 @@ ProbeOutput runProbe(int variant, std::vector<std::string> steps) {
   return {child.out, child.exitCode};
 }
 
+// The system's text for an error code, as the library prints it (line breaks as the probe
+// output has them).
+std::string systemText(DWORD error) {
+  char text[512] = "";
+  FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error,
+                 MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), text, sizeof text, nullptr);
+  std::string line = text;
+  line.erase(std::remove(line.begin(), line.end(), '\r'), line.end());
+  return line;
+}
+
 // The system's text for the error that opening a missing device gives, as the library prints it.
 std::string openFailureLine() {
   HANDLE h = CreateFileA("\\\\.\\Tarvik", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
@@ -244,6 +255,19 @@ TEST_P(TarvikWithDriver, TheOtherGenerationsDriverRefusesEveryRequest) {
   EXPECT_EQ(run.one("major"), "0");
   EXPECT_EQ(run.count("DeviceIO result: 0 \nDeviceIO failed. "), 4u) << run.out;
   EXPECT_EQ(run.count("Before reportUpdate sync call"), 0u);
+}
+
+// The driver's error is what the failure line names, even when the prints made after the
+// failed request change the thread's last error.
+TEST_P(TarvikWithDriver, ARefusedRequestIsReportedWithTheDriversError) {
+  int other = 3 - GetParam();
+  ASSERT_EQ(pepsim::installAndStart(pepsim::driverBesideProgram(), other), "");
+  ProbeOutput run = runProbe(GetParam(), {"prints-leave-error", "connections"});
+  EXPECT_EQ(run.one("connections"), "0");
+  // The simulator refuses an unknown control code as a driver does: an invalid device request.
+  EXPECT_EQ(run.count("DeviceIO result: 0 \nDeviceIO failed. " + systemText(ERROR_INVALID_FUNCTION) + " \n"), 1u)
+      << run.out;
+  EXPECT_EQ(run.count(systemText(ERROR_INVALID_HANDLE)), 0u) << run.out;
 }
 
 // The other generation's driver never takes the registration, so no alarm can ever come: the
