@@ -81,7 +81,8 @@ jboolean JNICALL Java_plov_UpdateDialUPSettings_isDUNpresent(JNIEnv* env, jobjec
   // Sizes only: an existing entry answers "buffer too small", a missing one "not found".
   DWORD entrySize = 0;
   DWORD deviceSize = 0;
-  DWORD result = name.usable() ? RasGetEntryPropertiesW(nullptr, name.remoteAccessName(), nullptr, &entrySize, nullptr, &deviceSize)
+  DWORD result = name.usable() ? RasGetEntryPropertiesW(nullptr, name.remoteAccessName(), nullptr, &entrySize,
+                                                        nullptr, &deviceSize)
                                : ERROR_CANNOT_FIND_PHONEBOOK_ENTRY;
   std::printf("inside isDUNpresent: retVal = %d", static_cast<int>(result));
   std::printf("ERROR_CANNOT_FIND_PHONEBOOK_ENTRY = %d", ERROR_CANNOT_FIND_PHONEBOOK_ENTRY);
