@@ -298,12 +298,18 @@ PackConfig parsePackConfig(std::string_view jsonText, const PackConfigOptions& o
     std::vector<std::string> listed = includedFileList(namesText, INT32_MAX);
     checkNames(listed, "entry 2003");
   }
+  // The launcher walks the stored files by entries 2002/2003 alone: a table that disagrees with
+  // what is stored makes it read sizes out of file contents or extract under the wrong names.
+  std::string disagreement;
   if (walked.size() != config.files.size()) {
-    config.warnings.push_back("the launcher will extract " + std::to_string(walked.size()) +
-                              " files (entries 2002/2003) but \"files\" stores " +
-                              std::to_string(config.files.size()));
+    disagreement = "the launcher will extract " + std::to_string(walked.size()) +
+                   " files (entries 2002/2003) but \"files\" stores " + std::to_string(config.files.size());
   } else if (explicitNames && namesText != joined) {
-    config.warnings.push_back("entry 2003 does not list the names of \"files\" in storage order");
+    disagreement = "entry 2003 does not list the names of \"files\" in storage order";
+  }
+  if (!disagreement.empty()) {
+    if (!options.uncheckedNames) throw PackError(disagreement);
+    config.warnings.push_back(disagreement);
   }
   return config;
 }

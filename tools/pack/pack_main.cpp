@@ -201,6 +201,12 @@ int buildCommand(const std::vector<std::string>& args) {
     if (::stat(path.c_str(), &st) != 0) throw PackError("included file \"" + name + "\" not found: " + path);
     files.push_back(std::make_unique<FileSource>(path));
   }
+  // The launcher tells the Java side where its data begins only when it extracted files; with
+  // none it hands on position 0 and the data cannot be found.
+  if (!javaDataPath.empty() && config.files.empty()) {
+    throw PackError("--java-data needs at least one included file: without files the launcher does not tell the "
+                    "Java side where its data begins");
+  }
   std::unique_ptr<FileSource> javaData;
   if (!javaDataPath.empty()) javaData = std::make_unique<FileSource>(javaDataPath);
   for (const FileSource* input : {&stub, javaData.get()}) {
@@ -276,8 +282,8 @@ Json inspectionJson(const MediaInspection& info) {
     out["files"] = files;
   }
   if (info.filesWalked) {
-    int64_t coveredEnd = static_cast<int64_t>(info.appendedStart + kMediaHeaderSize) + info.header.checkedLength;
-    out["javaData"] = {{"offset", info.javaDataOffset}, {"size", coveredEnd - static_cast<int64_t>(info.javaDataOffset)}};
+    out["javaData"] = {{"offset", info.javaDataOffset},
+                       {"size", info.checkedLengthValid ? Json(info.javaDataSize) : Json(nullptr)}};
     out["unextractedPosition"] = info.unextractedPosition;
   }
   out["trailingBytes"] = info.trailingBytes;
@@ -311,10 +317,12 @@ void printInspection(const MediaInspection& info) {
                   file.sizeOffset + 8, file.size, ansiToUtf8(file.name).c_str());
     }
   }
-  if (info.filesWalked) {
-    int64_t coveredEnd = static_cast<int64_t>(info.appendedStart + kMediaHeaderSize) + info.header.checkedLength;
+  if (info.filesWalked && info.checkedLengthValid) {
     std::printf("java-side data at %" PRIu64 ", %" PRId64 " bytes (unextracted position %" PRIu64 ")\n",
-                info.javaDataOffset, coveredEnd - static_cast<int64_t>(info.javaDataOffset), info.unextractedPosition);
+                info.javaDataOffset, info.javaDataSize, info.unextractedPosition);
+  } else if (info.filesWalked) {
+    std::printf("java-side data at %" PRIu64 ", size unknown (unextracted position %" PRIu64 ")\n",
+                info.javaDataOffset, info.unextractedPosition);
   }
   std::printf("trailing bytes: %" PRId64 "\n", info.trailingBytes);
   for (const std::string& problem : info.problems) std::printf("problem: %s\n", problem.c_str());

@@ -119,7 +119,12 @@ struct MediaInspection {
   bool filesWalked = false;
   uint64_t javaDataOffset = 0;       // first byte after the walked files
   uint64_t unextractedPosition = 0;  // what the launcher hands on: 0 when it extracts nothing
-  int64_t trailingBytes = 0;         // after the checked length; negative when the file is short
+  // A negative checked length covers nothing: trailingBytes and javaDataSize are then left 0.
+  bool checkedLengthValid = false;
+  int64_t trailingBytes = 0;  // after the checked length; negative when the file is short
+  // From javaDataOffset to the end of the checked length; negative when the walked files
+  // already reach past it.
+  int64_t javaDataSize = 0;
   std::vector<std::string> problems;
 };
 // Throws PackError when the source is not a PE image or carries no appended data.
