@@ -101,3 +101,12 @@ def test_development_kit_and_archive_layouts(tmp_path):
     names = tarfile.open(fileobj=io.BytesIO(data), mode="r:gz").getnames()
     assert {"bin/java.exe", "bin/javaw.exe", "bin/server/jvm.dll", "lib/rt.jar", "runtime_double.cfg"} <= set(names)
     assert runtime.trace_path.parent == tmp_path / "carried"
+
+
+def test_real_unpack200_goes_into_bin_and_runs(wine, tmp_path):
+    runtime = make_runtime(tmp_path / "jre", unpack200=True)
+    tool = runtime.home / "bin" / "unpack200.exe"
+    assert tool.exists()
+    result = wine.run(tool, ["-V"])
+    assert result.code == 0, result
+    assert "unpack200" in (result.stdout + result.stderr).lower()
