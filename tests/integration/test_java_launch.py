@@ -244,3 +244,17 @@ def test_missing_mandatory_class_path_item_is_message_1006(wine, tmp_path):
     message = message_of(1006, exe_dir + "nowhere").replace("\n", "\r\n")
     assert message in result.stderr, result.stderr
     assert launch.runtime.trace() is None
+
+
+def test_refused_vm_in_dialog_mode_shows_message_1005_in_a_box(wine, tmp_path, display):
+    launch = Launch(wine, tmp_path, script={"create": -1})
+    process = launch.start(args=())
+    try:
+        box = wine.find_box(title="Error", press=1, wait=60)
+        result = process.wait(timeout=60)
+    finally:
+        process.kill()
+    assert box is not None
+    assert box.startswith("Error|OK|" + message_of(1005) + "\n\nLog: "), box
+    assert result.code == 1
+    assert "ERROR: Could not start JVM" in launch.log()
