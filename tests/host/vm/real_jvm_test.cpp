@@ -139,6 +139,24 @@ TEST_F(RealJvm, LaunchPropertiesAndClassPathAsTheJavaSideSeesThem) {
   EXPECT_NE(stderrText().find("launch done"), std::string::npos);
 }
 
+TEST_F(RealJvm, LauncherClassSendsStandardStreamsToTheConfiguredLogs) {
+  withLauncherJar();
+  set("config.102", "1");
+  set("config.103", "logs/../error.log");
+  set("config.104", "1");
+  set("config.105", "output.log");
+  ASSERT_EQ(launch(), 0) << stderrText();
+  auto read = [](const fs::path& path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+  };
+  EXPECT_EQ(read(root_ / "app" / "output.log"), "probe standard output\n");
+  EXPECT_EQ(read(root_ / "app" / "error.log"), "probe standard error\n");
+  EXPECT_EQ(stderrText().find("probe standard error"), std::string::npos);
+}
+
 TEST_F(RealJvm, IncludeChainOfVmOptionsAndClassPathOverrides) {
   withLauncherJar();
   fs::create_directories(root_ / "extra");

@@ -7,7 +7,8 @@ import java.io.Writer;
 /**
  * The main class of the real-JVM launch test: writes its arguments and the system properties the
  * launcher sets to the file named by "probe.out", one "name=value" line each, with every
- * character outside printable ASCII written as \\uXXXX. "probe.mode=throw" makes it throw.
+ * character outside printable ASCII written as \\uXXXX, then one line on standard output and one on
+ * standard error. "probe.mode=throw" makes it throw.
  */
 public final class RealJvmProbe {
     private static final String[] PROPERTIES = {
@@ -31,6 +32,8 @@ public final class RealJvmProbe {
             out.write(PROPERTIES[i] + "=" + (value == null ? "<absent>" : escape(value)) + "\n");
         }
         out.close();
+        System.out.println("probe standard output");
+        System.err.println("probe standard error");
         if ("throw".equals(System.getProperty("probe.mode"))) {
             throw new IllegalStateException("thrown by the probe");
         }
