@@ -23,13 +23,7 @@ std::string slashesTo(std::string_view text, char from, char to) {
 
 std::vector<SearchItem> parseSearchList(std::string_view list) {
   std::vector<SearchItem> items;
-  while (!list.empty()) {
-    std::size_t end = list.find(';');
-    std::string_view item = list.substr(0, end);
-    if (!item.empty()) items.push_back(SearchItem{item[0], std::string(item.substr(1))});
-    if (end == std::string_view::npos) break;
-    list.remove_prefix(end + 1);
-  }
+  for (const std::string& item : splitNonEmpty(list, ';')) items.push_back(SearchItem{item[0], item.substr(1)});
   return items;
 }
 
@@ -77,11 +71,21 @@ std::optional<std::string> windowedExecutable(std::string_view exePath) {
   return std::string(exePath.substr(0, exePath.size() - 4)) + "w.exe";
 }
 
-std::vector<std::string> vmLibraryCandidates(const std::string& binDir, const std::string& preferredVmType) {
-  std::vector<std::string> candidates;
-  if (!preferredVmType.empty()) candidates.push_back(binDir + "\\" + preferredVmType + "\\jvm.dll");
-  for (const char* type : {"hotspot", "client", "server", "classic", "jrockit"}) {
-    candidates.push_back(binDir + "\\" + type + "\\jvm.dll");
+std::vector<std::string> vmTypeOrder(const std::string& preferredVmType) {
+  std::vector<std::string> types;
+  if (!preferredVmType.empty()) types.push_back(preferredVmType);
+  for (const char* type : {"hotspot", "client", "server", "classic", "jrockit"}) types.emplace_back(type);
+  return types;
+}
+
+std::vector<std::string> splitNonEmpty(std::string_view list, char sep) {
+  std::vector<std::string> elements;
+  while (!list.empty()) {
+    std::size_t end = list.find(sep);
+    std::string_view element = list.substr(0, end);
+    if (!element.empty()) elements.emplace_back(element);
+    if (end == std::string_view::npos) break;
+    list.remove_prefix(end + 1);
   }
-  return candidates;
+  return elements;
 }

@@ -55,5 +55,9 @@ std::optional<std::string> embeddedRuntimeExecutable(std::string_view exePath);
 // The path with its last four characters (".exe") replaced by "w.exe". None when shorter.
 std::optional<std::string> windowedExecutable(std::string_view exePath);
 
-// The VM libraries tried in a bin directory, in order: the preferred type first when set.
-std::vector<std::string> vmLibraryCandidates(const std::string& binDir, const std::string& preferredVmType);
+// The VM-type subdirectories of a bin directory whose "jvm.dll" is tried, in order: the
+// preferred type first when set.
+std::vector<std::string> vmTypeOrder(const std::string& preferredVmType);
+
+// The non-empty elements of a list separated by sep, in order.
+std::vector<std::string> splitNonEmpty(std::string_view list, char sep);

@@ -95,13 +95,14 @@ TEST(WindowedExecutable, ReplacesTheExtension) {
   EXPECT_FALSE(windowedExecutable(""));
 }
 
-TEST(VmLibraries, FixedOrderWithThePreferredTypeFirst) {
-  EXPECT_EQ(vmLibraryCandidates("c:\\j\\bin", ""),
-            (std::vector<std::string>{"c:\\j\\bin\\hotspot\\jvm.dll", "c:\\j\\bin\\client\\jvm.dll",
-                                      "c:\\j\\bin\\server\\jvm.dll", "c:\\j\\bin\\classic\\jvm.dll",
-                                      "c:\\j\\bin\\jrockit\\jvm.dll"}));
-  auto withServer = vmLibraryCandidates("c:\\j\\bin", "server");
-  ASSERT_EQ(withServer.size(), 6u);
-  EXPECT_EQ(withServer[0], "c:\\j\\bin\\server\\jvm.dll");
-  EXPECT_EQ(withServer[1], "c:\\j\\bin\\hotspot\\jvm.dll");
+TEST(VmTypes, FixedOrderWithThePreferredTypeFirst) {
+  EXPECT_EQ(vmTypeOrder(""), (std::vector<std::string>{"hotspot", "client", "server", "classic", "jrockit"}));
+  EXPECT_EQ(vmTypeOrder("server"),
+            (std::vector<std::string>{"server", "hotspot", "client", "server", "classic", "jrockit"}));
+}
+
+TEST(Lists, SplitSkipsEmptyElements) {
+  EXPECT_EQ(splitNonEmpty("c:\\a;;c:\\b;", ';'), (std::vector<std::string>{"c:\\a", "c:\\b"}));
+  EXPECT_TRUE(splitNonEmpty(";;", ';').empty());
+  EXPECT_TRUE(splitNonEmpty("", ';').empty());
 }
