@@ -151,3 +151,83 @@ TEST_F(VmLibrary, ALibraryWithoutTheEntryPointIsDroppedAndPathPutBack) {
   EXPECT_EQ(g_createJavaVm, nullptr);
   EXPECT_EQ(GetModuleHandleA((runtime.binDir() + "\\client\\jvm.dll").c_str()), nullptr);
 }
+
+namespace {
+
+// The failure messages as the build shows them: the 32-bit build says "32" and uses 1017 and
+// 1019, its 64-bit twin says "64" and uses 1018 and 1020.
+#if PATHMERE_BITS == 64
+const char* kBits = "64";
+#else
+const char* kBits = "32";
+#endif
+
+class LoadFailureMessage : public VmLibrary {
+ protected:
+  RegistryTrees javaSoft{{{HKEY_LOCAL_MACHINE, "SOFTWARE\\JavaSoft\\Java Runtime Environment"}}};
+
+  ChildResult probe(std::vector<std::string> args, const std::map<std::string, std::string>& env = {}) {
+    std::vector<std::string> all = {"--narrow", "126=1.6", "--narrow", "127=1.7", "--narrow", "130=1",
+                                    "--narrow", "10003=" + dir.path(),
+                                    "--narrow", "1005=Message 1005",
+                                    "--narrow", "1016=Message 1016 {0}-bit",
+                                    "--narrow", "1017=Message 1017 {0} 32-bit",
+                                    "--narrow", "1018=Message 1018 {0} 64-bit",
+                                    "--narrow", "1019=Message 1019 {0} 32-bit",
+                                    "--narrow", "1020=Message 1020 {0} 64-bit"};
+    all.insert(all.end(), args.begin(), args.end());
+    std::map<std::string, std::string> environment = {{"TMP", dir.path()}};
+    environment.insert(env.begin(), env.end());
+    return runChild(testBinDir() + "load_dll_probe.exe", all, environment);
+  }
+
+  TestRuntime withoutLibrary(const char* name) {
+    RuntimeSpec spec;
+    spec.jvm = false;
+    return TestRuntime(dir.file(name), spec);
+  }
+};
+
+bool startsWith(const std::string& text, const std::string& start) { return text.compare(0, start.size(), start) == 0; }
+
+}  // namespace
+
+TEST_F(LoadFailureMessage, UnusableGivenRuntimeAndNothingFoundShowTheNoJvmMessage) {
+  ChildResult given = probe({"--location", dir.file("none\\bin\\java.exe"), "--exe"});
+  EXPECT_EQ(given.out, "LoadDLL 0\r\n");
+  EXPECT_TRUE(startsWith(given.err, std::string("Message 1016 ") + kBits + "-bit")) << given.err;
+  ChildResult none = probe({});
+  EXPECT_TRUE(startsWith(none.err, std::string("Message 1016 ") + kBits + "-bit")) << none.err;
+}
+
+TEST_F(LoadFailureMessage, LocationWithoutLibraryShowsTheDamagedMessage) {
+  TestRuntime runtime = withoutLibrary("damaged");
+  ChildResult result = probe({"--location", runtime.home()});
+  std::string expected = PATHMERE_BITS == 64 ? "Message 1020 " + runtime.home() + " 64-bit"
+                                             : "Message 1019 " + runtime.home() + " 32-bit";
+  EXPECT_TRUE(startsWith(result.err, expected)) << result.err;
+}
+
+TEST_F(LoadFailureMessage, EnvironmentVariableRuntimeShowsTheVariableMessage) {
+  TestRuntime runtime = withoutLibrary("envnolib");
+  ChildResult result = probe({}, {{"NIMBO_JAVA_HOME", runtime.home()}});
+  std::string expected = PATHMERE_BITS == 64 ? "Message 1018 NIMBO_JAVA_HOME 64-bit"
+                                             : "Message 1017 NIMBO_JAVA_HOME 32-bit";
+  EXPECT_TRUE(startsWith(result.err, expected)) << result.err;
+}
+
+TEST_F(LoadFailureMessage, SearchPathRuntimeShowsTheNoJvmMessage) {
+  TestRuntime runtime = withoutLibrary("pathnolib");
+  std::string path = runtime.binDir() + ";" + environmentPath().value_or("");
+  ChildResult result = probe({"--narrow", "128=S"}, {{"PATH", path}});
+  EXPECT_TRUE(startsWith(result.err, std::string("Message 1016 ") + kBits + "-bit")) << result.err;
+}
+
+TEST_F(LoadFailureMessage, RegistryRuntimeShowsTheStartMessage) {
+  TestRuntime runtime = withoutLibrary("regnolib");
+  setRegistryString(HKEY_LOCAL_MACHINE, "SOFTWARE\\JavaSoft\\Java Runtime Environment", "CurrentVersion", "1.6");
+  setRegistryString(HKEY_LOCAL_MACHINE, "SOFTWARE\\JavaSoft\\Java Runtime Environment\\1.6", "JavaHome",
+                    runtime.home());
+  ChildResult result = probe({"--narrow", "128=Y"});
+  EXPECT_TRUE(startsWith(result.err, "Message 1005")) << result.err;
+}
