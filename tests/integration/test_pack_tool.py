@@ -114,7 +114,7 @@ def test_sample_configuration_is_complete():
         range(10109, 10124)) == set(narrow)
     wide = {int(k) for k in config["wide"]}
     assert wide == set(range(20001, 20021)) - {20017}
-    assert narrow[2002] == "12" and narrow[2003].count(";") == 12 and narrow[2003].endswith(";")
+    assert narrow[2002] == "13" and narrow[2003].count(";") == 13 and narrow[2003].endswith(";")
     assert narrow[2003] == "".join(name + ";" for name in config["files"])
     assert config["wide"]["20004"] == 'Please choose the file "java.exe" of the JRE'
     assert '"/manual"\n' in config["wide"]["20014"]
