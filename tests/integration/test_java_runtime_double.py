@@ -27,7 +27,9 @@ def test_java_exe_prints_default_version_and_counts_runs(wine, tmp_path):
 
 
 def test_java_exe_plays_scripted_line_and_exit_code(wine, tmp_path):
-    runtime = make_runtime(tmp_path / "jre", script={"version_line": 'java version "1.8.0-ea"', "exit_code": 3})
+    # exit_code belongs to the Java program, not to "-version".
+    runtime = make_runtime(tmp_path / "jre", script={"version_line": 'java version "1.8.0-ea"',
+                                                     "version_exit_code": 3, "exit_code": 4})
     result = wine.run(runtime.java_exe, ["-version"])
     assert result.code == 3
     assert first_line(result) == 'java version "1.8.0-ea"'
