@@ -204,6 +204,37 @@ def test_a_prepared_runtime_is_left_alone(wine, tmp_path, markers):
     assert jar_entries(found_home / "lib" / "rt.jar") == 1
 
 
+def test_a_language_restart_loads_the_runtime_the_first_start_unpacked(wine, tmp_path, markers):
+    """The restart runs in the first start's temporary directory, where "jre" already lies."""
+    require_double()
+    first_temp = tmp_path / "first"
+    runtime = make_runtime(first_temp / "jre", script={"main": "exit", "exit_code": MAIN_EXIT}, observe=tmp_path)
+    installer = build_carried(tmp_path / "out", runtime.home)
+    env = {"TMP": wine.winpath(tmp_path), "NIMBO_LOG": "yes", "NIMBO_JAVA_HOME": None}
+    result = wine.run(installer, ["__tsr_lang_restart_de"], env=env, cwd=first_temp, timeout=240)
+    assert result.code == MAIN_EXIT, result
+    log = log_text(tmp_path).splitlines()
+    assert f"Checking extracted JRE: {wine.winpath(first_temp)}\\jre" in log
+    assert f"JRE dir: {wine.winpath(first_temp)}\\jre" in log
+    assert "extracting JRE" not in log
+    assert "CallStaticVoidMethod" in [event["call"] for event in runtime.trace()["events"]]
+
+
+def test_an_unusable_carried_runtime_with_no_other_ends_with_the_vendor_message(wine, tmp_path, markers):
+    require_double()
+    runtime = make_runtime(tmp_path / "jre", jvm=False)
+    installer = build_carried(tmp_path / "out", runtime.home)
+    tmp = tmp_path / "tmp"
+    tmp.mkdir()
+    result = run(wine, installer, tmp)
+    assert result.code == 1, result
+    assert "Could not use bundled JRE. Please send this log file to your software vendor:" in result.stderr
+    log = log_text(tmp)
+    assert "ERROR: Could not load bundled JRE. Trying to find another JRE." in log
+    assert "ERROR: Could not find another JRE." in log
+    assert "untaring JRE was successful" in log
+
+
 def damaged_archives():
     tree = [("bin", None, tarfile.DIRTYPE), ("bin/java.exe", b"MZ" * 300, tarfile.REGTYPE)]
     whole = tar_gz(tree)
