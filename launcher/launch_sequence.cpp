@@ -24,6 +24,7 @@
 #include "runtime/carried_runtime.h"
 #include "runtime/vm_library.h"
 #include "vm/java_vm_launcher.h"
+#include "vm/variable_expansion.h"
 #include "win_text.h"
 
 decltype(&CreateThread) g_createThread = CreateThread;
@@ -96,7 +97,7 @@ void unpackIncludedArchives() {
   for (const std::string& name : includedFileList(getConfigString(2003), getConfigInt(2002))) {
     if (name.size() < 5 || name.compare(name.size() - 5, 5, ".pack") != 0) continue;
     logInfo("unpacking %s", name.c_str());
-    runUnpack200(g_tempDir + "\\" + name);
+    runUnpack200(g_jvmHome, g_tempDir + "\\" + name);
   }
 }
 

@@ -15,11 +15,12 @@ out=$root/build/fuzz
 mkdir -p "$out"
 pure=(launcher/command_line.cpp launcher/media/media_format.cpp launcher/media/launcher_config.cpp
       launcher/media/path_text.cpp launcher/vm/variable_expansion.cpp launcher/vm/vm_options.cpp
-      tests/host/vm/host_platform.cpp)
+      tests/host/vm/host_platform.cpp launcher/runtime/tar_archive.cpp)
 jdk_include=$(dirname "$(readlink -f "$(command -v javac)")")/../include
 cases=""
 failed=0
-for target in config_record command_line vmoptions; do
+targets=(config_record command_line vmoptions tar_archive)
+for target in "${targets[@]}"; do
   binary=$out/${target}_fuzz
   status=passed
   message=""
@@ -44,6 +45,6 @@ for target in config_record command_line vmoptions; do
   fi
 done
 if [ -n "$junit" ]; then
-  printf '<?xml version="1.0"?>\n<testsuite name="fuzz" tests="2" failures="%d">%s</testsuite>\n' "$failed" "$cases" >"$junit"
+  printf '<?xml version="1.0"?>\n<testsuite name="fuzz" tests="%d" failures="%d">%s</testsuite>\n' "${#targets[@]}" "$failed" "$cases" >"$junit"
 fi
 [ "$failed" -eq 0 ]
