@@ -16,7 +16,6 @@ import pathlib
 import shutil
 import subprocess
 import sys
-import tempfile
 import threading
 import time
 
@@ -275,7 +274,7 @@ def show_form(title, code, stamps, log_path, total, stderr, trace, keep_dir):
         print(f"standard error: {stderr.strip()}")
 
 
-def run_form(args, wine, title, installer, runtime, work, failures, screenshot=None):
+def run_form(wine, title, installer, runtime, work, failures, screenshot=None):
     tmp = work / "tmp"
     shutil.rmtree(tmp, ignore_errors=True)
     tmp.mkdir(parents=True)
@@ -369,33 +368,37 @@ def main():
     home = wine.unixpath(INSTALLED_HOME)
     shutil.rmtree(home, ignore_errors=True)
     installed_runtime = java_runtime.make_runtime(home, observe=installed_dir, unpack200=fixtures is not None)
-    installed = package(args.pack, stub, config, files, installed_dir / "pathmere_setup.exe")
-    print(f"packaged (relying on an installed runtime): {installed} ({installed.stat().st_size} bytes)")
-    print(f"installed the runtime double at {INSTALLED_HOME} ({home})")
+    try:
+        installed = package(args.pack, stub, config, files, installed_dir / "pathmere_setup.exe")
+        print(f"packaged (relying on an installed runtime): {installed} ({installed.stat().st_size} bytes)")
+        print(f"installed the runtime double at {INSTALLED_HOME} ({home})")
 
-    screenshot = Screenshot(caption, screenshot_path)
-    carried_trace = run_form(args, wine, "carrying its runtime (jre.tar.gz, packed with pack200)"
-                             if fixtures else "carrying its runtime (jre.tar.gz)",
-                             carried, carried_runtime, carried_dir, failures, screenshot)
-    if not screenshot.taken:
-        backup = Screenshot(caption, screenshot_path)
-        run_form(args, wine, "relying on the installed runtime", installed, installed_runtime, installed_dir,
-                 failures, backup)
-        screenshot = backup
-    else:
-        run_form(args, wine, "relying on the installed runtime", installed, installed_runtime, installed_dir,
-                 failures)
-    if screenshot.taken:
-        print(f"\nscreenshot of the progress dialog mid-run: {screenshot_path}")
-    else:
-        failures.add(f"no screenshot of the progress dialog ({screenshot.error or 'the dialog was not seen'})")
+        screenshot = Screenshot(caption, screenshot_path)
+        carried_trace = run_form(wine, "carrying its runtime (jre.tar.gz, packed with pack200)"
+                                 if fixtures else "carrying its runtime (jre.tar.gz)",
+                                 carried, carried_runtime, carried_dir, failures, screenshot)
+        if not screenshot.taken:
+            backup = Screenshot(caption, screenshot_path)
+            run_form(wine, "relying on the installed runtime", installed, installed_runtime, installed_dir,
+                     failures, backup)
+            screenshot = backup
+        else:
+            run_form(wine, "relying on the installed runtime", installed, installed_runtime, installed_dir,
+                     failures)
+        if screenshot.taken:
+            print(f"\nscreenshot of the progress dialog mid-run: {screenshot_path}")
+        else:
+            failures.add(f"no screenshot of the progress dialog ({screenshot.error or 'the dialog was not seen'})")
 
-    if carried_trace is not None and describe_trace(carried_trace)[3]:
-        run_on_host_jdk(work, carried_trace, installer_jar, launcher_jar, failures)
-    else:
-        failures.add("host JDK: no argument array to run with")
+        if carried_trace is not None and describe_trace(carried_trace)[3]:
+            run_on_host_jdk(work, carried_trace, installer_jar, launcher_jar, failures)
+        else:
+            failures.add("host JDK: no argument array to run with")
+    finally:
+        # The prefix is the test suite's too, whose tests expect no runtime installed.
+        shutil.rmtree(home.parent, ignore_errors=True)
+        print(f"\nremoved the runtime double from {INSTALLED_HOME}")
 
-    print()
     if failures.items:
         print(f"main job: {len(failures.items)} stage(s) failed:")
         for item in failures.items:

@@ -321,6 +321,11 @@ Json inspectionJson(const MediaInspection& info) {
                {"lastRawPointer", info.pe.lastRawPointer},
                {"lastRawSize", info.pe.lastRawSize},
                {"fileAlignment", info.pe.fileAlignment}};
+  out["signature"] = {{"signed", info.signature.present}};
+  if (info.signature.present) {
+    out["signature"]["offset"] = info.signature.offset;
+    out["signature"]["size"] = info.signature.size;
+  }
   out["appendedStart"] = info.appendedStart;
   out["header"] = {{"magic", info.header.magic},
                    {"magicOk", info.header.magic == kMediaMagic},
@@ -376,6 +381,12 @@ void printInspection(const MediaInspection& info) {
               "file alignment %u\n",
               info.pe.sectionCount, info.pe.optionalHeaderSize, info.pe.lastSectionEntry, info.pe.lastRawPointer,
               info.pe.lastRawSize, info.pe.fileAlignment);
+  if (info.signature.present) {
+    std::printf("signed: yes (Authenticode signature, %u bytes at %" PRIu64 ")\n", info.signature.size,
+                info.signature.offset);
+  } else {
+    std::printf("signed: no\n");
+  }
   std::printf("appended data at %" PRIu64 "\n", info.appendedStart);
   std::printf("header: magic 0x%08X (%s), checksum flag %d, stored checksum 0x%08X, checked length %" PRId64 "\n",
               static_cast<unsigned>(info.header.magic), info.header.magic == kMediaMagic ? "ok" : "BAD",

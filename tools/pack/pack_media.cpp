@@ -175,6 +175,30 @@ bool readPeLayoutFrom(ByteSource& source, PeLayout& layout) {
   return true;
 }
 
+SignatureView readSignature(ByteSource& source, const PeLayout& layout) {
+  constexpr uint32_t kSecurityDirectory = 4;
+  SignatureView view;
+  uint64_t optional = uint64_t(layout.peOffset) + 24;
+  uint8_t magic[2];
+  if (!source.readAt(optional, magic, sizeof magic)) return view;
+  uint16_t kind = decodeLittleEndian<uint16_t>(magic);
+  // The directory count and table sit 16 bytes further in a PE32+ header (64-bit ImageBase).
+  uint32_t countField = kind == 0x10B ? 92 : kind == 0x20B ? 108 : 0;
+  if (countField == 0) return view;
+  uint32_t entryField = countField + 4 + kSecurityDirectory * 8;
+  if (entryField + 8 > layout.optionalHeaderSize) return view;
+  uint8_t count[4];
+  uint8_t entry[8];
+  if (!source.readAt(optional + countField, count, sizeof count) || decodeLittleEndian<uint32_t>(count) <= kSecurityDirectory ||
+      !source.readAt(optional + entryField, entry, sizeof entry)) {
+    return view;
+  }
+  view.offset = decodeLittleEndian<uint32_t>(entry);
+  view.size = decodeLittleEndian<uint32_t>(entry + 4);
+  view.present = view.offset != 0 && view.size != 0;
+  return view;
+}
+
 std::string stubProblem(ByteSource& stub, PeLayout& layout) {
   if (!readPeLayoutFrom(stub, layout)) return "is not a PE image";
   uint32_t alignment = layout.fileAlignment;
@@ -211,6 +235,12 @@ MediaInspection inspectMedia(ByteSource& source) {
   if (!readPeLayoutFrom(source, info.pe)) throw PackError("not a PE image");
   info.appendedStart = info.pe.appendedDataStart();
   if (info.appendedStart >= info.fileSize) throw PackError("no appended data: the file ends at its last section");
+  info.signature = readSignature(source, info.pe);
+  if (info.signature.present && (info.signature.offset > info.fileSize ||
+                                 info.signature.size > info.fileSize - info.signature.offset)) {
+    info.problems.push_back("the signature (" + std::to_string(info.signature.size) + " bytes at " +
+                            std::to_string(info.signature.offset) + ") runs past the end of the file");
+  }
 
   SourceReader reader(source, info.appendedStart);
   try {

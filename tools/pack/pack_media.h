@@ -93,6 +93,17 @@ WrittenMedia writeMedia(const MediaInputs& inputs, ByteSink& out);
 // Reads the PE layout of a source without loading it whole; false when it is not a PE image.
 bool readPeLayoutFrom(ByteSource& source, PeLayout& layout);
 
+// The Authenticode signature of a PE image, from its security data directory (whose address,
+// unlike the other directories', is a file position). Signing tools append it after everything
+// else, so it lies outside the bytes the installer's checksum covers.
+struct SignatureView {
+  bool present = false;  // the directory exists and is not empty
+  uint64_t offset = 0;
+  uint32_t size = 0;
+};
+// Absent for an image whose optional header is neither PE32 nor PE32+ or has no such directory.
+SignatureView readSignature(ByteSource& source, const PeLayout& layout);
+
 // Why a stub cannot take a payload, or "" when it can; fills layout either way it can.
 std::string stubProblem(ByteSource& stub, PeLayout& layout);
 
@@ -109,6 +120,7 @@ struct IncludedFileEntry {
 struct MediaInspection {
   uint64_t fileSize = 0;
   PeLayout pe;
+  SignatureView signature;
   uint64_t appendedStart = 0;
   MediaHeader header;
   bool recordRead = false;

@@ -423,3 +423,65 @@ TEST(PackInspect, JavaDataSizeRunsToTheEndOfTheCheckedLength) {
   MediaInspection info = inspectBytes(packed.bytes);
   EXPECT_EQ(info.javaDataSize, 8);  // "JAVADATA"
 }
+
+namespace {
+// Sets the optional header's kind and its security directory as a signing tool leaves them.
+void markSigned(std::string& image, uint16_t kind, uint32_t directories, uint32_t offset, uint32_t size) {
+  const std::size_t optional = 64 + 24;
+  const std::size_t countField = kind == 0x20B ? 108 : 92;
+  put16(image, optional, kind);
+  put32(image, optional + countField, directories);
+  put32(image, optional + countField + 4 + 4 * 8, offset);
+  put32(image, optional + countField + 4 + 4 * 8 + 4, size);
+}
+
+SignatureView signatureOf(const std::string& bytes) {
+  MemorySource source(bytes.data(), bytes.size());
+  PeLayout layout;
+  EXPECT_TRUE(readPeLayoutFrom(source, layout));
+  return readSignature(source, layout);
+}
+}  // namespace
+
+TEST(PackSignature, ReadsTheSecurityDirectoryOfBothHeaderKinds) {
+  for (uint16_t kind : {uint16_t(0x10B), uint16_t(0x20B)}) {
+    Packed packed = samplePack();
+    std::string bytes = packed.bytes + std::string(64, 's');
+    markSigned(bytes, kind, 16, static_cast<uint32_t>(packed.bytes.size()), 64);
+    SignatureView signature = signatureOf(bytes);
+    EXPECT_TRUE(signature.present) << kind;
+    EXPECT_EQ(signature.offset, packed.bytes.size()) << kind;
+    EXPECT_EQ(signature.size, 64u) << kind;
+    // The signature follows the checked data: the installer's own check is unaffected.
+    EXPECT_TRUE(verifyBytes(bytes).ok) << kind;
+    MediaInspection info = inspectBytes(bytes);
+    EXPECT_TRUE(info.signature.present);
+    EXPECT_TRUE(info.problems.empty());
+    EXPECT_EQ(uint64_t(info.trailingBytes), packed.written.plan.padding + 64);
+  }
+}
+
+TEST(PackSignature, AnUnsignedOrUnknownHeaderHasNone) {
+  Packed packed = samplePack();
+  EXPECT_FALSE(signatureOf(packed.bytes).present);  // kind 0: neither PE32 nor PE32+
+  std::string empty = packed.bytes;
+  markSigned(empty, 0x10B, 16, 0, 0);
+  EXPECT_FALSE(signatureOf(empty).present);
+  // A directory table too short to hold the security entry: whatever lies there is not one.
+  std::string shortTable = packed.bytes;
+  markSigned(shortTable, 0x20B, 4, 1024, 64);
+  EXPECT_FALSE(signatureOf(shortTable).present);
+  std::string unknownKind = packed.bytes;
+  markSigned(unknownKind, 0x107, 16, 1024, 64);
+  EXPECT_FALSE(signatureOf(unknownKind).present);
+}
+
+TEST(PackSignature, ASignatureRunningPastTheEndIsAProblem) {
+  Packed packed = samplePack();
+  std::string bytes = packed.bytes;
+  markSigned(bytes, 0x10B, 16, static_cast<uint32_t>(bytes.size() - 8), 0xFFFFFFF0u);
+  MediaInspection info = inspectBytes(bytes);
+  EXPECT_TRUE(info.signature.present);
+  ASSERT_EQ(info.problems.size(), 1u);
+  EXPECT_NE(info.problems[0].find("runs past the end of the file"), std::string::npos) << info.problems[0];
+}
