@@ -214,6 +214,8 @@ def stage_times(stamps, total):
         return min(times) if times else None
 
     rows = []
+    if stamps:
+        rows.append(("Wine process start (to the first log line)", min(stamps.values())))
     for name, begin, end in STAGES:
         started = first(begin)
         if started is None:
