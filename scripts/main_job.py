@@ -42,7 +42,7 @@ REAL_PACKS = {
 }
 
 # Stages as the log shows them: a name, the line that begins it and the line that ends it (None:
-# the next stage's start, or the end of the process). Prefix matches.
+# the end of the process), matched as prefixes; a stage whose lines are missing did not happen.
 STAGES = [
     ("start and set-up", "Started executable", "verifying integrity length"),
     ("verify (CRC-32)", "verifying integrity length", "extracting files"),
@@ -308,7 +308,8 @@ def run_on_host_jdk(work, trace, installer_jar, launcher_jar, failures):
     host.mkdir(parents=True)
     class_path = os.pathsep.join([str(launcher_jar), str(installer_jar)])
     command = ["java", *properties, "-cp", class_path, main_class.replace("/", "."), *args]
-    print("  " + " ".join(command[:1] + [f"-cp {class_path}", main_class.replace("/", "."), "<the same argument array>"]))
+    print(f"  java <the {len(properties)} launch properties above> -cp {class_path} {main_class.replace('/', '.')} "
+          f"<the same {len(args)} arguments>")
     done = subprocess.run(command, cwd=host, capture_output=True, text=True, timeout=120)
     output = done.stdout
     for redirected in (args[2], args[3]):

@@ -7,11 +7,11 @@ import sys
 import xml.etree.ElementTree as ET
 
 LAYERS = ("host.xml", "win64.xml", "win32.xml", "integration.xml")
-I686_MODULE = "test_i686_smoke"
+I686_MODULES = ("test_i686_smoke", "test_i686_java")
 
 
 def is_i686_case(case):
-    return I686_MODULE in case.get("classname", "") or I686_MODULE in case.get("file", "")
+    return any(module in case.get("classname", "") or module in case.get("file", "") for module in I686_MODULES)
 
 
 def i686_tier_line(outcomes, reasons):

@@ -81,6 +81,13 @@ def test_summary_reports_a_tier_that_ran(tmp_path, capsys):
     assert "i686 tier: ran, 1 passed, 1 failed" in out
 
 
+def test_summary_counts_the_32bit_runs_to_the_java_program_in_the_tier(tmp_path, capsys):
+    write_reports(tmp_path, '<testcase classname="tests.integration.test_i686_smoke" name="test_one"/>'
+                            '<testcase classname="tests.integration.test_i686_java" name="test_two"/>')
+    load_summary().main(tmp_path)
+    assert "i686 tier: ran, 2 passed, 0 failed" in capsys.readouterr().out.splitlines()
+
+
 def test_summary_says_when_no_smoke_test_reported(tmp_path, capsys):
     write_reports(tmp_path, '<testcase classname="tests.integration.test_media" name="test_x"/>')
     load_summary().main(tmp_path)
