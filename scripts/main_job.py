@@ -28,6 +28,7 @@ import java_runtime  # noqa: E402
 SAMPLE = ROOT / "samples" / "pathmere"
 INSTALLED_HOME = r"C:\Program Files\Common Files\tsr_jres\1.6.0_21"
 MARKER_KEY = r"HKCU\SOFTWARE\harwell\nimbo"
+CACHE_KEY = r"HKCU\SOFTWARE\harwell\nimbo\jvms"
 INSTALLER_JAR = "tsrinstaller.jar"
 # Handed to the installer like a user's own arguments: the launcher passes them on to the Java
 # program after its own six.
@@ -401,8 +402,10 @@ def main():
         else:
             failures.add("host JDK: no argument array to run with")
     finally:
-        # The prefix is the test suite's too, whose tests expect no runtime installed.
+        # The prefix is the test suite's too, whose tests expect no runtime installed and none
+        # remembered in the version cache.
         shutil.rmtree(home.parent, ignore_errors=True)
+        wine.reg_delete(CACHE_KEY)
         print(f"\nremoved the runtime double from {INSTALLED_HOME}")
 
     if failures.items:
