@@ -13,6 +13,7 @@ import argparse
 import json
 import os
 import pathlib
+import re
 import shutil
 import subprocess
 import sys
@@ -164,7 +165,7 @@ class Screenshot:
             return
         # A look costs an xdotool process: a few per second keep the stamping accurate.
         self.next_look = time.perf_counter() + 0.1
-        found = self._tool("xdotool", "search", "--onlyvisible", "--name", f"^{self.caption}$", timeout=2)
+        found = self._tool("xdotool", "search", "--onlyvisible", "--name", f"^{re.escape(self.caption)}$", timeout=2)
         ids = found.stdout.split()
         if ids:
             self.thread = threading.Thread(target=self._take, args=(ids[0],))
