@@ -8,7 +8,7 @@ appear. Beside it, in the same run, the unavoidable parts alone: a bare Wine pro
 GNU tar xzf of the same archive on the host, and the same unpack200.exe calls on the untarred
 tree. Prints one line: the launcher's total, the parts, and the ratio of the two (goal: at most 1.2).
 
-Run by hand (never in CI):  bench/time_to_main.py [--size-mib 270] [--files 1000] [--runs 1]
+Run by hand (never in CI):  bench/time_to_main.py [--size-mib 270] [--files 1000] [--runs 3]
 """
 import argparse
 import gzip
@@ -43,7 +43,7 @@ def parse_args():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--size-mib", type=int, default=270, help="uncompressed size of the runtime tree")
     parser.add_argument("--files", type=int, default=1000, help="number of files in the tree")
-    parser.add_argument("--runs", type=int, default=1, help="runs per measurement (the fastest counts)")
+    parser.add_argument("--runs", type=int, default=3, help="runs per measurement (the fastest counts)")
     parser.add_argument("--pack", type=pathlib.Path, default=HOST_BIN / "pathmere-pack")
     parser.add_argument("--stub", type=pathlib.Path, default=BIN64 / "pathmere_setup.exe")
     parser.add_argument("--workdir", type=pathlib.Path, default=ROOT / "build" / "bench-time-to-main")
