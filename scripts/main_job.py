@@ -181,7 +181,8 @@ def run_stamped(wine, installer, tmp, screenshot):
     log path, total seconds, standard error)."""
     env = {"TMP": wine.winpath(tmp), "NIMBO_LOG": "yes", "NIMBO_JAVA_HOME": None, "TESSAR_JAVA_HOME": None}
     start = time.perf_counter()
-    process = wine.start(installer, USER_ARGUMENTS, env=env)
+    # By its Windows path, as Explorer starts it: the launcher hands its own path on to Java.
+    process = wine.start(wine.winpath(installer), USER_ARGUMENTS, env=env)
     stamps, seen, log_path = {}, b"", None
     deadline = start + 300
     while True:
