@@ -43,7 +43,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   g_logLines.clear();
   fitTextBuffer(line);
   if (!trimOptionLine(line)) return 0;
-  if (!expandVariablesWith(line, values, environment) && line.size() != kTextBufferSize - 1) std::abort();
+  // A cut may be undone in size by a later, shorter replacement, so only the bound is checked.
+  expandVariablesWith(line, values, environment);
   if (line.size() > kTextBufferSize - 1) std::abort();
   std::string directiveRest;
   classifyOptionLine(line, directiveRest);
