@@ -30,7 +30,7 @@ for target in "${targets[@]}"; do
     status=failed message="build failed"
   else
     mkdir -p "$out/corpus-$target"
-    if ! "$binary" -max_total_time="$seconds" -max_len=4096 -rss_limit_mb=1024 -timeout=10 \
+    if ! "$binary" -max_total_time="$seconds" -max_len=4096 -rss_limit_mb=1024 -timeout=10 -artifact_prefix="$out/$target-" \
         "$out/corpus-$target" >"$out/$target.log" 2>&1; then
       status=failed message="crash or hang: see $out/$target.log"
     fi
