@@ -6,6 +6,10 @@
 #include <string>
 #include <string_view>
 
+// Configuration entry holding the runtime archive's SHA-256 digest (64 hexadecimal digits);
+// empty or absent: the download is not checked.
+constexpr int32_t kRuntimeDigestEntry = 162;
+
 // At most this many bytes are asked for per read.
 constexpr uint32_t kDownloadChunkSize = 16384;
 // The progress text is refreshed at most this often.
