@@ -3,6 +3,9 @@
 #include <commctrl.h>
 #include <wininet.h>
 
+#include <cstring>
+#include <memory>
+
 #include "dialogs.h"
 #include "handles.h"
 #include "log.h"
@@ -78,36 +81,111 @@ bool statusIsOk(HINTERNET request) {
   return true;
 }
 
-void setReceiveTimeout(HINTERNET internet) {
+DWORD configuredReceiveTimeout() {
   char setting[32];
   DWORD n = GetEnvironmentVariableA(kTestTimeoutVariable, setting, sizeof setting);
-  DWORD millis = receiveTimeoutMillis(n > 0 && n < sizeof setting ? setting : nullptr);
-  // WinINet's default differs between Windows and Wine (which sets none): a stalled server
-  // must end the download the same way everywhere.
-  if (!g_winInet.setOption(internet, INTERNET_OPTION_RECEIVE_TIMEOUT, &millis, sizeof millis)) {
+  return receiveTimeoutMillis(n > 0 && n < sizeof setting ? setting : nullptr);
+}
+
+// WinINet's default differs between Windows and Wine (which sets none): a stalled server must
+// end the download the same way everywhere. Windows hands the internet handle's value down to
+// its requests; Wine applies it only to a request's own connection, so both get it.
+void setReceiveTimeout(HINTERNET handle) {
+  DWORD millis = configuredReceiveTimeout();
+  if (!g_winInet.setOption(handle, INTERNET_OPTION_RECEIVE_TIMEOUT, &millis, sizeof millis)) {
     logError("InternetSetOption failed with error code %d", static_cast<int>(GetLastError()));
   }
 }
+
+// Reads the body on a thread of its own, so that a stalled connection ends the transfer after
+// the receive timeout even where WinINet sets none on the body: Wine applies the option only to
+// a request's headers, and InternetOpenUrl sends before any option can reach the request.
+// An abandoned read keeps its state alive until it returns (the state is shared).
+class TimedReader {
+ public:
+  TimedReader(HINTERNET request, DWORD timeoutMillis) : state_(std::make_shared<State>()), timeout_(timeoutMillis) {
+    state_->request = request;
+    auto* threadState = new std::shared_ptr<State>(state_);
+    HANDLE thread = CreateThread(nullptr, 0, readLoop, threadState, 0, nullptr);
+    if (thread) {
+      CloseHandle(thread);
+    } else {
+      delete threadState;
+      state_->failedToStart = true;
+    }
+  }
+  ~TimedReader() {
+    if (!abandoned_ && !state_->failedToStart) {
+      state_->quit = true;
+      SetEvent(state_->start.h);
+    }
+  }
+  TimedReader(const TimedReader&) = delete;
+  TimedReader& operator=(const TimedReader&) = delete;
+
+  bool read(unsigned char* buffer, uint32_t want, uint32_t& got, DWORD& error) {
+    if (abandoned_ || state_->failedToStart) {
+      error = ERROR_NOT_ENOUGH_MEMORY;
+      return false;
+    }
+    state_->want = want;
+    SetEvent(state_->start.h);
+    if (WaitForSingleObject(state_->done.h, timeout_) != WAIT_OBJECT_0) {
+      abandoned_ = true;
+      error = ERROR_INTERNET_TIMEOUT;
+      return false;
+    }
+    if (!state_->ok) {
+      error = state_->error;
+      return false;
+    }
+    got = state_->got < want ? state_->got : want;
+    std::memcpy(buffer, state_->buffer, got);
+    return true;
+  }
+
+ private:
+  struct State {
+    HINTERNET request = nullptr;
+    KernelHandle start{CreateEventA(nullptr, FALSE, FALSE, nullptr)};
+    KernelHandle done{CreateEventA(nullptr, FALSE, FALSE, nullptr)};
+    unsigned char buffer[kDownloadChunkSize];
+    DWORD want = 0, got = 0, error = 0;
+    BOOL ok = FALSE;
+    volatile bool quit = false;
+    bool failedToStart = false;
+  };
+
+  static DWORD WINAPI readLoop(LPVOID parameter) {
+    std::unique_ptr<std::shared_ptr<State>> owner(static_cast<std::shared_ptr<State>*>(parameter));
+    State& state = **owner;
+    while (WaitForSingleObject(state.start.h, INFINITE) == WAIT_OBJECT_0 && !state.quit) {
+      state.got = 0;
+      state.ok = g_winInet.readFile(state.request, state.buffer, state.want, &state.got);
+      state.error = state.ok ? 0 : GetLastError();
+      SetEvent(state.done.h);
+    }
+    return 0;
+  }
+
+  std::shared_ptr<State> state_;
+  DWORD timeout_;
+  bool abandoned_ = false;
+};
 
 // The response body read with WinINet into the destination file, hashed on the way when a
 // digest is expected, with the progress shown on the dialog's status line and bar.
 class WinInetBody : public BodyTransfer {
  public:
   WinInetBody(HWND window, HINTERNET request, HANDLE file, uint32_t length, Sha256Hasher* hasher)
-      : window_(window), request_(request), file_(file), length_(length), hasher_(hasher) {
+      : window_(window), reader_(request, configuredReceiveTimeout()), file_(file), length_(length), hasher_(hasher) {
     if (window_) format_ = getConfigWString(20008);
   }
   DWORD readError = 0;
   DWORD writeError = 0;
 
   bool read(unsigned char* buffer, uint32_t want, uint32_t& got) override {
-    DWORD n = 0;
-    if (!g_winInet.readFile(request_, buffer, want, &n)) {
-      readError = GetLastError();
-      return false;
-    }
-    got = n;
-    return true;
+    return reader_.read(buffer, want, got, readError);
   }
   bool write(const unsigned char* data, uint32_t n) override {
     DWORD written = 0;
@@ -127,7 +205,7 @@ class WinInetBody : public BodyTransfer {
 
  private:
   HWND window_;
-  HINTERNET request_;
+  TimedReader reader_;
   HANDLE file_;
   uint32_t length_;
   Sha256Hasher* hasher_;
@@ -229,6 +307,7 @@ bool downloadFile(HWND progressWindow, const char* url, const char* destinationP
       return false;
     }
   }
+  setReceiveTimeout(request);
   return transferToFile(progressWindow, internet, request, length, destinationPath, expectedSha256);
 }
 

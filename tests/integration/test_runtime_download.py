@@ -125,9 +125,8 @@ def test_an_empty_body_is_a_failed_download(wine, tmp_path, markers):
 
 def test_a_stalled_transfer_ends_at_the_receive_timeout(wine, tmp_path, markers):
     result, log, _ = run_quiet_download(wine, tmp_path, "stall", timeout=60, PATHMERE_TEST_RECEIVE_TIMEOUT_MS="2000")
-    failure = [line for line in log.splitlines() if line.startswith("ERROR: ") and "Giving up" not in line]
-    assert any("InternetReadFile failed with error code 12002" in line or "the connection ended after" in line
-               for line in failure), log
+    # 12002: the receive timeout; the server would hold the connection for half a minute.
+    assert "ERROR: InternetReadFile failed with error code 12002" in log, log
     assert_failed_download(result, log, tmp_path)
 
 
