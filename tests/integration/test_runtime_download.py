@@ -8,7 +8,7 @@ import random
 import pytest
 
 from download_server import DownloadServer
-from installer_kit import build_installer, log_text, sample_config, temp_dirs
+from installer_kit import build_installer, inspect, log_text, sample_config, temp_dirs
 
 MARKER_KEY = r"HKCU\SOFTWARE\harwell\nimbo"
 FAILED = ("Error downloading the Java(TM) Runtime Environment.\r\n"
@@ -175,4 +175,19 @@ def test_a_differing_digest_is_a_failed_download(wine, tmp_path, markers):
 def test_a_malformed_digest_entry_is_a_failed_download(wine, tmp_path, markers):
     result, log, _ = run_quiet_download(wine, tmp_path, "normal", digest="abc")
     assert "ERROR: the configured SHA-256 digest of the runtime is not 64 hexadecimal digits" in log
+    assert_failed_download(result, log, tmp_path)
+
+
+def test_packaging_tool_writes_the_digest_of_the_archive_to_serve(wine, tmp_path, markers):
+    archive_path = tmp_path / "served.tar.gz"
+    archive_path.write_bytes(ARCHIVE)
+    with DownloadServer(ARCHIVE + b"changed on the server") as server:
+        config = sample_config()
+        config["narrow"]["150"] = server.url
+        config["narrow"]["157"] = "1"
+        installer = build_installer(tmp_path / "out", config=config, extra=("--jre-download", str(archive_path)))
+        assert inspect(installer)["runtimeDigest"] == hashlib.sha256(ARCHIVE).hexdigest()
+        result = wine.run(installer, ["-q"], env=no_proxy_env(wine, tmp_path))
+    log = log_text(tmp_path)
+    assert f"expected {hashlib.sha256(ARCHIVE).hexdigest()}" in log
     assert_failed_download(result, log, tmp_path)

@@ -18,7 +18,9 @@
 #include <vector>
 
 #include "media/media_format.h"
+#include "runtime/download_transfer.h"
 #include "pack/pack_config.h"
+#include "pack/pack_digest.h"
 #include "pack/pack_media.h"
 
 namespace {
@@ -155,7 +157,7 @@ std::string hostPath(const std::string& dir, const std::string& name) {
 int usage() {
   std::cerr << "usage:\n"
                "  pathmere-pack build --stub STUB.exe --config CONFIG.json --files DIR [--java-data FILE]\n"
-               "                      [--no-checksum] [--unchecked-names] -o OUT.exe\n"
+               "                      [--jre-download ARCHIVE] [--no-checksum] [--unchecked-names] -o OUT.exe\n"
                "  pathmere-pack inspect FILE [--json]\n"
                "  pathmere-pack verify FILE\n"
                "  pathmere-pack extract FILE DIR\n";
@@ -163,7 +165,7 @@ int usage() {
 }
 
 int buildCommand(const std::vector<std::string>& args) {
-  std::string stubPath, configPath, filesDir, javaDataPath, outPath;
+  std::string stubPath, configPath, filesDir, javaDataPath, outPath, runtimeArchive;
   bool checksum = true;
   PackConfigOptions options;
   for (std::size_t i = 0; i < args.size(); ++i) {
@@ -176,6 +178,7 @@ int buildCommand(const std::vector<std::string>& args) {
     else if (arg == "--config") value(configPath);
     else if (arg == "--files") value(filesDir);
     else if (arg == "--java-data") value(javaDataPath);
+    else if (arg == "--jre-download") value(runtimeArchive);
     else if (arg == "-o" || arg == "--output") value(outPath);
     else if (arg == "--no-checksum") checksum = false;
     else if (arg == "--unchecked-names") options.uncheckedNames = true;
@@ -187,6 +190,8 @@ int buildCommand(const std::vector<std::string>& args) {
 
   PackConfig config = parsePackConfig(readWholeFile(configPath), options);
   for (const std::string& warning : config.warnings) std::cerr << "pathmere-pack: warning: " << warning << "\n";
+  // The archive the server will serve: the launcher refuses a download with another digest.
+  if (!runtimeArchive.empty()) setRuntimeDigest(config.record, fileSha256Hex(runtimeArchive));
 
   FileSource stub(stubPath);
   PeLayout layout;
@@ -258,6 +263,9 @@ Json inspectionJson(const MediaInspection& info) {
     Json narrow = Json::array();
     for (const auto& [id, value] : info.record.narrow) narrow.push_back({{"id", id}, {"value", ansiToUtf8(value)}});
     out["narrow"] = narrow;
+    for (const auto& [id, value] : info.record.narrow) {
+      if (id == kRuntimeDigestEntry) out["runtimeDigest"] = ansiToUtf8(value);
+    }
     out["wide"] = wideList(info.record.wide);
     Json languages = Json::array();
     for (const LanguageGroup& group : info.record.languages) {
@@ -298,6 +306,9 @@ void printInspection(const MediaInspection& info) {
   if (info.recordRead) {
     std::printf("narrow entries (%zu):\n", info.record.narrow.size());
     for (const auto& [id, value] : info.record.narrow) std::printf("  %d = %s\n", id, quoted(ansiToUtf8(value)).c_str());
+    for (const auto& [id, value] : info.record.narrow) {
+      if (id == kRuntimeDigestEntry) std::printf("runtime download SHA-256 (entry %d): %s\n", id, ansiToUtf8(value).c_str());
+    }
     std::printf("wide entries (%zu):\n", info.record.wide.size());
     for (const auto& [id, value] : info.record.wide) std::printf("  %d = %s\n", id, quoted(utf16ToUtf8(value)).c_str());
     for (const LanguageGroup& group : info.record.languages) {
