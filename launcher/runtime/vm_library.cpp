@@ -1,6 +1,180 @@
 #include "runtime/vm_library.h"
+
+#include <cstdlib>
+#include <optional>
+#include <vector>
+
+#include "errors.h"
+#include "log.h"
+#include "media/launcher_config.h"
+#include "media/paths.h"
+#include "runtime/java_probe.h"
 #include "runtime/runtime_search.h"
+#include "vm/java_vm_launcher.h"
+#include "vm/variable_expansion.h"
 
-bool LoadDLL(bool, const char*, bool) { return false; }
+namespace {
 
-void rememberLocatedRuntime(const char*) {}
+// The build's bitness fills the messages' "{0}-bit"; the 64-bit twin has its own variants of the
+// messages that name the bitness in their text.
+#if PATHMERE_BITS == 64
+constexpr const char* kBits = "64";
+constexpr int32_t kEnvironmentVariableMessage = 1018;
+constexpr int32_t kDamagedRuntimeMessage = 1020;
+#else
+constexpr const char* kBits = "32";
+constexpr int32_t kEnvironmentVariableMessage = 1017;
+constexpr int32_t kDamagedRuntimeMessage = 1019;
+#endif
+
+// PATH of the process, or none when it is not set. Read whole: a cut value could not be put back.
+std::optional<std::string> currentPath() {
+  std::vector<char> value(16384);
+  for (;;) {
+    SetLastError(ERROR_SUCCESS);
+    DWORD n = GetEnvironmentVariableA("PATH", value.data(), static_cast<DWORD>(value.size()));
+    if (n == 0) {
+      if (GetLastError() == ERROR_ENVVAR_NOT_FOUND) return std::nullopt;
+      return std::string();
+    }
+    if (n < value.size()) return std::string(value.data(), n);
+    value.resize(n + 1);
+  }
+}
+
+// Sets PATH in the process environment and in the C runtime's copy (none removes it).
+void setPath(const std::optional<std::string>& value) {
+  const char* shown = value ? value->c_str() : "";
+  if (SetEnvironmentVariableA("PATH", value ? value->c_str() : nullptr)) {
+    logInfo("Setting PATH %s", shown);
+  } else {
+    logInfo("Setting PATH %s failed with error %lu", shown, GetLastError());
+  }
+  std::string assignment = "PATH=" + (value ? *value : std::string());
+  _putenv(assignment.c_str());
+}
+
+// PATH extended by a directory for as long as the guard lives, unless kept.
+class PathExtension {
+ public:
+  explicit PathExtension(const std::string& directory) : saved_(currentPath()) {
+    setPath((saved_ ? *saved_ : std::string()) + ";" + directory);
+  }
+  ~PathExtension() {
+    if (!kept_) setPath(saved_);
+  }
+  PathExtension(const PathExtension&) = delete;
+  PathExtension& operator=(const PathExtension&) = delete;
+  void keep() { kept_ = true; }
+
+ private:
+  std::optional<std::string> saved_;
+  bool kept_ = false;
+};
+
+void showLoadFailure(RuntimeSourceKind kind, const std::string& description) {
+  switch (kind) {
+    case RuntimeSourceKind::SearchPath:
+      showConfigError(1016, kBits);
+      break;
+    case RuntimeSourceKind::EnvironmentVariable:
+      showConfigError(kEnvironmentVariableMessage, description.c_str());
+      break;
+    case RuntimeSourceKind::Location:
+      showConfigError(kDamagedRuntimeMessage, description.c_str());
+      break;
+    case RuntimeSourceKind::RegistryLookup:
+      showConfigError(1005);
+      break;
+    case RuntimeSourceKind::None:
+      break;
+  }
+}
+
+}  // namespace
+
+HMODULE tryJvmLibrary(const std::string& binDir, const std::string& vmType) {
+  std::string path = binDir + "\\" + vmType + "\\jvm.dll";
+  bool exists = pathExists(path.c_str());
+  logInfo("Trying %s (exists %d)", path.c_str(), exists ? 1 : 0);
+  HMODULE module = LoadLibraryA(path.c_str());
+  if (!module && exists) logInfo("Failed with error code %lu", GetLastError());
+  return module;
+}
+
+HMODULE loadJvmFromBinDir(const std::string& exePath) {
+  std::optional<std::string> binDir = binDirectoryOf(exePath);
+  if (!binDir) return nullptr;
+  PathExtension path(*binDir);
+  for (const std::string& vmType : vmTypeOrder(getConfigString(152))) {
+    if (HMODULE module = tryJvmLibrary(*binDir, vmType)) {
+      // The VM library's own dependencies are found through the bin directory from now on.
+      path.keep();
+      return module;
+    }
+  }
+  return nullptr;
+}
+
+HMODULE loadJvmForJavaExe(const std::string& exePath) {
+  if (HMODULE module = loadJvmFromBinDir(exePath)) return module;
+  std::optional<std::string> embedded = embeddedRuntimeExecutable(exePath);
+  return embedded ? loadJvmFromBinDir(*embedded) : nullptr;
+}
+
+bool bindCreateJavaVM(HMODULE module) {
+  if (!module) return false;
+  FARPROC entry = GetProcAddress(module, "JNI_CreateJavaVM");
+  if (!entry) return false;
+  g_createJavaVm = reinterpret_cast<CreateJavaVmFunction>(reinterpret_cast<void*>(entry));
+  return true;
+}
+
+bool LoadDLL(bool showErrors, const char* location, bool locationIsJavaExecutable) {
+  logInfo("LoadDLL (%d, %s, %d)", showErrors ? 1 : 0, location ? location : "(null)",
+          locationIsJavaExecutable ? 1 : 0);
+  std::string exePath;
+  std::string description;
+  RuntimeSourceKind kind = RuntimeSourceKind::None;
+  if (location) {
+    logInfo("Got JRE location %s (java exe: %d)", location, locationIsJavaExecutable ? 1 : 0);
+    std::string min = getConfigString(126);
+    std::string max = getConfigString(127);
+    logInfo("MinVersion: %s, MaxVersion: %s", min.c_str(), max.c_str());
+    exePath = location;
+    bool usable = locationIsJavaExecutable ? testJavaExe(exePath, min, max, true, false)
+                                           : testLocation(exePath, location, min, max, true);
+    if (!usable) {
+      logError("Provided JVM unusable");
+      if (showErrors) showConfigError(1016, kBits);
+      return false;
+    }
+    kind = RuntimeSourceKind::Location;
+    description = location;
+  } else {
+    kind = findJavaRuntime(exePath, description);
+    if (kind == RuntimeSourceKind::None) {
+      logError("No JVM found");
+      if (showErrors) showConfigError(1016, kBits);
+      return false;
+    }
+  }
+
+  logInfo("Trying to load JVM-DLL from %s", exePath.c_str());
+  std::optional<std::string> pathBefore = currentPath();
+  HMODULE module = loadJvmForJavaExe(exePath);
+  recordJavaHome(exePath);
+  if (!module) logError("Could not get DLL-Handle.");
+  if (bindCreateJavaVM(module)) {
+    logInfo("Loading of JVM-DLL successful");
+    return true;
+  }
+  logError("Could not load functions");
+  if (module) {
+    // A library without the entry point is no VM: neither it nor its directory on PATH stays.
+    FreeLibrary(module);
+    setPath(pathBefore);
+  }
+  if (showErrors) showLoadFailure(kind, description);
+  return false;
+}

@@ -1,0 +1,206 @@
+#include "runtime/java_probe.h"
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "handles.h"
+#include "log.h"
+#include "media/extraction.h"
+#include "media/launcher_config.h"
+#include "media/paths.h"
+#include "runtime/registry_read.h"
+#include "runtime/search_rules.h"
+#include "runtime/version_rules.h"
+#include "text_limits.h"
+
+bool g_useVersionCache = true;
+
+namespace {
+
+constexpr DWORD kProbeTimeLimitMs = 60000;
+
+struct FileCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using CFile = std::unique_ptr<std::FILE, FileCloser>;
+
+// A console child that just ended may hold its output file for a moment (sharing violation).
+void deleteProbeOutput(const std::string& path) {
+  for (int attempt = 0; attempt < 50; ++attempt) {
+    if (DeleteFileA(path.c_str())) return;
+    DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return;
+    if (error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED) break;
+    Sleep(20);
+  }
+  logError("Could not delete %s (error %lu)", path.c_str(), GetLastError());
+}
+
+// One more character than the launcher reads, so that a longer line is seen as such.
+std::string readFirstLine(const std::string& path) {
+  CFile file(std::fopen(path.c_str(), "r"));
+  if (!file) return std::string();
+  char line[kVersionLineLimit + 2] = "";
+  if (!std::fgets(line, sizeof line, file.get())) return std::string();
+  return line;
+}
+
+// The short form keeps the command line free of spaces; where there is none, the path is quoted.
+std::string probeCommandLine(const std::string& exePath) {
+  std::vector<char> shortPath(kTextBufferSize);
+  DWORD n = GetShortPathNameA(exePath.c_str(), shortPath.data(), static_cast<DWORD>(shortPath.size()));
+  std::string program = n > 0 && n < shortPath.size() ? std::string(shortPath.data(), n) : "\"" + exePath + "\"";
+  return program + " -version";
+}
+
+}  // namespace
+
+DWORD probeTimeLimitMs() {
+  char value[32];
+  DWORD n = GetEnvironmentVariableA("PATHMERE_PROBE_LIMIT_MS", value, sizeof value);
+  if (n == 0 || n >= sizeof value) return kProbeTimeLimitMs;
+  char* end = nullptr;
+  unsigned long limit = std::strtoul(value, &end, 10);
+  return *end == '\0' && limit > 0 && limit < kProbeTimeLimitMs ? static_cast<DWORD>(limit) : kProbeTimeLimitMs;
+}
+
+HANDLE createInheritableFile(const std::string& path) {
+  FileHandle file(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.valid()) return INVALID_HANDLE_VALUE;
+  HANDLE inheritable = nullptr;
+  if (!DuplicateHandle(GetCurrentProcess(), file.h, GetCurrentProcess(), &inheritable, 0, TRUE,
+                       DUPLICATE_SAME_ACCESS)) {
+    return INVALID_HANDLE_VALUE;
+  }
+  return inheritable;
+}
+
+bool readCachedVersion(const std::string& exePath, const FILETIME& lastWriteTime, std::string& version) {
+  RegKey key;
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, versionCacheKey(exePath).c_str(), 0, KEY_READ, &key.h) != ERROR_SUCCESS) {
+    key.h = nullptr;
+    return false;
+  }
+  BYTE stored[sizeof(FILETIME)];
+  DWORD size = sizeof stored;
+  if (RegQueryValueExA(key.h, "LastWriteTime", nullptr, nullptr, stored, &size) != ERROR_SUCCESS) return false;
+  // FILETIME is laid out low half first, as the value stores it.
+  if (size != sizeof stored || std::memcmp(stored, &lastWriteTime, sizeof stored) != 0) return false;
+  std::vector<char> text(kTextBufferSize);
+  if (!queryRegistryString(key.h, "Version", text.data(), static_cast<DWORD>(text.size()))) return false;
+  version = text.data();
+  return true;
+}
+
+void storeCachedVersion(const std::string& exePath, const FILETIME& lastWriteTime, const std::string& version) {
+  RegKey key;
+  if (RegCreateKeyExA(HKEY_CURRENT_USER, versionCacheKey(exePath).c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                      KEY_ALL_ACCESS, nullptr, &key.h, nullptr) != ERROR_SUCCESS) {
+    key.h = nullptr;
+    return;
+  }
+  RegSetValueExA(key.h, "LastWriteTime", 0, REG_BINARY, reinterpret_cast<const BYTE*>(&lastWriteTime),
+                 sizeof lastWriteTime);
+  RegSetValueExA(key.h, "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(version.c_str()),
+                 static_cast<DWORD>(version.size()));
+}
+
+bool runJavaVersion(const std::string& exePath, const FILETIME& lastWriteTime, std::string& version) {
+  std::string command = probeCommandLine(exePath);
+  std::string outputPath = makeTempFileName();
+  FileHandle output(createInheritableFile(outputPath));
+
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESHOWWINDOW | STARTF_USESTDHANDLES;
+  startup.wShowWindow = SW_HIDE;
+  startup.hStdError = output.h;
+  PROCESS_INFORMATION process{};
+  std::vector<char> commandBuffer(command.begin(), command.end());
+  commandBuffer.push_back('\0');
+  if (!output.valid() || !CreateProcessA(nullptr, commandBuffer.data(), nullptr, nullptr, TRUE, NORMAL_PRIORITY_CLASS,
+                                         nullptr, nullptr, &startup, &process)) {
+    logInfo("Could not create process %s > %s (error %lu)", command.c_str(), outputPath.c_str(), GetLastError());
+    output.close();
+    deleteProbeOutput(outputPath);
+    return false;
+  }
+  KernelHandle processHandle(process.hProcess);
+  KernelHandle threadHandle(process.hThread);
+  WaitForSingleObject(processHandle.h, probeTimeLimitMs());
+  DWORD exitCode = 0;
+  GetExitCodeProcess(processHandle.h, &exitCode);
+  logInfo("Exit Code %d", static_cast<int>(exitCode));
+  if (exitCode == STILL_ACTIVE) {
+    logInfo("Terminating process");
+    TerminateProcess(processHandle.h, 1);
+    // Until it has gone it still holds the output file.
+    WaitForSingleObject(processHandle.h, 5000);
+  } else if (exitCode != 0) {
+    storeCachedVersion(exePath, lastWriteTime, kDummyVersion);
+  }
+  output.close();
+
+  bool found = false;
+  if (exitCode == 0) {
+    std::optional<std::string> parsed = parseVersionLine(readFirstLine(outputPath));
+    if (parsed) {
+      version = *parsed;
+      logInfo("Java version: %s", version.c_str());
+      found = true;
+    }
+  }
+  deleteProbeOutput(outputPath);
+  return found;
+}
+
+bool acceptVersion(const std::string& version, const std::string& min, const std::string& max,
+                   bool allowPreRelease) {
+  bool refusePreRelease = !allowPreRelease && getConfigInt(130) == 0;
+  VersionVerdict verdict = judgeVersion(version, min, max, refusePreRelease);
+  if (verdict == VersionVerdict::PreRelease) logInfo("beta vm not allowed");
+  return verdict == VersionVerdict::Accepted;
+}
+
+bool checkJavaExe(std::string& exePath, std::string& version, const std::string& min, const std::string& max,
+                  bool allowPreRelease) {
+  logInfo("checkJavaExe (%s, [out], %s, %s, %d)", exePath.c_str(), min.c_str(), max.c_str(), allowPreRelease ? 1 : 0);
+  exePath = makeAbsolutePath(exePath, false);
+  bool result = false;
+  FILETIME lastWrite{};
+  if (!fileLastWriteTime(exePath.c_str(), &lastWrite)) {
+    logInfo("file doesn't exist");
+  } else {
+    logInfo("file exists");
+    version.clear();
+    if (g_useVersionCache && readCachedVersion(exePath, lastWrite, version)) {
+      logInfo("got version from registry %s", version.c_str());
+      result = acceptVersion(version, min, max, allowPreRelease);
+    } else if (runJavaVersion(exePath, lastWrite, version)) {
+      logInfo("got version from execution %s", version.c_str());
+      storeCachedVersion(exePath, lastWrite, version);
+      result = acceptVersion(version, min, max, allowPreRelease);
+    } else {
+      logInfo("couldn't get version");
+    }
+    if (result && getConfigInt(107) == 1) {
+      std::optional<std::string> windowed = windowedExecutable(exePath);
+      result = windowed && pathExists(windowed->c_str());
+      if (windowed) exePath = *windowed;
+    }
+  }
+  logInfo("checkJavaExe returning %d", result ? 1 : 0);
+  return result;
+}
+
+bool testJavaExe(std::string& exePath, const std::string& min, const std::string& max, bool allowPreRelease,
+                 bool useCache) {
+  g_useVersionCache = useCache;
+  std::string version;
+  bool result = checkJavaExe(exePath, version, min, max, allowPreRelease);
+  g_useVersionCache = true;
+  return result;
+}

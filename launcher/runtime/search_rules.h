@@ -1,0 +1,63 @@
+// Rules of the runtime search that need no system: the search list, the runtime layout of a
+// home directory, the registry names of located runtimes, and the paths cut from a Java
+// executable's path. Every cut checks the text's length first and refuses what is too short.
+#pragma once
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// Where the search found its runtime; chooses the message shown when loading it fails.
+enum class RuntimeSourceKind { None = 0, SearchPath = 1, Location = 2, EnvironmentVariable = 3, RegistryLookup = 4 };
+
+// One item of the search list (entry 128): its kind letter and the rest of the item.
+struct SearchItem {
+  char kind;
+  std::string argument;
+};
+
+// Items of a ";"-separated search list in order; empty items are skipped.
+std::vector<SearchItem> parseSearchList(std::string_view list);
+
+// Absolute for the relative pass: at least 2 characters and a drive colon second, or a
+// leading "\\".
+bool isAbsoluteSearchArgument(std::string_view argument);
+
+// Whether the relative pass tries the item: B always, A and R only with a non-absolute argument.
+bool triedInRelativePass(const SearchItem& item);
+
+// The executables of a home directory: a development kit's embedded runtime, a plain runtime.
+std::string jdkJavaExecutable(const std::string& home);
+std::string jreJavaExecutable(const std::string& home);
+// The file that marks a home as a development kit.
+std::string toolsJarPath(const std::string& home);
+
+// "SOFTWARE\harwell\nimbo\locatedjvms\" and the executable's path with every backslash as a slash.
+std::string locatedRuntimeKey(const std::string& exePath);
+// The executable's path a located-runtime subkey name stands for (slashes back to backslashes).
+std::string locatedRuntimeExecutable(std::string_view subkeyName);
+
+// The JavaSoft key to read "JavaHome" from, given the development kit's and the runtime
+// environment's "CurrentVersion" (each "" when absent or out of bounds): the kit only when its
+// version compares greater.
+std::string javaSoftCurrentKey(const std::string& jdkVersion, const std::string& jreVersion);
+inline constexpr const char* kJavaSoftJreKey = "SOFTWARE\\JavaSoft\\Java Runtime Environment";
+inline constexpr const char* kJavaSoftJdkKey = "SOFTWARE\\JavaSoft\\Java Development Kit";
+
+// The executable's directory without its final backslash: the path minus "\javaw.exe" when it
+// ends in "javaw.exe", else minus its last 9 characters ("\java.exe"). None when too short.
+std::optional<std::string> binDirectoryOf(std::string_view exePath);
+
+// The embedded runtime's executable of a development kit's bin\java.exe: the file name
+// ("javaw.exe", else the last 8 characters) replaced by "..\jre\bin\java.exe". None when too short.
+std::optional<std::string> embeddedRuntimeExecutable(std::string_view exePath);
+
+// The path with its last four characters (".exe") replaced by "w.exe". None when shorter.
+std::optional<std::string> windowedExecutable(std::string_view exePath);
+
+// The VM-type subdirectories of a bin directory whose "jvm.dll" is tried, in order: the
+// preferred type first when set.
+std::vector<std::string> vmTypeOrder(const std::string& preferredVmType);
+
+// The non-empty elements of a list separated by sep, in order.
+std::vector<std::string> splitNonEmpty(std::string_view list, char sep);

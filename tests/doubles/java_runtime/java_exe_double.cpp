@@ -1,0 +1,26 @@
+// java.exe / javaw.exe of the runtime double: answers "-version" the way the launcher's probe
+// reads it (first line on standard error), exits with a scripted code or hangs, and counts runs.
+#include <windows.h>
+
+#include <cstdio>
+
+#include "double_script.h"
+
+int wmain() {
+  DoubleScript script = loadDoubleScript(reinterpret_cast<const void*>(&wmain));
+  wchar_t self[MAX_PATH * 4] = {};
+  GetModuleFileNameW(nullptr, self, MAX_PATH * 4);
+  const wchar_t* name = wcsrchr(self, L'\\');
+  std::string line = utf8Of(name ? name + 1 : self) + "|" + utf8Of(GetCommandLineW()) + "\r\n";
+  appendToFile(script.fileFor("runs", L"java_runs.txt"), line);
+
+  std::string first = script.get("version_line", "java version \"1.6.0_21\"");
+  HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
+  if (err != nullptr && err != INVALID_HANDLE_VALUE) {
+    std::string text = first + "\r\nJava(TM) SE Runtime Environment (double)\r\n";
+    DWORD written = 0;
+    WriteFile(err, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+  }
+  if (script.getInt("hang", 0) != 0) Sleep(INFINITE);
+  return script.getInt("exit_code", 0);
+}

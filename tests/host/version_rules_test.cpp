@@ -1,0 +1,106 @@
+#include "runtime/version_rules.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+bool accepted(const std::string& version, const std::string& min, const std::string& max, bool refuse = false) {
+  return judgeVersion(version, min, max, refuse) == VersionVerdict::Accepted;
+}
+
+}  // namespace
+
+TEST(AcceptVersion, BoundsMatchAsPrefixes) {
+  EXPECT_TRUE(accepted("1.6.0_21", "1.6", "1.7"));
+  EXPECT_TRUE(accepted("1.7.0_45", "1.6", "1.7"));
+  EXPECT_EQ(judgeVersion("1.5.0_22", "1.6", "1.7", false), VersionVerdict::BelowMinimum);
+  EXPECT_EQ(judgeVersion("1.8.0", "1.6", "1.7", false), VersionVerdict::AboveMaximum);
+}
+
+TEST(AcceptVersion, ComparesBytesNotNumbers) {
+  // "10" sorts before "6" byte by byte.
+  EXPECT_TRUE(accepted("10.0.1", "1.6", "9"));
+  EXPECT_EQ(judgeVersion("1.10", "1.6", "1.7", false), VersionVerdict::BelowMinimum);
+}
+
+TEST(AcceptVersion, AShorterVersionComparesItsEndAgainstTheBound) {
+  EXPECT_EQ(judgeVersion("1.6", "1.6.0_10", "", false), VersionVerdict::BelowMinimum);
+  EXPECT_TRUE(accepted("1.6.0_10", "1.6.0_10", ""));
+  EXPECT_TRUE(accepted("1.7", "", "1.7.0_45"));
+}
+
+TEST(AcceptVersion, EmptyBoundsAcceptEverythingOnTheirSide) {
+  EXPECT_TRUE(accepted("1.0.0", "", ""));
+  EXPECT_TRUE(accepted("", "", ""));
+  EXPECT_TRUE(accepted("1.0.0", "", "1.7"));
+  EXPECT_FALSE(accepted("1.0.0", "1.6", ""));
+}
+
+TEST(AcceptVersion, PreReleaseMarkersAreAPlainCaseSensitiveSubstringSearch) {
+  for (const char* version : {"1.6.0-ea", "1.7.0-rc1", "1.6.0-beta2", "1.6.0_21-release", "1.6.0_21-learn"}) {
+    EXPECT_EQ(judgeVersion(version, "1.6", "1.7", true), VersionVerdict::PreRelease) << version;
+    EXPECT_TRUE(accepted(version, "1.6", "1.7", false)) << version;
+  }
+  EXPECT_TRUE(accepted("1.6.0-EA", "1.6", "1.7", true));
+  EXPECT_TRUE(accepted("1.6.0-Beta", "1.6", "1.7", true));
+  EXPECT_FALSE(hasPreReleaseMarker("1.6.0_21"));
+}
+
+TEST(VersionInRange, ComparesOverTheShorterText) {
+  EXPECT_TRUE(versionInRange("1.6", "1.6.0_10", "1.7"));
+  EXPECT_TRUE(versionInRange("1.7.0_45", "1.6", "1.7"));
+  EXPECT_FALSE(versionInRange("1.5.0_22", "1.6", "1.7"));
+  EXPECT_FALSE(versionInRange("1.8", "1.6", "1.7"));
+  EXPECT_TRUE(versionInRange("", "1.6", "1.7"));
+  EXPECT_TRUE(versionInRange("1.6.0-ea", "1.6", "1.7"));
+}
+
+TEST(VersionLine, JavaAndOpenJdkForms) {
+  EXPECT_EQ(parseVersionLine("java version \"1.6.0_21\"\n"), "1.6.0_21");
+  EXPECT_EQ(parseVersionLine("openjdk version \"1.7.0-u60\"\n"), "1.7.0-u60");
+  EXPECT_EQ(parseVersionLine("java version \"1.6.0_21\"\r\n"), "1.6.0_21");
+  EXPECT_EQ(parseVersionLine("java version \"\"\n"), "");
+}
+
+TEST(VersionLine, AMissingLineEndDoesNotCostTheVersionACharacter) {
+  EXPECT_EQ(parseVersionLine("java version \"1.6.0_21\""), "1.6.0_21");
+}
+
+TEST(VersionLine, TextAfterTheClosingQuoteIsNotPartOfTheVersion) {
+  EXPECT_EQ(parseVersionLine("openjdk version \"11.0.2\" 2019-01-15\n"), "11.0.2");
+}
+
+TEST(VersionLine, OtherLinesAreRefused) {
+  for (const char* line : {"Picked up _JAVA_OPTIONS: -Xmx64m\n", "", "\n", "java version 1.6.0_21\n",
+                           "Java version \"1.6.0\"\n", " java version \"1.6.0\"\n", "openjdk version\n"}) {
+    EXPECT_FALSE(parseVersionLine(line)) << line;
+  }
+}
+
+TEST(VersionLine, TooShortForTheClosingQuoteIsRefused) {
+  EXPECT_FALSE(parseVersionLine("java version \""));
+  EXPECT_FALSE(parseVersionLine("java version \"\n"));
+  EXPECT_FALSE(parseVersionLine("java version \"1.6.0_21\n"));
+}
+
+TEST(VersionLine, ALineLongerThanWhatIsReadIsRefused) {
+  std::string prefix = "java version \"";
+  std::string fits = prefix + std::string(kVersionLineLimit - prefix.size() - 2, '1') + "\"\n";
+  ASSERT_EQ(fits.size(), kVersionLineLimit);
+  EXPECT_EQ(parseVersionLine(fits), std::string(kVersionLineLimit - prefix.size() - 2, '1'));
+  std::string tooLong = prefix + std::string(kVersionLineLimit - prefix.size() - 1, '1') + "\"\n";
+  EXPECT_FALSE(parseVersionLine(tooLong));
+}
+
+TEST(VersionCache, KeyNameHasForwardSlashes) {
+  EXPECT_EQ(versionCacheKey("c:\\program files\\java\\bin\\java.exe"),
+            "SOFTWARE\\harwell\\nimbo\\jvms\\c:/program files/java/bin/java.exe");
+  EXPECT_EQ(versionCacheKey("\\\\srv\\j\\java.exe"), "SOFTWARE\\harwell\\nimbo\\jvms\\//srv/j/java.exe");
+}
+
+TEST(JavaSoftOrder, GreatestInRangeFirstByteWise) {
+  std::vector<std::string> names = {"1.6.0_21", "1.5", "1.6.0_3", "1.6", "1.8.0_20", "1.7"};
+  EXPECT_EQ(javaSoftTryOrder(names, "1.6", "1.7"), (std::vector<std::string>{"1.7", "1.6.0_3", "1.6.0_21", "1.6"}));
+  EXPECT_EQ(javaSoftTryOrder(names, "", "").size(), names.size());
+  EXPECT_TRUE(javaSoftTryOrder({}, "1.6", "1.7").empty());
+}

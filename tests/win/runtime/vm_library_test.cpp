@@ -1,0 +1,233 @@
+// Loading the VM library: VM-type order, the kit's embedded runtime, PATH, the failure rows.
+#include <gtest/gtest.h>
+
+#include <optional>
+
+#include "child_process.h"
+#include "media/paths.h"
+#include "runtime/vm_library.h"
+#include "runtime_fixture.h"
+#include "temp_dir.h"
+#include "vm/java_vm_launcher.h"
+
+namespace {
+
+std::optional<std::string> environmentPath() {
+  char buffer[32768];
+  SetLastError(ERROR_SUCCESS);
+  DWORD n = GetEnvironmentVariableA("PATH", buffer, sizeof buffer);
+  if (n == 0 && GetLastError() == ERROR_ENVVAR_NOT_FOUND) return std::nullopt;
+  return std::string(buffer, n);
+}
+
+std::string modulePath(HMODULE module) {
+  char path[MAX_PATH * 4] = "";
+  DWORD n = GetModuleFileNameA(module, path, sizeof path);
+  return makeAbsolutePath(std::string(path, n), false);
+}
+
+class VmLibrary : public ::testing::Test {
+ protected:
+  // First: the log file is placed on first use, and must not land in the test's own directory.
+  LogWatch log;
+  TempDir dir;
+  ScopedEnvironment tmp{"TMP", dir.path().c_str()};
+  ScopedEnvironment nimbo{"NIMBO_JAVA_HOME", nullptr};
+  ScopedEnvironment tessar{"TESSAR_JAVA_HOME", nullptr};
+  ScopedConfig config{{{126, "1.6"}, {127, "1.7"}, {128, ""}, {130, "1"}, {131, "0"}, {107, "5"},
+                       {152, ""}, {160, ""}, {10003, dir.path()}}};
+  RegistryTrees cache{{{HKEY_CURRENT_USER, "SOFTWARE\\harwell\\nimbo\\jvms"}}};
+  // Each test process loads a library at most once per path: every runtime gets its own directory.
+  ScopedEnvironment path{"PATH", environmentPath() ? environmentPath()->c_str() : nullptr};
+
+  void SetUp() override { g_createJavaVm = nullptr; }
+};
+
+}  // namespace
+
+TEST_F(VmLibrary, ServerOnlyLoadsAfterTheEarlierTypesFail) {
+  RuntimeSpec spec;
+  spec.vmType = "server";
+  TestRuntime runtime(dir.file("jre"), spec);
+  HMODULE module = loadJvmFromBinDir(runtime.javaExe());
+  ASSERT_NE(module, nullptr);
+  EXPECT_EQ(modulePath(module), makeAbsolutePath(runtime.binDir() + "\\server\\jvm.dll", false));
+  EXPECT_TRUE(log.inOrder({"Trying " + runtime.binDir() + "\\hotspot\\jvm.dll (exists 0)",
+                           "Trying " + runtime.binDir() + "\\client\\jvm.dll (exists 0)",
+                           "Trying " + runtime.binDir() + "\\server\\jvm.dll (exists 1)"}));
+  EXPECT_EQ(log.text().find("classic"), std::string::npos);
+}
+
+TEST_F(VmLibrary, PreferredTypeComesFirst) {
+  ScopedConfig preferred({{152, "server"}});
+  TestRuntime runtime(dir.file("jre"));
+  copyFileOrFail(doubleFile("jvm.dll"), runtime.binDir() + "\\server\\jvm.dll");
+  HMODULE module = loadJvmFromBinDir(runtime.javaExe());
+  ASSERT_NE(module, nullptr);
+  EXPECT_EQ(modulePath(module), makeAbsolutePath(runtime.binDir() + "\\server\\jvm.dll", false));
+  EXPECT_EQ(log.text().find("client"), std::string::npos);
+}
+
+TEST_F(VmLibrary, KitWithoutItsOwnLibraryLoadsTheEmbeddedRuntimes) {
+  RuntimeSpec spec;
+  spec.jdk = true;
+  TestRuntime kit(dir.file("jdk"), spec);
+  HMODULE module = loadJvmForJavaExe(kit.home() + "\\bin\\java.exe");
+  ASSERT_NE(module, nullptr);
+  EXPECT_EQ(modulePath(module), makeAbsolutePath(kit.home() + "\\jre\\bin\\client\\jvm.dll", false));
+  EXPECT_TRUE(log.inOrder({"Trying " + kit.home() + "\\bin\\jrockit\\jvm.dll (exists 0)",
+                           "Trying " + kit.home() + "\\bin\\..\\jre\\bin\\hotspot\\jvm.dll (exists 0)"}));
+}
+
+TEST_F(VmLibrary, PathIsRestoredExactlyAfterAFailedLoadAndKeptAfterAGoodOne) {
+  std::optional<std::string> before = environmentPath();
+  RuntimeSpec none;
+  none.jvm = false;
+  TestRuntime empty(dir.file("empty"), none);
+  EXPECT_EQ(loadJvmFromBinDir(empty.javaExe()), nullptr);
+  EXPECT_EQ(environmentPath(), before);
+  EXPECT_TRUE(log.inOrder({"Setting PATH " + before.value_or("") + ";" + empty.binDir(), "Setting PATH "}));
+
+  TestRuntime good(dir.file("good"));
+  ASSERT_NE(loadJvmFromBinDir(good.javaExe()), nullptr);
+  EXPECT_EQ(environmentPath(), before.value_or("") + ";" + good.binDir());
+  EXPECT_STREQ(std::getenv("PATH"), (before.value_or("") + ";" + good.binDir()).c_str());
+}
+
+TEST_F(VmLibrary, TooShortExecutablePathIsRefusedBeforeAnyCut) {
+  EXPECT_EQ(loadJvmFromBinDir("java.exe"), nullptr);
+  EXPECT_EQ(loadJvmForJavaExe("x.exe"), nullptr);
+  EXPECT_FALSE(bindCreateJavaVM(nullptr));
+}
+
+TEST_F(VmLibrary, LoadDllTakesAHomeDirectoryAndBindsTheEntryPoint) {
+  TestRuntime runtime(dir.file("jre"));
+  ASSERT_TRUE(LoadDLL(false, runtime.home().c_str(), false));
+  EXPECT_NE(g_createJavaVm, nullptr);
+  EXPECT_TRUE(log.inOrder({"LoadDLL (0, " + runtime.home() + ", 0)", "Got JRE location " + runtime.home() + " (java exe: 0)",
+                           "MinVersion: 1.6, MaxVersion: 1.7", "Trying to load JVM-DLL from ",
+                           "Loading of JVM-DLL successful"}));
+  EXPECT_EQ(runtime.runs(), 0) << "a given home directory is not probed";
+}
+
+TEST_F(VmLibrary, AHandPickedExecutableIsProbedEvenWhenCached) {
+  TestRuntime runtime(dir.file("picked"));
+  std::string exe = runtime.javaExe();
+  ASSERT_TRUE(LoadDLL(false, exe.c_str(), true));
+  ASSERT_TRUE(LoadDLL(false, exe.c_str(), true));
+  EXPECT_EQ(runtime.runs(), 2);
+}
+
+TEST_F(VmLibrary, UnusableGivenExecutableAndNothingFoundFailBeforeLoading) {
+  std::string missing = dir.file("none\\bin\\java.exe");
+  EXPECT_FALSE(LoadDLL(false, missing.c_str(), true));
+  EXPECT_FALSE(LoadDLL(false, nullptr, false));
+  EXPECT_TRUE(log.inOrder({"ERROR: Provided JVM unusable", "Searching for a JVM", "ERROR: No JVM found"}));
+  EXPECT_EQ(log.text().find("Trying to load"), std::string::npos);
+  EXPECT_EQ(g_createJavaVm, nullptr);
+}
+
+TEST_F(VmLibrary, NoLibraryLogsBothErrors) {
+  RuntimeSpec none;
+  none.jvm = false;
+  TestRuntime runtime(dir.file("nolib"), none);
+  std::optional<std::string> before = environmentPath();
+  EXPECT_FALSE(LoadDLL(false, runtime.home().c_str(), false));
+  EXPECT_TRUE(log.inOrder({"ERROR: Could not get DLL-Handle.", "ERROR: Could not load functions"}));
+  EXPECT_EQ(environmentPath(), before);
+}
+
+TEST_F(VmLibrary, ALibraryWithoutTheEntryPointIsDroppedAndPathPutBack) {
+  RuntimeSpec none;
+  none.jvm = false;
+  TestRuntime runtime(dir.file("noentry"), none);
+  copyFileOrFail(testBinDir() + "Nelvar.dll", runtime.binDir() + "\\client\\jvm.dll");
+  std::optional<std::string> before = environmentPath();
+  EXPECT_FALSE(LoadDLL(false, runtime.home().c_str(), false));
+  std::string text = log.text();
+  EXPECT_EQ(text.find("Could not get DLL-Handle."), std::string::npos);
+  EXPECT_TRUE(log.inOrder({"(exists 1)", "ERROR: Could not load functions"}));
+  EXPECT_EQ(environmentPath(), before);
+  EXPECT_EQ(g_createJavaVm, nullptr);
+  EXPECT_EQ(GetModuleHandleA((runtime.binDir() + "\\client\\jvm.dll").c_str()), nullptr);
+}
+
+namespace {
+
+// The failure messages as the build shows them: the 32-bit build says "32" and uses 1017 and
+// 1019, its 64-bit twin says "64" and uses 1018 and 1020.
+#if PATHMERE_BITS == 64
+const char* kBits = "64";
+#else
+const char* kBits = "32";
+#endif
+
+class LoadFailureMessage : public VmLibrary {
+ protected:
+  RegistryTrees javaSoft{{{HKEY_LOCAL_MACHINE, "SOFTWARE\\JavaSoft\\Java Runtime Environment"}}};
+
+  ChildResult probe(std::vector<std::string> args, const std::map<std::string, std::string>& env = {}) {
+    std::vector<std::string> all = {"--narrow", "126=1.6", "--narrow", "127=1.7", "--narrow", "130=1",
+                                    "--narrow", "10003=" + dir.path(),
+                                    "--narrow", "1005=Message 1005",
+                                    "--narrow", "1016=Message 1016 {0}-bit",
+                                    "--narrow", "1017=Message 1017 {0} 32-bit",
+                                    "--narrow", "1018=Message 1018 {0} 64-bit",
+                                    "--narrow", "1019=Message 1019 {0} 32-bit",
+                                    "--narrow", "1020=Message 1020 {0} 64-bit"};
+    all.insert(all.end(), args.begin(), args.end());
+    std::map<std::string, std::string> environment = {{"TMP", dir.path()}};
+    environment.insert(env.begin(), env.end());
+    return runChild(testBinDir() + "load_dll_probe.exe", all, environment);
+  }
+
+  TestRuntime withoutLibrary(const char* name) {
+    RuntimeSpec spec;
+    spec.jvm = false;
+    return TestRuntime(dir.file(name), spec);
+  }
+};
+
+bool startsWith(const std::string& text, const std::string& start) { return text.compare(0, start.size(), start) == 0; }
+
+}  // namespace
+
+TEST_F(LoadFailureMessage, UnusableGivenRuntimeAndNothingFoundShowTheNoJvmMessage) {
+  ChildResult given = probe({"--location", dir.file("none\\bin\\java.exe"), "--exe"});
+  EXPECT_EQ(given.out, "LoadDLL 0\r\n");
+  EXPECT_TRUE(startsWith(given.err, std::string("Message 1016 ") + kBits + "-bit")) << given.err;
+  ChildResult none = probe({});
+  EXPECT_TRUE(startsWith(none.err, std::string("Message 1016 ") + kBits + "-bit")) << none.err;
+}
+
+TEST_F(LoadFailureMessage, LocationWithoutLibraryShowsTheDamagedMessage) {
+  TestRuntime runtime = withoutLibrary("damaged");
+  ChildResult result = probe({"--location", runtime.home()});
+  std::string expected = PATHMERE_BITS == 64 ? "Message 1020 " + runtime.home() + " 64-bit"
+                                             : "Message 1019 " + runtime.home() + " 32-bit";
+  EXPECT_TRUE(startsWith(result.err, expected)) << result.err;
+}
+
+TEST_F(LoadFailureMessage, EnvironmentVariableRuntimeShowsTheVariableMessage) {
+  TestRuntime runtime = withoutLibrary("envnolib");
+  ChildResult result = probe({}, {{"NIMBO_JAVA_HOME", runtime.home()}});
+  std::string expected = PATHMERE_BITS == 64 ? "Message 1018 NIMBO_JAVA_HOME 64-bit"
+                                             : "Message 1017 NIMBO_JAVA_HOME 32-bit";
+  EXPECT_TRUE(startsWith(result.err, expected)) << result.err;
+}
+
+TEST_F(LoadFailureMessage, SearchPathRuntimeShowsTheNoJvmMessage) {
+  TestRuntime runtime = withoutLibrary("pathnolib");
+  std::string path = runtime.binDir() + ";" + environmentPath().value_or("");
+  ChildResult result = probe({"--narrow", "128=S"}, {{"PATH", path}});
+  EXPECT_TRUE(startsWith(result.err, std::string("Message 1016 ") + kBits + "-bit")) << result.err;
+}
+
+TEST_F(LoadFailureMessage, RegistryRuntimeShowsTheStartMessage) {
+  TestRuntime runtime = withoutLibrary("regnolib");
+  setRegistryString(HKEY_LOCAL_MACHINE, "SOFTWARE\\JavaSoft\\Java Runtime Environment", "CurrentVersion", "1.6");
+  setRegistryString(HKEY_LOCAL_MACHINE, "SOFTWARE\\JavaSoft\\Java Runtime Environment\\1.6", "JavaHome",
+                    runtime.home());
+  ChildResult result = probe({"--narrow", "128=Y"});
+  EXPECT_TRUE(startsWith(result.err, "Message 1005")) << result.err;
+}
