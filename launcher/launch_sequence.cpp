@@ -24,12 +24,17 @@
 #include "runtime/carried_runtime.h"
 #include "runtime/vm_library.h"
 #include "vm/java_vm_launcher.h"
+#include "vm/variable_expansion.h"
 #include "win_text.h"
 
 namespace {
 
 // The watch gives up waiting for the Java window after this many 100 ms passes.
 constexpr int kWatchTimeoutPass = 2400;
+
+// Sent by the work thread when the Java program's main returned without ending the process:
+// the (hidden) progress dialog ends, and with it the launcher, with exit code 0.
+constexpr UINT kLaunchDoneMessage = WM_APP + 1;
 
 void changeToTempDir() {
   if (!SetCurrentDirectoryA(g_tempDir.c_str())) logError("Could not change working dir to %s", g_tempDir.c_str());
@@ -45,6 +50,7 @@ std::string currentDirectory() {
 void preparePayload(HWND progressWindow) {
   verifyMediaIntegrity(progressWindow);
   createTempDirectory();
+  extendPathForNativeDlls();
   changeToTempDir();
   int result = extractIncludedFiles(false);
   if (result == kExtractOk) return;
@@ -90,7 +96,7 @@ void unpackIncludedArchives() {
   for (const std::string& name : includedFileList(getConfigString(2003), getConfigInt(2002))) {
     if (name.size() < 5 || name.compare(name.size() - 5, 5, ".pack") != 0) continue;
     logInfo("unpacking %s", name.c_str());
-    runUnpack200(g_tempDir + "\\" + name);
+    runUnpack200(g_jvmHome, g_tempDir + "\\" + name);
   }
 }
 
@@ -165,6 +171,7 @@ int runLaunchSequence(HWND progressWindow) {
     logError("Could not start JVM");
     fatalConfigError(1005);
   }
+  if (progressWindow) PostMessageA(progressWindow, kLaunchDoneMessage, 0, 0);
   return 0;
 }
 
@@ -187,6 +194,9 @@ INT_PTR CALLBACK progressDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
         return TRUE;
       }
       return FALSE;
+    case kLaunchDoneMessage:
+      EndDialog(dialog, 0);
+      return TRUE;
     default:
       return FALSE;
   }

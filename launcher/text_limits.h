@@ -23,3 +23,16 @@ template <typename Char>
 void fitTextBuffer(std::basic_string<Char>& text) {
   if (text.size() > kTextBufferSize - 1) text.resize(kTextBufferSize - 1);
 }
+
+// The class-path option buffer ("-Djava.class.path=" and the class path, terminator included)
+// and the PATH buffer of the native library directories.
+constexpr std::size_t kClassPathBufferSize = 40960;
+constexpr std::size_t kPathBufferSize = 16384;
+
+// Cuts a text to what a buffer of bufferSize units holds; false when it had to be cut.
+template <typename Char>
+bool fitBuffer(std::basic_string<Char>& text, std::size_t bufferSize) {
+  if (bufferSize == 0 || text.size() <= bufferSize - 1) return true;
+  text.resize(bufferSize - 1);
+  return false;
+}

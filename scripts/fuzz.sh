@@ -14,10 +14,11 @@ done
 out=$root/build/fuzz
 mkdir -p "$out"
 pure=(launcher/command_line.cpp launcher/media/media_format.cpp launcher/media/launcher_config.cpp
-      launcher/media/path_text.cpp)
+      launcher/media/path_text.cpp launcher/runtime/tar_archive.cpp)
 cases=""
 failed=0
-for target in config_record command_line; do
+targets=(config_record command_line tar_archive)
+for target in "${targets[@]}"; do
   binary=$out/${target}_fuzz
   status=passed
   message=""
@@ -41,6 +42,6 @@ for target in config_record command_line; do
   fi
 done
 if [ -n "$junit" ]; then
-  printf '<?xml version="1.0"?>\n<testsuite name="fuzz" tests="2" failures="%d">%s</testsuite>\n' "$failed" "$cases" >"$junit"
+  printf '<?xml version="1.0"?>\n<testsuite name="fuzz" tests="%d" failures="%d">%s</testsuite>\n' "${#targets[@]}" "$failed" "$cases" >"$junit"
 fi
 [ "$failed" -eq 0 ]

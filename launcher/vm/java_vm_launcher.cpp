@@ -1,7 +1,214 @@
 #include "vm/java_vm_launcher.h"
 
+#include "command_line.h"
+#include "log.h"
+#include "media/launcher_config.h"
+#include "text_limits.h"
+#include "vm/variable_expansion.h"
+#include "vm/vm_options.h"
+#include "vm/vm_platform.h"
+
 CreateJavaVmFunction g_createJavaVm = nullptr;
 
-void extendPathForNativeDlls() {}
+namespace {
 
-bool launchJavaProgram(const std::vector<std::u16string>&, bool) { return false; }
+// Set once by createJavaVm; the environment is only valid on the thread that created the VM.
+JavaVM* g_javaVm = nullptr;
+JNIEnv* g_jniEnv = nullptr;
+
+// Internal error code (message 1009) for a launcher argument array the VM cannot allocate.
+constexpr const char* kArgumentAllocationFailed = "16";
+
+bool installerFamily() {
+  char kind[2] = "";
+  getConfigString(2001, kind, sizeof kind);
+  return std::string(kind) == "i";
+}
+
+// The launcher's own texts in the form the Java side gets them.
+std::u16string fromAscii(const char* text) { return std::u16string(text, text + std::char_traits<char>::length(text)); }
+
+// A redirection path for the Java launcher class: empty unless enabled.
+std::u16string redirectionPath(int enabledEntry, int fileEntry) {
+  if (getConfigInt(enabledEntry) == 0) return std::u16string();
+  std::string path = getConfigString(fileEntry);
+  expandVariables(path);
+  if (path.empty() || path[0] != '$') path = vmMakeAbsolutePath(path);
+  return vmFileSystemToUtf16(path);
+}
+
+[[noreturn]] void argumentAllocationFailed(const char* what) {
+  logError("could not allocate %s for main", what);
+  vmFatalConfigError(1009, kArgumentAllocationFailed);
+}
+
+}  // namespace
+
+void extendPathForNativeDlls() {
+  std::string directories = getConfigString(10004);
+  logInfo("native lib dir is %s", directories.c_str());
+  expandVariables(directories);
+  std::string path = vmResolvePathList(directories);
+  if (!path.empty() && path.back() != kPathListSeparator) path += kPathListSeparator;
+  std::string current;
+  vmGetEnvironment("PATH", current);
+  path += current;
+  if (!fitBuffer(path, kPathBufferSize)) {
+    logError("PATH (native libs) cut to %u bytes", static_cast<unsigned>(kPathBufferSize - 1));
+  }
+  unsigned long error = 0;
+  if (vmSetPath(path, error)) {
+    logInfo("Setting PATH (native libs) %s", path.c_str());
+  } else {
+    logInfo("Setting PATH (native libs) %s failed with error %d", path.c_str(), static_cast<int>(error));
+  }
+}
+
+std::vector<std::string> buildLaunchProperties() {
+  logInfo("launching program");
+  std::vector<std::string> properties;
+  std::string instanceName = vmSingleInstanceName();
+  if (!instanceName.empty()) properties.push_back("-Dnimbo.semaphoreName=" + instanceName);
+  if (vmManualRuntimeSelection()) properties.push_back("-Dnimbo.manualJre=true");
+  if (installerFamily()) properties.push_back("-Dnimbo.isTessar=true");
+  std::string exe = vmExecutablePath();
+  properties.push_back("-Dnimbo.moduleName=" + exe);
+  properties.push_back("-Dsun.java.command=" + exe);
+  if (getConfigInt(10005) != 0) properties.push_back("-Dnimbo.processCommFile=" + vmProcessCommFileName());
+  properties.push_back("-Dnimbo.tempDir=" + vmTempDir());
+  int64_t position = vmLanguageRestart() ? -1 : vmUnextractedPosition();
+  properties.push_back("-Dnimbo.unextractedPosition=" + std::to_string(position));
+  std::string path;
+  vmGetEnvironment("PATH", path);
+  properties.push_back("-Djava.library.path=" + path);
+  std::string unused;
+  if (!vmGetEnvironment("MANPATH", unused)) {
+    properties.push_back("-Dnimbo.consoleCodepage=cp" + std::to_string(vmConsoleOutputCodePage()));
+  }
+  // Each property has its own text buffer.
+  for (std::string& property : properties) {
+    if (property.size() > kTextBufferSize - 1) {
+      fitTextBuffer(property);
+      logError("launch property cut to %u bytes: %.40s", static_cast<unsigned>(kTextBufferSize - 1), property.c_str());
+    }
+  }
+  return properties;
+}
+
+bool createJavaVm(const std::vector<std::u16string>& args, const std::vector<std::string>& properties) {
+  if (g_createJavaVm == nullptr) return false;
+  std::vector<const char*> firstOptions;
+  for (const std::string& property : properties) firstOptions.push_back(property.c_str());
+  firstOptions.push_back(nullptr);
+  JavaVMInitArgs initArgs;
+  buildVmInitArgs(initArgs, firstOptions.data(), args);
+  logInfo("Creating JVM");
+  void* env = nullptr;
+  jint result = g_createJavaVm(&g_javaVm, &env, &initArgs);
+  g_jniEnv = static_cast<JNIEnv*>(env);
+  return result == 0;
+}
+
+bool checkFirstRun() {
+  std::string marker = vmMakeAbsolutePath(getConfigString(10003)) + kDirectorySeparator + ".tessar" +
+                       kDirectorySeparator + "firstrun";
+  if (!vmPathExists(marker)) return true;
+  jclass firstRun = g_jniEnv->FindClass("com/tessar/runtime/launcher/FirstRun");
+  if (firstRun == nullptr) vmFatalConfigError(1009, "14");
+  jmethodID method = g_jniEnv->GetStaticMethodID(firstRun, "firstRun", "()Z");
+  if (method == nullptr) vmFatalConfigError(1009, "15");
+  jboolean mayStart = g_jniEnv->CallStaticBooleanMethod(firstRun, method);
+  if (g_jniEnv->ExceptionOccurred() != nullptr) {
+    g_jniEnv->ExceptionDescribe();
+    return false;
+  }
+  return mayStart == JNI_TRUE;
+}
+
+void buildLauncherArguments(std::vector<std::u16string>& list) {
+  list.push_back(fromAscii(getConfigInt(107) == 1 ? "true" : "false"));
+  list.push_back(vmAnsiToUtf16(getConfigString(122)));
+  list.push_back(redirectionPath(102, 103));
+  list.push_back(redirectionPath(104, 105));
+  list.push_back(fromAscii(getConfigInt(106) != 0 ? "true" : "false"));
+}
+
+std::string javaLauncherClassName() {
+  std::string name = installerFamily() ? "com.tessar.runtime.launcher.WinLauncher" : "com.nimbo.runtime.WinLauncher";
+  for (char& c : name) c = c == '.' ? '/' : c;
+  return name;
+}
+
+std::vector<std::u16string> launcherArgumentList(const std::vector<std::u16string>& args) {
+  std::vector<std::u16string> list;
+  buildLauncherArguments(list);
+  if (!args.empty()) list.push_back(args[0]);
+  std::string appArguments = getConfigString(124);
+  expandVariables(appArguments);
+  splitCommandLine(vmAnsiToUtf16(appArguments), list);
+  bool dropJ = getConfigInt(125) != 0;
+  for (std::size_t i = 1; i < args.size(); ++i) {
+    if (!(dropJ && isJArgument(args[i]))) list.push_back(args[i]);
+  }
+  return list;
+}
+
+bool callLauncherMain(const std::vector<std::u16string>& args) {
+  if (installerFamily() && !checkFirstRun()) {
+    logInfo("checkFirstRun stopped further execution");
+    return true;
+  }
+  std::string className = javaLauncherClassName();
+  logInfo("main class: %s", className.c_str());
+  jclass launcher = g_jniEnv->FindClass(className.c_str());
+  if (launcher == nullptr) {
+    logError("could not find main class");
+    vmFatalConfigError(1010, nullptr);
+  }
+  jmethodID main = g_jniEnv->GetStaticMethodID(launcher, "main", "([Ljava/lang/String;)V");
+  if (main == nullptr) {
+    logError("could not find main method");
+    vmFatalConfigError(1011, nullptr);
+  }
+  std::vector<std::u16string> list = launcherArgumentList(args);
+  logInfo("param count: %d", static_cast<int>(list.size()));
+  jclass stringClass = g_jniEnv->FindClass("java/lang/String");
+  if (stringClass == nullptr) argumentAllocationFailed("the String class");
+  jobjectArray array = g_jniEnv->NewObjectArray(static_cast<jsize>(list.size()), stringClass, nullptr);
+  if (array == nullptr) argumentAllocationFailed("the argument array");
+  for (std::size_t i = 0; i < list.size(); ++i) {
+    logInfo("param %d: %s", static_cast<int>(i), vmUtf16ToFileSystem(list[i]).c_str());
+    jstring text = g_jniEnv->NewString(reinterpret_cast<const jchar*>(list[i].data()), static_cast<jsize>(list[i].size()));
+    if (text == nullptr) argumentAllocationFailed("an argument string");
+    g_jniEnv->SetObjectArrayElement(array, static_cast<jsize>(i), text);
+    g_jniEnv->DeleteLocalRef(text);
+  }
+  logInfo("calling main");
+  g_jniEnv->CallStaticVoidMethod(launcher, main, array);
+  logInfo("main returned");
+  if (g_jniEnv->ExceptionOccurred() != nullptr) {
+    logError("an exception occured");
+    g_jniEnv->ExceptionDescribe();
+    return false;
+  }
+  return true;
+}
+
+bool launchJavaProgram(const std::vector<std::u16string>& args, bool destroyAfterMain) {
+  std::vector<std::string> properties = buildLaunchProperties();
+  if (!createJavaVm(args, properties)) {
+    logError("could not initialize JVM");
+    return false;
+  }
+  logInfo("JVM created");
+  if (!callLauncherMain(args)) {
+    logError("could not call main");
+    return false;
+  }
+  if (destroyAfterMain) {
+    logInfo("dest JVM");
+    g_javaVm->DestroyJavaVM();
+  }
+  logInfo("launch done");
+  return true;
+}

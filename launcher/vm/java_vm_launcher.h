@@ -16,3 +16,27 @@ void extendPathForNativeDlls();
 // Creates the VM and calls the Java launcher class's main; false when the VM could not be
 // created or main ended with an exception.
 bool launchJavaProgram(const std::vector<std::u16string>& args, bool destroyAfterMain);
+
+// The system properties that tell the Java side about the launcher, in their fixed order.
+std::vector<std::string> buildLaunchProperties();
+
+// Builds the options and calls g_createJavaVm; false without a call when none is bound.
+bool createJavaVm(const std::vector<std::u16string>& args, const std::vector<std::string>& properties);
+
+// Looks up the Java launcher class and calls its main with the launcher argument array.
+// A missing class or method, or an argument array the VM cannot allocate, ends the process.
+bool callLauncherMain(const std::vector<std::u16string>& args);
+
+// Asks FirstRun.firstRun() when the first-run marker exists; false stops the start.
+bool checkFirstRun();
+
+// Appends the five leading launcher arguments: GUI flag, main class, error log path, output log
+// path, flag.
+void buildLauncherArguments(std::vector<std::u16string>& list);
+
+// The Java launcher class for productKind (entry 2001), in the "/" form FindClass takes.
+std::string javaLauncherClassName();
+
+// The strings handed to main: the five leading arguments, the program path, the configured
+// application arguments and the user's arguments ("-J" ones left out when they became VM options).
+std::vector<std::u16string> launcherArgumentList(const std::vector<std::u16string>& args);

@@ -100,15 +100,50 @@ class JavaRuntime:
         return buffer.getvalue()
 
 
+# A packed runtime's pack200 list (names relative to lib, as the launcher unpacks them, in its
+# order) with the real pack200 archive from the shared fixtures that stands in for each, and the
+# number of jar entries that archive unpacks to.
+PACKED_ARCHIVES = {
+    "rt.jar": ("sql.pack.gz", 94),
+    "charsets.jar": ("LargeClass.pack.gz", 9),
+    "plugin.jar": ("annotations.pack.gz", 5),
+    "deploy.jar": ("pack200.pack.gz", 32),
+    "ext/localedata.jar": ("JustResources.pack", 1),
+    "jsse.jar": ("InterfaceOnly.pack", 2),
+}
+
+
+def pack200_fixture(name):
+    """The bytes of a real pack200 archive from the shared fixtures (a name of their table, or
+    "malformed/<name>")."""
+    return (fixtures_dir() / "pack200" / name).read_bytes()
+
+
+def packed_lib_files(overrides=None):
+    """lib files of a packed runtime: each archive of PACKED_ARCHIVES as "<name>.pack" holding its
+    fixture; `overrides` maps a list name to other bytes (None leaves that archive out)."""
+    files = {}
+    for name, (fixture, _) in PACKED_ARCHIVES.items():
+        data = (overrides or {}).get(name, pack200_fixture(fixture))
+        if data is not None:
+            files[name + ".pack"] = data
+    return files
+
+
 def make_runtime(root, *, jdk=False, vm_type="client", bits=64, script=None, observe=None, javaw=True,
-                 unpack200=False, lib_files=None, jvm=True):
+                 unpack200=False, lib_files=None, jvm=True, packed=False):
     """Lays out a runtime home at `root`:
 
     bin\\java.exe, bin\\javaw.exe, bin\\<vm_type>\\jvm.dll, lib\\rt.jar and lib\\jsse.jar (or the
     names of `lib_files`, mapping relative names under lib to bytes), optionally bin\\unpack200.exe
     (the real one; 64-bit only). With `jdk` the root is a development kit: bin\\java.exe,
     bin\\javaw.exe, lib\\tools.jar and the runtime above under jre\\. `script` holds the double's
-    keys (see the README); the trace and run count go to `observe` (default: root)."""
+    keys (see the README); the trace and run count go to `observe` (default: root). `packed`
+    ships the pack200 list as real pack200 archives (packed_lib_files, or `lib_files` when given)
+    with the real unpack200.exe, as a runtime that the launcher must prepare."""
+    if packed:
+        unpack200 = True
+        lib_files = lib_files if lib_files is not None else packed_lib_files()
     root = pathlib.Path(root)
     observe = pathlib.Path(observe) if observe is not None else root
     root.mkdir(parents=True, exist_ok=True)

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
@@ -17,11 +18,13 @@
 #include <string>
 #include <vector>
 
+#include "media/launcher_config.h"
 #include "media/media_format.h"
 #include "runtime/download_transfer.h"
 #include "pack/pack_config.h"
 #include "pack/pack_digest.h"
 #include "pack/pack_media.h"
+#include "pack/pack_runtime.h"
 
 namespace {
 using Json = nlohmann::ordered_json;
@@ -157,15 +160,38 @@ std::string hostPath(const std::string& dir, const std::string& name) {
 int usage() {
   std::cerr << "usage:\n"
                "  pathmere-pack build --stub STUB.exe --config CONFIG.json --files DIR [--java-data FILE]\n"
-               "                      [--jre-download ARCHIVE] [--no-checksum] [--unchecked-names] -o OUT.exe\n"
+               "                      [--jre DIR|ARCHIVE.tar.gz] [--jre-download ARCHIVE] [--no-checksum]\n"
+               "                      [--unchecked-names] -o OUT.exe\n"
                "  pathmere-pack inspect FILE [--json]\n"
                "  pathmere-pack verify FILE\n"
                "  pathmere-pack extract FILE DIR\n";
   return 2;
 }
 
+// A scratch file beside the output, removed when done.
+class ScratchFile {
+ public:
+  explicit ScratchFile(const std::string& besidePath) {
+    std::size_t slash = besidePath.rfind('/');
+    std::string pattern = (slash == std::string::npos ? std::string() : besidePath.substr(0, slash + 1)) + ".jre.XXXXXX";
+    std::vector<char> name(pattern.begin(), pattern.end());
+    name.push_back('\0');
+    int fd = ::mkstemp(name.data());
+    if (fd < 0) throw PackError(systemError("cannot create a temporary file for", besidePath));
+    ::close(fd);
+    path_ = name.data();
+  }
+  ~ScratchFile() { ::unlink(path_.c_str()); }
+  ScratchFile(const ScratchFile&) = delete;
+  ScratchFile& operator=(const ScratchFile&) = delete;
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
 int buildCommand(const std::vector<std::string>& args) {
-  std::string stubPath, configPath, filesDir, javaDataPath, outPath, runtimeArchive;
+  std::string stubPath, configPath, filesDir, javaDataPath, outPath, jrePath, downloadArchive;
   bool checksum = true;
   PackConfigOptions options;
   for (std::size_t i = 0; i < args.size(); ++i) {
@@ -178,7 +204,8 @@ int buildCommand(const std::vector<std::string>& args) {
     else if (arg == "--config") value(configPath);
     else if (arg == "--files") value(filesDir);
     else if (arg == "--java-data") value(javaDataPath);
-    else if (arg == "--jre-download") value(runtimeArchive);
+    else if (arg == "--jre") value(jrePath);
+    else if (arg == "--jre-download") value(downloadArchive);
     else if (arg == "-o" || arg == "--output") value(outPath);
     else if (arg == "--no-checksum") checksum = false;
     else if (arg == "--unchecked-names") options.uncheckedNames = true;
@@ -188,10 +215,29 @@ int buildCommand(const std::vector<std::string>& args) {
     throw PackError("build needs --stub, --config, --files and -o");
   }
 
-  PackConfig config = parsePackConfig(readWholeFile(configPath), options);
+  std::string configText = readWholeFile(configPath);
+  std::unique_ptr<ScratchFile> runtimeScratch;
+  std::string runtimeArchivePath;
+  std::vector<std::string> runtimeWarnings;
+  if (!jrePath.empty()) {
+    RuntimeArchive runtime;
+    if (isDirectory(jrePath)) {
+      runtimeScratch = std::make_unique<ScratchFile>(outPath);
+      runtimeArchivePath = runtimeScratch->path();
+      runtime = writeRuntimeArchive(jrePath, runtimeArchivePath);
+    } else {
+      runtimeArchivePath = jrePath;
+      runtime = checkRuntimeArchive(jrePath);
+    }
+    configText = addCarriedRuntime(configText, runtime, runtimeWarnings);
+    std::printf("runtime %s: %" PRIu64 " files, %" PRIu64 " bytes uncompressed%s\n", jrePath.c_str(), runtime.fileCount,
+                runtime.uncompressedSize, runtime.packed ? ", packed" : "");
+  }
+  PackConfig config = parsePackConfig(configText, options);
+  config.warnings.insert(config.warnings.end(), runtimeWarnings.begin(), runtimeWarnings.end());
   for (const std::string& warning : config.warnings) std::cerr << "pathmere-pack: warning: " << warning << "\n";
   // The archive the server will serve: the launcher refuses a download with another digest.
-  if (!runtimeArchive.empty()) setRuntimeDigest(config.record, fileSha256Hex(runtimeArchive));
+  if (!downloadArchive.empty()) setRuntimeDigest(config.record, fileSha256Hex(downloadArchive));
 
   FileSource stub(stubPath);
   PeLayout layout;
@@ -201,7 +247,8 @@ int buildCommand(const std::vector<std::string>& args) {
   if (!isDirectory(filesDir)) throw PackError("files directory " + filesDir + " does not exist");
   std::vector<std::unique_ptr<FileSource>> files;
   for (const std::string& name : config.files) {
-    std::string path = hostPath(filesDir, name);
+    bool carried = !runtimeArchivePath.empty() && name == kRuntimeArchiveName;
+    std::string path = carried ? runtimeArchivePath : hostPath(filesDir, name);
     struct stat st;
     if (::stat(path.c_str(), &st) != 0) throw PackError("included file \"" + name + "\" not found: " + path);
     files.push_back(std::make_unique<FileSource>(path));
@@ -238,6 +285,32 @@ int buildCommand(const std::vector<std::string>& args) {
 }
 
 std::string quoted(const std::string& utf8) { return Json(utf8).dump(); }
+
+// What the launcher will make of a carried runtime: entry 151 scales its progress bar, entry
+// 153 makes it unpack the pack200 archives.
+struct CarriedRuntimeView {
+  bool carried = false;
+  int64_t archiveSize = 0;
+  int uncompressedSize = 0;
+  bool packed = false;
+};
+
+CarriedRuntimeView carriedRuntime(const MediaInspection& info) {
+  CarriedRuntimeView view;
+  for (const IncludedFileEntry& file : info.files) {
+    std::string lower = file.name;
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (lower == kRuntimeArchiveName) {
+      view.carried = true;
+      view.archiveSize = file.size;
+    }
+  }
+  const std::string* size = lastNarrowValue(info.record, 151);
+  const std::string* packed = lastNarrowValue(info.record, 153);
+  view.uncompressedSize = size ? parseConfigInt(*size) : 0;
+  view.packed = packed && parseConfigInt(*packed) != 0;
+  return view;
+}
 
 Json inspectionJson(const MediaInspection& info) {
   Json out;
@@ -282,6 +355,13 @@ Json inspectionJson(const MediaInspection& info) {
                        {"size", file.size}});
     }
     out["files"] = files;
+    CarriedRuntimeView runtime = carriedRuntime(info);
+    out["runtime"] = {{"carried", runtime.carried}};
+    if (runtime.carried) {
+      out["runtime"]["archiveSize"] = runtime.archiveSize;
+      out["runtime"]["uncompressedSize"] = runtime.uncompressedSize;
+      out["runtime"]["packed"] = runtime.packed;
+    }
   }
   if (info.filesWalked) {
     int64_t coveredEnd = static_cast<int64_t>(info.appendedStart + kMediaHeaderSize) + info.header.checkedLength;
@@ -320,6 +400,13 @@ void printInspection(const MediaInspection& info) {
     for (const IncludedFileEntry& file : info.files) {
       std::printf("  size field at %" PRIu64 ", data at %" PRIu64 ", %" PRId64 " bytes  %s\n", file.sizeOffset,
                   file.sizeOffset + 8, file.size, ansiToUtf8(file.name).c_str());
+    }
+    CarriedRuntimeView runtime = carriedRuntime(info);
+    if (runtime.carried) {
+      std::printf("carried runtime: %s, %" PRId64 " bytes, %d bytes uncompressed (entry 151)%s\n", kRuntimeArchiveName,
+                  runtime.archiveSize, runtime.uncompressedSize, runtime.packed ? ", packed (entry 153)" : "");
+    } else {
+      std::printf("carried runtime: none\n");
     }
   }
   if (info.filesWalked) {

@@ -270,12 +270,9 @@ void playMain(Object* array) {
   (void)array;
 }
 
-void JNICALL callStaticVoidMethod(JNIEnv*, jclass cls, jmethodID id, ...) {
+void playStaticVoidMethod(jclass cls, jmethodID id, va_list args) {
   Method* method = reinterpret_cast<Method*>(id);
-  va_list args;
-  va_start(args, id);
   Object* array = method->signature == "([Ljava/lang/String;)V" ? va_arg(args, Object*) : nullptr;
-  va_end(args);
   std::string json = "{\"call\": \"CallStaticVoidMethod\", \"class\": " +
                      jsonAnsi(reinterpret_cast<Object*>(cls)->name.c_str()) + ", \"name\": " +
                      jsonAnsi(method->name.c_str()) + ", \"args\": ";
@@ -293,7 +290,19 @@ void JNICALL callStaticVoidMethod(JNIEnv*, jclass cls, jmethodID id, ...) {
   playMain(array);
 }
 
-jboolean JNICALL callStaticBooleanMethod(JNIEnv*, jclass cls, jmethodID id, ...) {
+void JNICALL callStaticVoidMethod(JNIEnv*, jclass cls, jmethodID id, ...) {
+  va_list args;
+  va_start(args, id);
+  playStaticVoidMethod(cls, id, args);
+  va_end(args);
+}
+
+// The C++ JNIEnv wrappers call the va_list forms.
+void JNICALL callStaticVoidMethodV(JNIEnv*, jclass cls, jmethodID id, va_list args) {
+  playStaticVoidMethod(cls, id, args);
+}
+
+jboolean playStaticBooleanMethod(jclass cls, jmethodID id) {
   Method* method = reinterpret_cast<Method*>(id);
   std::string answer = g_script.get("first_run", "true");
   event("{\"call\": \"CallStaticBooleanMethod\", \"class\": " + jsonAnsi(reinterpret_cast<Object*>(cls)->name.c_str()) +
@@ -303,6 +312,14 @@ jboolean JNICALL callStaticBooleanMethod(JNIEnv*, jclass cls, jmethodID id, ...)
     return JNI_FALSE;
   }
   return answer == "true" ? JNI_TRUE : JNI_FALSE;
+}
+
+jboolean JNICALL callStaticBooleanMethod(JNIEnv*, jclass cls, jmethodID id, ...) {
+  return playStaticBooleanMethod(cls, id);
+}
+
+jboolean JNICALL callStaticBooleanMethodV(JNIEnv*, jclass cls, jmethodID id, va_list) {
+  return playStaticBooleanMethod(cls, id);
 }
 
 constexpr int kFunctionSlots = sizeof(JNINativeInterface_) / sizeof(void*);
@@ -331,7 +348,9 @@ void buildTables() {
   g_functions.GetArrayLength = getArrayLength;
   g_functions.SetObjectArrayElement = setObjectArrayElement;
   g_functions.CallStaticVoidMethod = callStaticVoidMethod;
+  g_functions.CallStaticVoidMethodV = callStaticVoidMethodV;
   g_functions.CallStaticBooleanMethod = callStaticBooleanMethod;
+  g_functions.CallStaticBooleanMethodV = callStaticBooleanMethodV;
   g_env.functions = &g_functions;
   g_vm.functions = &g_invocation;
 }

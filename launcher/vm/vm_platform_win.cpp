@@ -1,0 +1,104 @@
+#include "vm/vm_platform.h"
+
+#include <windows.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "errors.h"
+#include "launch_flags.h"
+#include "media/extraction.h"
+#include "media/paths.h"
+#include "process/single_instance.h"
+#include "text_limits.h"
+#include "win_text.h"
+
+std::string vmExecutablePath() { return executablePath(); }
+
+std::string vmLongPathName(const std::string& path) { return longPathOrSame(path); }
+
+std::string vmResolveAgainstExeDir(std::string_view path, const char* baseFile) {
+  return resolveAgainstExeDir(path, baseFile);
+}
+
+std::string vmMakeAbsolutePath(std::string_view path) { return makeAbsolutePath(path, true); }
+
+std::string vmResolvePathList(std::string_view list) { return resolvePathList(list); }
+
+bool vmPathExists(const std::string& path) { return pathExists(path.c_str()); }
+
+std::vector<std::string> vmListDirectory(const std::string& directory, const char* extension) {
+  std::vector<std::string> names;
+  listDirectory(directory.c_str(), extension, names);
+  return names;
+}
+
+std::string vmTempDir() { return g_tempDir; }
+
+std::string vmSystemTempPath() { return chooseTempPath(); }
+
+int64_t vmUnextractedPosition() { return g_unextractedPosition; }
+
+bool vmLanguageRestart() { return g_flags.languageRestart; }
+
+bool vmManualRuntimeSelection() { return g_flags.manualRuntimeSelection; }
+
+std::string vmSingleInstanceName() { return g_singleInstanceName; }
+
+std::string vmProcessCommFileName() { return makeProcessCommFileName(GetCurrentProcessId()); }
+
+unsigned vmConsoleOutputCodePage() { return GetConsoleOutputCP(); }
+
+bool vmGetEnvironment(const char* name, std::string& value) {
+  std::vector<char> buffer(kTextBufferSize);
+  SetLastError(ERROR_SUCCESS);
+  DWORD n = GetEnvironmentVariableA(name, buffer.data(), static_cast<DWORD>(buffer.size()));
+  if (n == 0) {
+    value.clear();
+    return GetLastError() != ERROR_ENVVAR_NOT_FOUND;
+  }
+  if (n >= buffer.size()) {
+    // The value does not fit: read it whole, the caller cuts it where its buffer ends.
+    buffer.resize(n);
+    n = GetEnvironmentVariableA(name, buffer.data(), static_cast<DWORD>(buffer.size()));
+    if (n >= buffer.size()) n = 0;
+  }
+  value.assign(buffer.data(), n);
+  return true;
+}
+
+std::vector<std::string> vmEnvironmentBlock() {
+  std::vector<std::string> entries;
+  char* block = GetEnvironmentStringsA();
+  if (block == nullptr) return entries;
+  for (const char* entry = block; *entry != '\0'; entry += std::strlen(entry) + 1) entries.emplace_back(entry);
+  FreeEnvironmentStringsA(block);
+  return entries;
+}
+
+bool vmSetPath(const std::string& value, unsigned long& error) {
+  error = 0;
+  if (!SetEnvironmentVariableA("PATH", value.c_str())) {
+    error = GetLastError();
+    return false;
+  }
+  std::string assignment = "PATH=" + value;
+  _putenv(assignment.c_str());
+  return true;
+}
+
+std::u16string vmAnsiToUtf16(std::string_view text) {
+  std::wstring wide = ansiToWide(text, CP_ACP);
+  return std::u16string(asUtf16(wide));
+}
+
+std::string vmUtf16ToAnsi(std::u16string_view text) { return wideToAnsi(asWide(text), CP_ACP); }
+
+std::string vmUtf16ToFileSystem(std::u16string_view text) { return wideToAnsi(asWide(text), fileApiCodePage()); }
+
+std::u16string vmFileSystemToUtf16(std::string_view text) {
+  std::wstring wide = ansiToWide(text, fileApiCodePage());
+  return std::u16string(asUtf16(wide));
+}
+
+void vmFatalConfigError(int32_t entryId, const char* argument) { fatalConfigError(entryId, argument); }

@@ -1,0 +1,284 @@
+"""Installers that carry their own Java runtime as jre.tar.gz, under wine64 with no runtime
+installed: the untar into "jre", the pack200 preparation with the real unpack200.exe, the
+included ".pack" files, damaged and hostile archives, and the progress bar on the way."""
+import gzip
+import io
+import pathlib
+import tarfile
+import time
+import zipfile
+
+import pytest
+
+from conftest import BIN64
+from installer_kit import build_installer, inspect, log_text, sample_config, temp_dirs
+from java_runtime import PACKED_ARCHIVES, JavaRuntime, make_runtime, pack200_fixture
+
+MARKER_KEY = r"HKCU\SOFTWARE\harwell\nimbo"
+CORRUPTED = "The bundled JRE is corrupted. If you downloaded the setup file please download it again."
+WIZARD = "tessar Wizard"
+MAIN_EXIT = 7
+
+
+def require_double():
+    if not (BIN64 / "java_runtime" / "jvm.dll").exists():
+        pytest.skip(f"the runtime double is not built ({BIN64 / 'java_runtime' / 'jvm.dll'}): "
+                    "cmake --build build/win64 --target java_runtime_double")
+
+
+@pytest.fixture
+def markers(wine):
+    """The launcher's start markers are fixed registry values: start and end clean."""
+    wine.reg_delete(MARKER_KEY, "InstallStarted")
+    yield
+    wine.reg_delete(MARKER_KEY, "InstallStarted")
+
+
+def carried_config(**narrow):
+    """The sample configuration without its download size and packed flag, so that the packaging
+    tool sets them from the runtime it adds."""
+    config = sample_config()
+    config["narrow"].pop("151", None)
+    config["narrow"].pop("153", None)
+    config["narrow"].update({key: str(value) for key, value in narrow.items()})
+    return config
+
+
+def payload(**extra):
+    return {"tsrparams.conf": b"param=1\r\n", **extra}
+
+
+def build_carried(out, runtime_dir, files=None, config=None):
+    """An installer whose runtime the packaging tool adds from a directory or an archive."""
+    return build_installer(out, config=config or carried_config(), files=files or payload(),
+                           extra=["--jre", str(runtime_dir)])
+
+
+def run(wine, installer, tmp, *args, quiet=True):
+    env = {"TMP": wine.winpath(tmp), "NIMBO_LOG": "yes", "NIMBO_JAVA_HOME": None, "TESSAR_JAVA_HOME": None}
+    return wine.run(installer, ["-q", *args] if quiet else list(args), env=env, timeout=240)
+
+
+def the_temp_dir(tmp):
+    [extracted] = temp_dirs(tmp)
+    return extracted
+
+
+def jar_entries(path):
+    """Entries as the fixture table counts them, directories included."""
+    with zipfile.ZipFile(path) as jar:
+        return len(jar.namelist())
+
+
+def tar_gz(members):
+    """jre.tar.gz bytes from (name, bytes or None for a directory, type) triples, written
+    exactly as given, order and all."""
+    buffer = io.BytesIO()
+    with tarfile.open(fileobj=buffer, mode="w", format=tarfile.USTAR_FORMAT) as archive:
+        for name, data, kind in members:
+            info = tarfile.TarInfo(name)
+            info.type = kind
+            if kind == tarfile.REGTYPE:
+                info.size = len(data)
+                archive.addfile(info, io.BytesIO(data))
+            else:
+                if kind == tarfile.SYMTYPE:
+                    info.linkname = "../../outside.txt"
+                archive.addfile(info)
+    return gzip.compress(buffer.getvalue())
+
+
+def test_packed_tree_builder_uses_the_real_archives(tmp_path):
+    runtime = make_runtime(tmp_path / "jre", packed=True)
+    lib = runtime.home / "lib"
+    assert (runtime.home / "bin" / "unpack200.exe").read_bytes()[:2] == b"MZ"
+    assert not (lib / "rt.jar").exists() and not (lib / "jsse.jar").exists()
+    for name, (fixture, _) in PACKED_ARCHIVES.items():
+        assert (lib / (name + ".pack")).read_bytes() == pack200_fixture(fixture), name
+
+
+def test_carried_runtime_reaches_main_with_nothing_installed(wine, tmp_path, markers):
+    require_double()
+    runtime = make_runtime(tmp_path / "jre", script={"main": "exit", "exit_code": MAIN_EXIT}, observe=tmp_path)
+    installer = build_carried(tmp_path / "out", runtime.home)
+    layout = inspect(installer)
+    assert layout["runtime"]["carried"] is True
+    assert layout["runtime"]["packed"] is False
+    tmp = tmp_path / "tmp"
+    tmp.mkdir()
+    result = run(wine, installer, tmp)
+    assert result.code == MAIN_EXIT, result
+    log = log_text(tmp)
+    for line in ("JRE included", "extracting JRE", "untaring JRE was successful"):
+        assert line in log.splitlines(), line
+    assert "JRE is packed" not in log
+    extracted = the_temp_dir(tmp)
+    assert f"JRE dir: {wine.winpath(extracted)}\\jre".lower() in log.lower()
+    assert not (extracted / "jre.tar.gz").exists()
+    assert (extracted / "jre" / "bin" / "java.exe").read_bytes() == (runtime.home / "bin" / "java.exe").read_bytes()
+    calls = [event["call"] for event in runtime.trace()["events"]]
+    assert "CallStaticVoidMethod" in calls
+
+
+def test_packed_runtime_and_included_packs_are_unpacked_by_the_real_unpack200(wine, tmp_path, markers):
+    require_double()
+    runtime = make_runtime(tmp_path / "jre", packed=True, script={"main": "exit", "exit_code": MAIN_EXIT},
+                           observe=tmp_path)
+    files = payload(**{"installer.jar.pack": pack200_fixture("HelloWorld.pack")})
+    installer = build_carried(tmp_path / "out", runtime.home, files=files)
+    assert inspect(installer)["runtime"]["packed"] is True
+    tmp = tmp_path / "tmp"
+    tmp.mkdir()
+    result = run(wine, installer, tmp)
+    assert result.code == MAIN_EXIT, result
+    assert "Preparing JRE ..." in result.stdout
+    log = log_text(tmp).splitlines()
+    assert log.index("JRE is packed") < log.index("Unpacking JRE") < log.index("Unpacking JRE done")
+    assert "unpacking installer.jar.pack" in log
+    lib = the_temp_dir(tmp) / "jre" / "lib"
+    for name, (_, entries) in PACKED_ARCHIVES.items():
+        assert jar_entries(lib / name) == entries, name
+        assert not (lib / (name + ".pack")).exists(), name
+    assert jar_entries(the_temp_dir(tmp) / "installer.jar") == 1
+    assert "CallStaticVoidMethod" in [event["call"] for event in runtime.trace()["events"]]
+
+
+def test_a_failed_unpack_leaves_no_archive_and_the_launch_goes_on(wine, tmp_path, markers):
+    require_double()
+    broken = pack200_fixture("malformed/flags_oom.pack")
+    lib_files = {name + ".pack": pack200_fixture(fixture) for name, (fixture, _) in PACKED_ARCHIVES.items()}
+    lib_files["jsse.jar.pack"] = broken
+    runtime = make_runtime(tmp_path / "jre", packed=True, lib_files=lib_files,
+                           script={"main": "exit", "exit_code": MAIN_EXIT}, observe=tmp_path)
+    installer = build_carried(tmp_path / "out", runtime.home)
+    tmp = tmp_path / "tmp"
+    tmp.mkdir()
+    result = run(wine, installer, tmp)
+    assert result.code == MAIN_EXIT, result
+    lib = the_temp_dir(tmp) / "jre" / "lib"
+    assert jar_entries(lib / "rt.jar") == PACKED_ARCHIVES["rt.jar"][1]
+    assert not (lib / "jsse.jar").exists(), "a partial marker would pass for a prepared runtime"
+    assert (lib / "jsse.jar.pack").exists()
+    # The Windows code is -1 as a DWORD; Linux sees it as 255.
+    assert "ERROR: unpack200 exited with code 4294967295; removing" in log_text(tmp)
+
+
+def test_a_prepared_runtime_is_left_alone(wine, tmp_path, markers):
+    """The search prepares every runtime it tests; once lib\\jsse.jar exists it does nothing."""
+    require_double()
+    runtime = make_runtime(tmp_path / "jre", packed=True, script={"main": "exit", "exit_code": MAIN_EXIT},
+                           observe=tmp_path)
+    installer = build_carried(tmp_path / "out", runtime.home)
+    tmp = tmp_path / "tmp"
+    tmp.mkdir()
+    assert run(wine, installer, tmp).code == MAIN_EXIT
+    prepared = the_temp_dir(tmp) / "jre"
+    rt = (prepared / "lib" / "rt.jar").read_bytes()
+    (prepared / "lib" / "rt.jar.pack").write_bytes(pack200_fixture("HelloWorld.pack"))
+
+    # The version probe's java.exe must exit with 0 this time: main returns instead of exiting.
+    found = JavaRuntime(prepared, tmp_path / "observe2", False, {"main": "return"})
+    found.observe.mkdir()
+    found.write_script()
+    plain = build_installer(tmp_path / "out2", config=carried_config(), files=payload())
+    tmp2 = tmp_path / "tmp2"
+    tmp2.mkdir()
+    env = {"TMP": wine.winpath(tmp2), "NIMBO_LOG": "yes", "NIMBO_JAVA_HOME": wine.winpath(prepared)}
+    result = wine.run(plain, ["-q"], env=env, timeout=240)
+    assert result.code == 0, result
+    assert "CallStaticVoidMethod" in [event["call"] for event in found.trace()["events"]]
+    assert "Unpacking JRE" not in log_text(tmp2)
+    assert (prepared / "lib" / "rt.jar").read_bytes() == rt
+    assert (prepared / "lib" / "rt.jar.pack").exists()
+
+
+def damaged_archives():
+    tree = [("bin", None, tarfile.DIRTYPE), ("bin/java.exe", b"MZ" * 300, tarfile.REGTYPE)]
+    whole = tar_gz(tree)
+    bad_magic = bytearray(gzip.decompress(whole))
+    bad_magic[257:262] = b"nope!"
+    past_end = bytearray(gzip.decompress(tar_gz(tree + [("release", b"JAVA" * 50, tarfile.REGTYPE)])))
+    past_end[2048 + 124:2048 + 136] = b"00000077777\0"
+    return {
+        "truncated gzip": whole[: len(whole) // 2],
+        "bad magic on the first block": gzip.compress(bytes(bad_magic)),
+        "file before its directory": tar_gz([tree[1], tree[0]]),
+        "size field past the end": gzip.compress(bytes(past_end)),
+        "name leaving the target": tar_gz(tree + [("../escaped.txt", b"evil", tarfile.REGTYPE)]),
+        "absolute name": tar_gz(tree + [("/escaped.txt", b"evil", tarfile.REGTYPE)]),
+        "drive name": tar_gz(tree + [("C:escaped.txt", b"evil", tarfile.REGTYPE)]),
+        "stream name": tar_gz(tree + [("bin/java.exe:evil", b"evil", tarfile.REGTYPE)]),
+    }
+
+
+@pytest.mark.parametrize("case", sorted(damaged_archives()))
+def test_a_damaged_archive_ends_with_the_corrupted_runtime_message(wine, tmp_path, markers, case):
+    installer = build_installer(tmp_path / "out", config=carried_config(),
+                                files=payload(**{"jre.tar.gz": damaged_archives()[case]}))
+    tmp = tmp_path / "tmp"
+    tmp.mkdir()
+    result = run(wine, installer, tmp)
+    assert result.code == 1, result
+    assert CORRUPTED in result.stderr
+    log = log_text(tmp)
+    assert "ERROR: Could not untar JRE" in log
+    extracted = the_temp_dir(tmp)
+    assert sorted(p.name for p in extracted.iterdir()) == ["jre", "jre.tar.gz", "tsrparams.conf"]
+    assert not list(tmp.rglob("escaped.txt"))
+    assert not list(pathlib.Path(wine.unixpath("C:\\")).glob("escaped.txt"))
+
+
+@pytest.mark.parametrize("ending", ["link entry", "two zero blocks"])
+def test_links_are_skipped_and_zero_blocks_end_the_archive(wine, tmp_path, markers, ending):
+    require_double()
+    runtime = make_runtime(tmp_path / "jre", script={"main": "exit", "exit_code": MAIN_EXIT}, observe=tmp_path)
+    members = []
+    for path in sorted(runtime.home.rglob("*")):
+        name = path.relative_to(runtime.home).as_posix()
+        members.append((name, None, tarfile.DIRTYPE) if path.is_dir() else (name, path.read_bytes(), tarfile.REGTYPE))
+    if ending == "link entry":
+        members.insert(1, ("bin/link", None, tarfile.SYMTYPE))
+    installer = build_installer(tmp_path / "out", config=carried_config(), files=payload(**{"jre.tar.gz": tar_gz(members)}))
+    tmp = tmp_path / "tmp"
+    tmp.mkdir()
+    result = run(wine, installer, tmp)
+    assert result.code == MAIN_EXIT, result
+    log = log_text(tmp)
+    assert "no magic number" not in log
+    extracted = the_temp_dir(tmp)
+    assert not (extracted / "jre" / "bin" / "link").exists()
+    assert not (extracted / "jre.tar.gz").exists()
+
+
+def progress_positions(wine, process, until):
+    """Progress bar positions of the wizard read through the box reader until `until` is seen or
+    the process ends."""
+    seen = []
+    while process.running():
+        box = wine.find_box(title=WIZARD, wait=1) or ""
+        seen += [int(part.split("=")[1]) for part in box.split("|") if part.startswith("progress=")]
+        if seen and seen[-1] >= until:
+            break
+    return seen
+
+
+def test_the_bar_passes_100_to_200_while_untarring(wine, display, tmp_path, markers):
+    """Thousands of small files make the untar last long enough to watch it."""
+    require_double()
+    lib_files = {f"ext/f{i:04}.bin": bytes([i % 251]) * 2048 for i in range(4000)}
+    lib_files.update({"rt.jar": b"PK\x05\x06" + bytes(18), "jsse.jar": b"PK\x05\x06" + bytes(18)})
+    runtime = make_runtime(tmp_path / "jre", lib_files=lib_files, script={"main": "exit", "exit_code": MAIN_EXIT},
+                           observe=tmp_path)
+    installer = build_carried(tmp_path / "out", runtime.home)
+    tmp = tmp_path / "tmp"
+    tmp.mkdir()
+    env = {"TMP": wine.winpath(tmp), "NIMBO_LOG": "yes", "NIMBO_JAVA_HOME": None}
+    process = wine.start(installer, [], env=env)
+    try:
+        seen = progress_positions(wine, process, until=200)
+        result = process.wait(timeout=240)
+    finally:
+        process.kill()
+    assert result.code == MAIN_EXIT, result
+    assert any(100 < position < 200 for position in seen), seen
+    assert seen == sorted(seen), seen

@@ -1,0 +1,331 @@
+#include "pack/pack_runtime.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <nlohmann/json.hpp>
+
+#include "media/launcher_config.h"
+#include "pack/pack_config.h"
+#include "runtime/tar_archive.h"
+
+namespace {
+
+constexpr std::size_t kBlock = 1 << 20;
+constexpr uint64_t kLargestOctalSize = 077777777777ull;
+
+std::string lowerAscii(std::string text) {
+  for (char& c : text) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return text;
+}
+
+void putOctal(std::string& block, std::size_t offset, std::size_t digits, uint64_t value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%0*llo", static_cast<int>(digits), static_cast<unsigned long long>(value));
+  std::memcpy(&block[offset], text, digits);
+}
+
+class GzipWriter {
+ public:
+  explicit GzipWriter(const std::string& path) : path_(path) {
+    file_ = gzopen(path.c_str(), "wb6");
+    if (!file_) throw PackError("cannot create " + path + ": " + std::strerror(errno));
+    gzbuffer(file_, 256 * 1024);
+  }
+  ~GzipWriter() {
+    if (file_) gzclose(file_);
+  }
+  GzipWriter(const GzipWriter&) = delete;
+  GzipWriter& operator=(const GzipWriter&) = delete;
+  void write(const void* data, std::size_t n) {
+    if (n == 0) return;
+    if (gzwrite(file_, data, static_cast<unsigned>(n)) != static_cast<int>(n)) throw PackError("cannot write " + path_);
+    written_ += n;
+  }
+  void close() {
+    int status = gzclose(file_);
+    file_ = nullptr;
+    if (status != Z_OK) throw PackError("cannot finish " + path_);
+  }
+  uint64_t written() const { return written_; }
+
+ private:
+  std::string path_;
+  gzFile file_ = nullptr;
+  uint64_t written_ = 0;
+};
+
+class TreeWriter {
+ public:
+  TreeWriter(GzipWriter& out, RuntimeArchive& archive) : out_(out), archive_(archive) {}
+
+  // Pre-order: each directory's own entry comes before everything below it, in name order.
+  void addDirectory(const std::string& hostDir, const std::string& tarPrefix) {
+    DIR* listing = ::opendir(hostDir.c_str());
+    if (!listing) throw PackError("cannot list " + hostDir + ": " + std::strerror(errno));
+    std::vector<std::string> names;
+    while (dirent* entry = ::readdir(listing)) {
+      std::string name = entry->d_name;
+      if (name != "." && name != "..") names.push_back(name);
+    }
+    ::closedir(listing);
+    std::sort(names.begin(), names.end());
+    for (const std::string& name : names) {
+      std::string host = hostDir + "/" + name;
+      std::string tarName = tarPrefix + storedName(name, host);
+      struct stat link, target;
+      if (::lstat(host.c_str(), &link) != 0) throw PackError("cannot stat " + host + ": " + std::strerror(errno));
+      bool symlink = S_ISLNK(link.st_mode);
+      if (::stat(host.c_str(), &target) != 0) throw PackError("dangling link " + host);
+      if (S_ISDIR(target.st_mode)) {
+        if (symlink) throw PackError(host + " is a link to a directory; the runtime must hold the directory itself");
+        addEntry(tarName + "/", 0, true, target.st_mtime);
+        addDirectory(host, tarName + "/");
+      } else if (S_ISREG(target.st_mode)) {
+        addFile(host, tarName, target);
+      } else {
+        throw PackError(host + " is neither a regular file nor a directory");
+      }
+    }
+  }
+
+ private:
+  std::string storedName(const std::string& name, const std::string& host) {
+    std::string ansi;
+    try {
+      ansi = utf8ToAnsi(name);
+    } catch (const PackError& e) {
+      throw PackError(host + ": " + e.what());
+    }
+    if (!tarEntryPath(ansi) || ansi.find('\\') != std::string::npos) {
+      throw PackError(host + ": the launcher refuses this name in a runtime archive");
+    }
+    return ansi;
+  }
+
+  void addEntry(const std::string& name, uint64_t size, bool directory, uint64_t mtime) {
+    std::string header = ustarHeader(name, size, directory, mtime);
+    out_.write(header.data(), header.size());
+    std::string lower = lowerAscii(name);
+    names_.push_back(lower);
+  }
+
+  void addFile(const std::string& host, const std::string& name, const struct stat& st) {
+    uint64_t size = static_cast<uint64_t>(st.st_size);
+    addEntry(name, size, false, st.st_mtime);
+    int fd = ::open(host.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) throw PackError("cannot open " + host + ": " + std::strerror(errno));
+    std::unique_ptr<char[]> block(new char[kBlock]);
+    uint64_t done = 0;
+    while (done < size) {
+      ssize_t got = ::read(fd, block.get(), static_cast<std::size_t>(std::min<uint64_t>(kBlock, size - done)));
+      if (got < 0 && errno == EINTR) continue;
+      if (got <= 0) {
+        ::close(fd);
+        throw PackError("cannot read " + host + " (did it change while packing?)");
+      }
+      out_.write(block.get(), static_cast<std::size_t>(got));
+      done += static_cast<uint64_t>(got);
+    }
+    ::close(fd);
+    static const char kZeros[kTarBlockSize] = {};
+    if (size % kTarBlockSize) out_.write(kZeros, kTarBlockSize - size % kTarBlockSize);
+    ++archive_.fileCount;
+  }
+
+ public:
+  std::vector<std::string> names_;
+
+ private:
+  GzipWriter& out_;
+  RuntimeArchive& archive_;
+};
+
+// Walks an archive for the check: records names, writes nothing, keeps the launcher's messages.
+class CheckOutput : public TarOutput {
+ public:
+  void info(const std::string&) override {}
+  void error(const std::string& line) override {
+    if (firstError.empty()) firstError = line;
+  }
+  void createDirectory(const std::string& path) override { names.push_back(slashed(path) + "/"); }
+  bool openFile(const std::string& path) override {
+    names.push_back(slashed(path));
+    return true;
+  }
+  bool writeFile(const void*, std::size_t) override { return true; }
+  bool closeFile(bool keep) override {
+    fileCount += keep;
+    return true;
+  }
+  void progress(uint64_t, bool) override {}
+
+  std::vector<std::string> names;
+  uint64_t fileCount = 0;
+  std::string firstError;
+
+ private:
+  static std::string slashed(std::string path) {
+    std::replace(path.begin(), path.end(), '\\', '/');
+    return lowerAscii(path);
+  }
+};
+
+class GzipInput : public TarInput {
+ public:
+  explicit GzipInput(gzFile file) : file_(file) {}
+  int read(void* dst, unsigned n) override {
+    int got = gzread(file_, dst, n);
+    if (got > 0) {
+      total += static_cast<uint64_t>(got);
+      return got;
+    }
+    int error = Z_OK;
+    gzerror(file_, &error);
+    return got < 0 || error != Z_OK ? -1 : 0;
+  }
+  uint64_t total = 0;
+
+ private:
+  gzFile file_;
+};
+
+}  // namespace
+
+std::string ustarHeader(const std::string& name, uint64_t size, bool directory, uint64_t mtime) {
+  if (name.empty() || name.size() > kTarNameLength) {
+    throw PackError("\"" + name + "\" does not fit the 100-byte name field the launcher reads");
+  }
+  if (size > kLargestOctalSize) throw PackError("\"" + name + "\" is larger than a tar size field holds");
+  std::string block(kTarBlockSize, '\0');
+  std::memcpy(&block[0], name.data(), name.size());
+  putOctal(block, 100, 7, directory ? 0755 : 0644);
+  putOctal(block, 108, 7, 0);
+  putOctal(block, 116, 7, 0);
+  putOctal(block, 124, 11, size);
+  putOctal(block, 136, 11, std::min<uint64_t>(mtime, kLargestOctalSize));
+  block[156] = directory ? '5' : '0';
+  std::memcpy(&block[257], "ustar", 6);
+  std::memcpy(&block[263], "00", 2);
+  std::memset(&block[148], ' ', 8);
+  unsigned sum = 0;
+  for (unsigned char c : block) sum += c;
+  putOctal(block, 148, 6, sum);
+  block[154] = '\0';
+  return block;
+}
+
+bool isPackedRuntime(const std::vector<std::string>& lowerNames) {
+  auto has = [&](const std::string& name) {
+    return std::find(lowerNames.begin(), lowerNames.end(), name) != lowerNames.end();
+  };
+  for (const char* home : {"", "jre/"}) {
+    std::string prefix = home;
+    if (has(prefix + "lib/rt.jar.pack") && !has(prefix + "lib/jsse.jar")) return true;
+  }
+  return false;
+}
+
+RuntimeArchive writeRuntimeArchive(const std::string& dir, const std::string& archivePath) {
+  struct stat st;
+  if (::stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) throw PackError("runtime directory " + dir + " not found");
+  RuntimeArchive archive;
+  GzipWriter out(archivePath);
+  TreeWriter tree(out, archive);
+  tree.addDirectory(dir, "");
+  if (archive.fileCount == 0) throw PackError("runtime directory " + dir + " holds no file");
+  // Two zero blocks end the archive; tar pads it to a multiple of 10240 bytes.
+  std::string end(2 * kTarBlockSize, '\0');
+  uint64_t total = out.written() + end.size();
+  end.resize(end.size() + (10240 - total % 10240) % 10240, '\0');
+  out.write(end.data(), end.size());
+  archive.uncompressedSize = out.written();
+  archive.packed = isPackedRuntime(tree.names_);
+  out.close();
+  return archive;
+}
+
+RuntimeArchive checkRuntimeArchive(const std::string& archivePath) {
+  gzFile file = gzopen(archivePath.c_str(), "rb");
+  if (!file) throw PackError("cannot open " + archivePath + ": " + std::strerror(errno));
+  if (gzdirect(file) == 1) {
+    gzclose(file);
+    throw PackError(archivePath + " is not gzip-compressed");
+  }
+  GzipInput input(file);
+  CheckOutput output;
+  bool ok = untarStream(input, output);
+  // The launcher stops at the end blocks; the progress total is the whole stream.
+  std::unique_ptr<char[]> block(new char[kBlock]);
+  int got = 0;
+  while (ok && (got = input.read(block.get(), kBlock)) > 0) {
+  }
+  gzclose(file);
+  if (!ok) throw PackError(archivePath + ": the launcher would fail to unpack it: " + output.firstError);
+  if (got < 0) throw PackError(archivePath + ": the compressed stream is damaged");
+  RuntimeArchive archive;
+  archive.uncompressedSize = input.total;
+  archive.fileCount = output.fileCount;
+  archive.packed = isPackedRuntime(output.names);
+  return archive;
+}
+
+std::string addCarriedRuntime(const std::string& configJson, const RuntimeArchive& runtime,
+                              std::vector<std::string>& warnings) {
+  using Json = nlohmann::ordered_json;
+  Json root;
+  try {
+    root = Json::parse(configJson);
+  } catch (const Json::exception& e) {
+    throw PackError(std::string("configuration is not valid JSON: ") + e.what());
+  }
+  if (!root.is_object()) throw PackError("configuration must be a JSON object");
+  Json& files = root["files"];
+  if (files.is_null()) files = Json::array();
+  if (!files.is_array()) throw PackError("\"files\" must be a JSON array of names");
+  for (const Json& name : files) {
+    if (name.is_string() && lowerAscii(name.get<std::string>()) == kRuntimeArchiveName) {
+      throw PackError("\"files\" already includes " + name.get<std::string>() + "; --jre adds the runtime itself");
+    }
+  }
+  files.push_back(kRuntimeArchiveName);
+  Json& narrow = root["narrow"];
+  if (narrow.is_null()) narrow = Json::object();
+  if (!narrow.is_object()) throw PackError("\"narrow\" must be a JSON object keyed by entry id");
+  if (narrow.contains("2003") && narrow["2003"].is_string()) {
+    std::string names = narrow["2003"].get<std::string>();
+    if (!names.empty() && names.back() != ';') names += ';';
+    narrow["2003"] = names + kRuntimeArchiveName + ";";
+  }
+  if (narrow.contains("2002") && narrow["2002"].is_string()) {
+    narrow["2002"] = std::to_string(parseConfigInt(narrow["2002"].get<std::string>()) + 1);
+  }
+  std::string size = std::to_string(runtime.uncompressedSize);
+  if (!narrow.contains("151")) {
+    if (runtime.uncompressedSize <= INT32_MAX) {
+      narrow["151"] = size;
+    } else {
+      warnings.push_back("the runtime's " + size + " bytes exceed what entry 151 holds; the progress bar will not move while it unpacks");
+    }
+  } else if (narrow["151"] != Json(size)) {
+    warnings.push_back("entry 151 is set to " + narrow["151"].dump() + " but the runtime archive holds " + size +
+                       " bytes: the progress bar will be off");
+  }
+  if (!narrow.contains("153")) {
+    if (runtime.packed) narrow["153"] = "1";
+  } else if (narrow["153"].is_string() && (parseConfigInt(narrow["153"].get<std::string>()) != 0) != runtime.packed) {
+    warnings.push_back(std::string("entry 153 says the runtime is ") + (runtime.packed ? "not packed" : "packed") +
+                       " but it is " + (runtime.packed ? "packed" : "not packed"));
+  }
+  return root.dump();
+}
