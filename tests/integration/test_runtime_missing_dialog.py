@@ -37,13 +37,6 @@ def missing_pieces_for_a_runtime():
     return None
 
 
-@pytest.fixture
-def markers(wine):
-    wine.reg_delete(MARKER_KEY, "InstallStarted")
-    yield
-    wine.reg_delete(MARKER_KEY, "InstallStarted")
-
-
 def marker_values(wine):
     """Names of the start markers present under the launcher's key."""
     done = wine._reg("query", MARKER_KEY)
@@ -57,11 +50,25 @@ def marker_values(wine):
     return names
 
 
-def dialog_installer(out, url="http://127.0.0.1:9/jre/jre.tar.gz"):
+@pytest.fixture
+def markers(wine):
+    """Both kinds of start marker, the process markers of earlier runs included, start and end clean."""
+    for name in marker_values(wine):
+        wine.reg_delete(MARKER_KEY, name)
+    yield
+    for name in marker_values(wine):
+        wine.reg_delete(MARKER_KEY, name)
+
+
+MAIN_EXIT = 7
+
+
+def dialog_installer(out, url="http://127.0.0.1:9/jre/jre.tar.gz", without_asking=False, files=None):
     config = sample_config()
     config["narrow"]["150"] = url
-    config["narrow"]["157"] = "0"
-    return build_installer(out, config=config)
+    config["narrow"]["157"] = "1" if without_asking else "0"
+    config["narrow"]["153"] = "0"
+    return build_installer(out, config=config, files=files)
 
 
 def wait_for_dialog(wine, timeout=60):
@@ -211,27 +218,62 @@ def test_download_from_the_dialog_shows_its_progress(wine, display, tmp_path, ma
     assert result.code == 1
 
 
+def pick_in_file_dialog(wine, display, path):
+    """Types a path into the open-file dialog's name field and confirms it."""
+    wine.find_box(title=WIZARD, press=1005, wait=5)
+    assert wine.find_box(title=FILE_DIALOG, wait=30) is not None, "the open-file dialog did not appear"
+    wid = display.find_window(FILE_DIALOG)
+    display._tool("xdotool", "windowfocus", "--sync", wid)
+    display._tool("xdotool", "type", "--delay", "20", wine.winpath(path))
+    display._tool("xdotool", "key", "Return")
+
+
 def test_located_runtime_is_loaded_and_remembered(wine, display, tmp_path, markers):
     reason = missing_pieces_for_a_runtime()
     if reason:
         pytest.skip(reason)
     java_runtime = importlib.import_module("java_runtime")
     runtime = java_runtime.make_runtime(tmp_path / "jre")
-    proc = start(wine, dialog_installer(tmp_path / "out"), tmp_path)
+    located = wine.winpath(runtime.java_exe).replace("\\", "/")
+    for root in ("HKLM", "HKCU"):
+        wine.reg_delete(rf"{root}\SOFTWARE\harwell\nimbo\locatedjvms\{located}")
+    proc = start(wine, dialog_installer(tmp_path / "out", files={"tsrparams.conf": b"param=1\r\n"}), tmp_path)
     try:
         wait_for_dialog(wine)
-        wine.find_box(title=WIZARD, press=1005, wait=5)
-        wid = display.find_window(FILE_DIALOG)
-        display._tool("xdotool", "windowfocus", "--sync", wid)
-        display._tool("xdotool", "type", "--delay", "20", wine.winpath(runtime.java_exe))
-        display._tool("xdotool", "key", "Return")
+        pick_in_file_dialog(wine, display, runtime.java_exe)
         result = proc.wait(timeout=120)
     finally:
         end_leftovers(wine, proc)
     assert runtime.trace() is not None, "the Java program ran in the located runtime"
-    key = r"HKLM\SOFTWARE\harwell\nimbo\locatedjvms" + "\\" + wine.winpath(runtime.java_exe).replace("\\", "/")
-    assert wine._reg("query", key).returncode == 0 or wine._reg("query", key.replace("HKLM", "HKCU", 1)).returncode == 0
-    assert "Could not start JVM" not in log_text(tmp_path), result
+    remembered = [wine._reg("query", rf"{root}\SOFTWARE\harwell\nimbo\locatedjvms\{located}").returncode == 0
+                  for root in ("HKLM", "HKCU")]
+    for root in ("HKLM", "HKCU"):
+        wine.reg_delete(rf"{root}\SOFTWARE\harwell\nimbo\locatedjvms\{located}")
+    assert any(remembered), "the located runtime is remembered under locatedjvms"
+    assert result.code == 0, result
+
+
+def test_an_unusable_located_file_shows_the_load_error_and_the_dialog_stays(wine, display, tmp_path, markers):
+    reason = missing_pieces_for_a_runtime()
+    if reason:
+        pytest.skip(reason)
+    java_runtime = importlib.import_module("java_runtime")
+    # A java.exe whose version probe fails.
+    runtime = java_runtime.make_runtime(tmp_path / "jre", script={"exit_code": 3})
+    proc = start(wine, dialog_installer(tmp_path / "out"), tmp_path)
+    try:
+        wait_for_dialog(wine)
+        pick_in_file_dialog(wine, display, runtime.java_exe)
+        error = wine.find_box(title="Error", press=1, wait=60)
+        again = wait_for_dialog(wine, timeout=20)
+        wine.find_box(title=WIZARD, press=2, wait=5)
+        result = proc.wait(timeout=60)
+    finally:
+        end_leftovers(wine, proc)
+    assert error is not None and "Log: " in error, error
+    assert "Locate" in again.split("|")
+    assert result.code == 1
+    assert runtime.trace() is None
 
 
 def test_downloaded_runtime_runs_the_java_program(wine, tmp_path, markers):
@@ -239,15 +281,13 @@ def test_downloaded_runtime_runs_the_java_program(wine, tmp_path, markers):
     if reason:
         pytest.skip(reason)
     java_runtime = importlib.import_module("java_runtime")
-    runtime, archive = java_runtime.make_runtime_archive(tmp_path / "runtime")
+    runtime, archive = java_runtime.make_runtime_archive(tmp_path / "runtime",
+                                                         script={"main": "exit", "exit_code": MAIN_EXIT})
     with DownloadServer(archive) as server:
-        config = sample_config()
-        config["narrow"]["150"] = server.url
-        config["narrow"]["157"] = "1"
-        config["narrow"]["153"] = "0"
-        installer = build_installer(tmp_path / "out", config=config)
-        result = wine.run(installer, ["-q"], env=no_proxy_env(wine, tmp_path), timeout=180)
+        installer = dialog_installer(tmp_path / "out", url=server.url, without_asking=True,
+                                     files={"tsrparams.conf": b"param=1\r\n"})
+        result = wine.run(installer, ["-q"], env=no_proxy_env(wine, tmp_path, NIMBO_JAVA_HOME=None), timeout=180)
     log = log_text(tmp_path)
-    assert "download successful" in log and "extracting JRE" in log
+    assert "download successful" in log and "extracting JRE" in log, log
     assert runtime.trace() is not None, "the Java program ran in the downloaded runtime"
-    assert "Could not start JVM" not in log, result
+    assert result.code == MAIN_EXIT, result
