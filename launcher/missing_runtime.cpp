@@ -6,12 +6,12 @@
 #include <string>
 
 #include "dialogs.h"
+#include "errors.h"
 #include "install_markers.h"
 #include "launch_flags.h"
 #include "log.h"
 #include "media/extraction.h"
 #include "media/launcher_config.h"
-#include "errors.h"
 #include "missing_runtime_text.h"
 #include "res/resource_ids.h"
 #include "runtime/download_transfer.h"
@@ -23,10 +23,8 @@
 
 namespace {
 
-#define PATHMERE_WIDEN2(text) u## #text
-#define PATHMERE_WIDEN(text) PATHMERE_WIDEN2(text)
 // The bitness the dialog names: the build's own.
-constexpr const char16_t* kBits = PATHMERE_WIDEN(PATHMERE_BITS);
+constexpr const char16_t* kBits = PATHMERE_BITS == 64 ? u"64" : u"32";
 
 std::u16string versionText(int32_t entryId) {
   std::wstring wide = ansiToWide(getConfigString(entryId));

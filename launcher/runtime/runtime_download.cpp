@@ -3,6 +3,7 @@
 #include <commctrl.h>
 #include <wininet.h>
 
+#include <atomic>
 #include <cstring>
 #include <memory>
 
@@ -152,7 +153,7 @@ class TimedReader {
     unsigned char buffer[kDownloadChunkSize];
     DWORD want = 0, got = 0, error = 0;
     BOOL ok = FALSE;
-    volatile bool quit = false;
+    std::atomic<bool> quit{false};
     bool failedToStart = false;
   };
 

@@ -71,16 +71,21 @@ def dialog_installer(out, url="http://127.0.0.1:9/jre/jre.tar.gz", without_askin
     return build_installer(out, config=config, files=files)
 
 
+def missing_dialog(wine, press=None, wait=60):
+    """The runtime-missing dialog's line from the box reader, pressing a button when asked; None
+    when it is not shown. It shares its caption with the progress dialog: its Locate button
+    tells them apart."""
+    args = ["--wait", str(wait), "--title", WIZARD, "--text", "|Locate|"]
+    if press is not None:
+        args += ["--press", str(press)]
+    result = wine.run(BIN64 / "boxes.exe", args, timeout=wait + 60)
+    return result.stdout.replace("\r\n", "\n").strip() if result.code == 0 else None
+
+
 def wait_for_dialog(wine, timeout=60):
-    """The runtime-missing dialog's line from the box reader; it shares its caption with the
-    progress dialog, which it covers, so the reader is asked until the Locate button shows."""
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        box = wine.find_box(title=WIZARD, wait=2)
-        if box and "Locate" in box.split("|"):
-            return box
-        time.sleep(0.2)
-    raise AssertionError("the runtime-missing dialog did not appear")
+    box = missing_dialog(wine, wait=timeout)
+    assert box is not None, "the runtime-missing dialog did not appear"
+    return box
 
 
 def end_leftovers(wine, proc):
@@ -88,7 +93,7 @@ def end_leftovers(wine, proc):
     if proc.running():
         wine.find_box(title="Error", press=1, wait=1)
         wine.find_box(title=FILE_DIALOG, press=2, wait=1)
-        wine.find_box(title=WIZARD, press=2, wait=1)
+        missing_dialog(wine, press=2, wait=1)
     proc.kill()
 
 
@@ -102,7 +107,7 @@ def test_dialog_offers_locate_and_download_with_the_version_bounds(wine, display
         box = wait_for_dialog(wine)
         assert display.screenshot(tmp_path / "runtime_missing.png")
         assert marker_values(wine), "the start markers are set while the dialog is open"
-        wine.find_box(title=WIZARD, press=2, wait=5)
+        missing_dialog(wine, press=2, wait=5)
         result = proc.wait(timeout=60)
     finally:
         end_leftovers(wine, proc)
@@ -125,7 +130,7 @@ def test_without_an_address_there_is_no_download_button(wine, display, tmp_path,
         time.sleep(1)
         assert proc.running()
         assert wait_for_dialog(wine, timeout=10)
-        wine.find_box(title=WIZARD, press=2, wait=5)
+        missing_dialog(wine, press=2, wait=5)
         result = proc.wait(timeout=60)
     finally:
         end_leftovers(wine, proc)
@@ -173,13 +178,13 @@ def test_a_cancelled_file_dialog_leaves_the_dialog_open(wine, display, tmp_path,
     proc = start(wine, dialog_installer(tmp_path / "out"), tmp_path)
     try:
         wait_for_dialog(wine)
-        wine.find_box(title=WIZARD, press=1005, wait=5)
+        missing_dialog(wine, press=1005, wait=5)
         chooser = wine.find_box(title=FILE_DIALOG, wait=30)
         assert chooser is not None, "the open-file dialog did not appear"
         wine.find_box(title=FILE_DIALOG, press=2, wait=5)
         again = wait_for_dialog(wine, timeout=20)
         assert wine.find_box(wait=1, title="Error") is None, "no message for a cancelled choice"
-        wine.find_box(title=WIZARD, press=2, wait=5)
+        missing_dialog(wine, press=2, wait=5)
         result = proc.wait(timeout=60)
     finally:
         end_leftovers(wine, proc)
@@ -192,7 +197,7 @@ def test_download_from_the_dialog_shows_its_progress(wine, display, tmp_path, ma
         proc = start(wine, dialog_installer(tmp_path / "out", url=server.url), tmp_path)
         try:
             wait_for_dialog(wine)
-            wine.find_box(title=WIZARD, press=1004, wait=5)
+            missing_dialog(wine, press=1004, wait=5)
             statuses, positions = set(), set()
             deadline = time.monotonic() + 30
             while time.monotonic() < deadline and len(statuses) < 3:
@@ -220,7 +225,7 @@ def test_download_from_the_dialog_shows_its_progress(wine, display, tmp_path, ma
 
 def pick_in_file_dialog(wine, display, path):
     """Types a path into the open-file dialog's name field and confirms it."""
-    wine.find_box(title=WIZARD, press=1005, wait=5)
+    missing_dialog(wine, press=1005, wait=5)
     assert wine.find_box(title=FILE_DIALOG, wait=30) is not None, "the open-file dialog did not appear"
     wid = display.find_window(FILE_DIALOG)
     display._tool("xdotool", "windowfocus", "--sync", wid)
@@ -266,7 +271,7 @@ def test_an_unusable_located_file_shows_the_load_error_and_the_dialog_stays(wine
         pick_in_file_dialog(wine, display, runtime.java_exe)
         error = wine.find_box(title="Error", press=1, wait=60)
         again = wait_for_dialog(wine, timeout=20)
-        wine.find_box(title=WIZARD, press=2, wait=5)
+        missing_dialog(wine, press=2, wait=5)
         result = proc.wait(timeout=60)
     finally:
         end_leftovers(wine, proc)

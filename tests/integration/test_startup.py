@@ -6,6 +6,7 @@ import time
 import pytest
 
 from installer_kit import build_installer, log_text, logs_in, sample_config, temp_dirs
+from test_runtime_missing_dialog import missing_dialog
 
 MARKER_KEY = r"HKCU\SOFTWARE\harwell\nimbo"
 NO_JRE = "No JRE found. Aborting."
@@ -174,12 +175,7 @@ def test_recovery_question_after_an_incomplete_start(wine, display, tmp_path, ma
         question = wine.find_box(title=WIZARD, press=6, wait=60)
         # Yes means manual selection: the carried runtime is ignored and the runtime-missing
         # dialog asks; its Cancel ends the launcher.
-        missing = None
-        for _ in range(30):
-            missing = wine.find_box(title=WIZARD, wait=2)
-            if missing and "Locate" in missing.split("|"):
-                break
-        wine.find_box(title=WIZARD, press=2, wait=5)
+        missing = missing_dialog(wine, press=2, wait=60)
         result = proc.wait(timeout=60)
     finally:
         proc.kill()

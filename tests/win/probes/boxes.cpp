@@ -1,9 +1,10 @@
 // Finds the visible dialog boxes (message boxes and the launcher's dialogs) of the Wine session,
 // prints their caption and texts, and can press a button of the first one that matches:
-//   boxes [--wait SECONDS] [--title TEXT] [--press BUTTON_ID]
+//   boxes [--wait SECONDS] [--title TEXT] [--text PART] [--press BUTTON_ID]
 // Output: one line per box, "caption|text of each visible child control, joined by |" (a progress
 // bar shows as "progress=N"). Exit code 0 when
-// a box matched (and the press was sent), 1 when none appeared within the wait.
+// a box matched (and the press was sent), 1 when none appeared within the wait. --text keeps only
+// boxes whose line contains PART (two dialogs may share a caption).
 #include <windows.h>
 #include <commctrl.h>
 
@@ -59,10 +60,12 @@ BOOL CALLBACK collectBox(HWND window, LPARAM param) {
 int main(int argc, char** argv) {
   double waitSeconds = 0;
   const char* title = nullptr;
+  const char* part = nullptr;
   int press = 0;
   for (int i = 1; i + 1 < argc; i += 2) {
     if (!std::strcmp(argv[i], "--wait")) waitSeconds = std::atof(argv[i + 1]);
     else if (!std::strcmp(argv[i], "--title")) title = argv[i + 1];
+    else if (!std::strcmp(argv[i], "--text")) part = argv[i + 1];
     else if (!std::strcmp(argv[i], "--press")) press = std::atoi(argv[i + 1]);
   }
   DWORD deadline = GetTickCount() + static_cast<DWORD>(waitSeconds * 1000);
@@ -73,6 +76,7 @@ int main(int argc, char** argv) {
       if (title && box.line.compare(0, std::strlen(title) + 1, std::string(title) + "|") != 0 && box.line != title) {
         continue;
       }
+      if (part && box.line.find(part) == std::string::npos) continue;
       std::printf("%s\n", box.line.c_str());
       std::fflush(stdout);
       if (press) PostMessageA(box.window, WM_COMMAND, MAKEWPARAM(press, BN_CLICKED), 0);
