@@ -190,6 +190,8 @@ INT_PTR CALLBACK progressDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
       if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) {
         logInfo("Canceled installer");
         setInstallMarkers(false, true, true);
+        // The sequence may go on and fail: its box must not be owned by the ended dialog.
+        setErrorOwner(nullptr);
         EndDialog(dialog, LOWORD(wParam));
         return TRUE;
       }

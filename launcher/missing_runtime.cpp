@@ -125,5 +125,10 @@ void handleMissingRuntime(HWND progressWindow) {
     logInfo("Done");
     g_flags.jreIncluded = true;
   }
-  if (progressWindow && getConfigInt(155) != 0) EndDialog(progressWindow, 0);
+  if (progressWindow && getConfigInt(155) != 0) {
+    // Later errors must not be owned by the ended dialog: a box with a destroyed owner is
+    // never shown.
+    setErrorOwner(nullptr);
+    EndDialog(progressWindow, 0);
+  }
 }

@@ -63,8 +63,9 @@ def markers(wine):
 MAIN_EXIT = 7
 
 
-def dialog_installer(out, url="http://127.0.0.1:9/jre/jre.tar.gz", without_asking=False, files=None):
+def dialog_installer(out, url="http://127.0.0.1:9/jre/jre.tar.gz", without_asking=False, files=None, entry155="0"):
     config = sample_config()
+    config["narrow"]["155"] = entry155
     config["narrow"]["150"] = url
     config["narrow"]["157"] = "1" if without_asking else "0"
     config["narrow"]["153"] = "0"
@@ -219,6 +220,32 @@ def test_download_from_the_dialog_shows_its_progress(wine, display, tmp_path, ma
     assert len(positions) >= 2, positions
     log = log_text(tmp_path)
     assert "download successful" in log and "Done" in log.splitlines()
+    assert error is not None and "The bundled JRE is corrupted" in error
+    assert result.code == 1
+
+
+@pytest.mark.parametrize("entry155", ["0", "1"])
+def test_entry_157_downloads_without_asking_in_the_progress_dialog(wine, display, tmp_path, markers, entry155):
+    """With entry 155 the sequence runs without a window and opens the progress dialog only for
+    the download, which ends it; the carried runtime's steps then go on without it."""
+    with DownloadServer(ARCHIVE, "trickle", trickle_seconds=4) as server:
+        installer = dialog_installer(tmp_path / "out", url=server.url, without_asking=True, entry155=entry155)
+        proc = start(wine, installer, tmp_path)
+        try:
+            status = None
+            deadline = time.monotonic() + 60
+            while status is None and time.monotonic() < deadline:
+                box = wine.find_box(title=WIZARD, wait=2) or ""
+                status = next((part for part in box.split("|") if " MB of " in part), None)
+            asked = missing_dialog(wine, wait=0)
+            error = wine.find_box(title="Error", press=1, wait=60)
+            result = proc.wait(timeout=60)
+        finally:
+            end_leftovers(wine, proc)
+        requests = len(server.requests)
+    assert status is not None, "the download's progress line was not shown"
+    assert asked is None, "no question with entry 157"
+    assert requests == 1
     assert error is not None and "The bundled JRE is corrupted" in error
     assert result.code == 1
 
