@@ -95,10 +95,10 @@ std::u16string formatDownloadProgress(std::u16string_view format, uint32_t recei
       out += u'%';
       continue;
     }
-    std::string spec;
-    for (std::size_t k = i; k < i + conversion; ++k) spec += static_cast<char>(format[k]);
+    std::string conversionText;
+    for (std::size_t k = i; k < i + conversion; ++k) conversionText += static_cast<char>(format[k]);
     char text[256];
-    int n = std::snprintf(text, sizeof text, spec.c_str(), values[next++]);
+    int n = std::snprintf(text, sizeof text, conversionText.c_str(), values[next++]);
     for (int k = 0; k < n && k < static_cast<int>(sizeof text) - 1; ++k) out += static_cast<char16_t>(text[k]);
     i += conversion - 1;
   }
