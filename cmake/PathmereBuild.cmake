@@ -106,18 +106,24 @@ if(NOT TARGET GTest::gtest_main)
 endif()
 include(GoogleTest)
 
-# pathmere_gtest(<target> SOURCES ... LIBS ...): a GoogleTest program whose cases ctest lists.
-# Windows test programs are listed and run at test time (under Wine), never at build time.
+# pathmere_gtest(<target> SOURCES ... LIBS ... [RESOURCE_LOCK name]): a GoogleTest program whose
+# cases ctest lists. Windows test programs are listed and run at test time (under Wine), never at
+# build time. Cases of programs that share a RESOURCE_LOCK (the launcher's fixed registry keys in
+# the one test prefix, say) never run at the same time.
 function(pathmere_gtest target)
-  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(ARG "" "RESOURCE_LOCK" "SOURCES;LIBS" ${ARGN})
+  set(lock)
+  if(ARG_RESOURCE_LOCK)
+    set(lock RESOURCE_LOCK ${ARG_RESOURCE_LOCK})
+  endif()
   add_executable(${target} ${ARG_SOURCES})
   target_link_libraries(${target} PRIVATE GTest::gtest_main ${ARG_LIBS})
   if(WIN32)
     if(PATHMERE_BITS EQUAL 64)
       gtest_discover_tests(${target} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 600
-        PROPERTIES TIMEOUT 120 LABELS win)
+        PROPERTIES TIMEOUT 120 LABELS win ${lock})
     endif()
   else()
-    gtest_discover_tests(${target} DISCOVERY_MODE PRE_TEST PROPERTIES TIMEOUT 120 LABELS host)
+    gtest_discover_tests(${target} DISCOVERY_MODE PRE_TEST PROPERTIES TIMEOUT 120 LABELS host ${lock})
   endif()
 endfunction()

@@ -76,6 +76,16 @@ void exitWithCode(unsigned code) {
   ExitProcess(code);
 }
 
+void exitNormally(unsigned code) {
+  deleteLogAtExit();
+  exitWithCode(code);
+}
+
 void setErrorOwner(HWND owner) { g_errorOwner = owner; }
+
+void forgetErrorOwner(HWND window) {
+  HWND expected = window;
+  g_errorOwner.compare_exchange_strong(expected, nullptr);
+}
 
 void useConsoleErrors() { g_flags.guiErrors = false; }

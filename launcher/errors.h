@@ -16,8 +16,15 @@ void showConfigError(int32_t entryId, const char* argument = nullptr);
 [[noreturn]] void fatalMessage(int32_t wideMessageId);
 [[noreturn]] void fatalConfigError(int32_t entryId, const char* argument = nullptr);
 [[noreturn]] void exitWithCode(unsigned code);
+// The launcher's ordinary end (exit codes 0, 1 and 83): deletes the log unless it is kept, then
+// ends the process at once. Other threads may still be verifying, extracting or logging, so no
+// static destructor or C runtime exit handler may run under them.
+[[noreturn]] void exitNormally(unsigned code);
 
 // Owner window of later error boxes (the progress dialog registers itself).
 void setErrorOwner(HWND owner);
+// The window is being destroyed: later boxes get no owner, unless another window has registered
+// since. A destroyed owner makes every later box fail without showing anything.
+void forgetErrorOwner(HWND window);
 // Errors go to standard error from now on instead of message boxes.
 void useConsoleErrors();

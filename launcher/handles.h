@@ -4,7 +4,7 @@
 
 #include <utility>
 
-// CreateFile and FindFirstFile fail with INVALID_HANDLE_VALUE.
+// CreateFile fails with INVALID_HANDLE_VALUE.
 struct FileHandle {
   HANDLE h = INVALID_HANDLE_VALUE;
   FileHandle() = default;
@@ -18,6 +18,20 @@ struct FileHandle {
     if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
     h = INVALID_HANDLE_VALUE;
   }
+};
+
+// FindFirstFile fails with INVALID_HANDLE_VALUE too, but its handle is released with FindClose:
+// CloseHandle on it fails and leaks the search.
+struct SearchHandle {
+  HANDLE h = INVALID_HANDLE_VALUE;
+  SearchHandle() = default;
+  explicit SearchHandle(HANDLE handle) : h(handle) {}
+  ~SearchHandle() {
+    if (h != INVALID_HANDLE_VALUE) FindClose(h);
+  }
+  SearchHandle(const SearchHandle&) = delete;
+  SearchHandle& operator=(const SearchHandle&) = delete;
+  bool valid() const { return h != INVALID_HANDLE_VALUE; }
 };
 
 // Events, semaphores, processes and threads fail with NULL.

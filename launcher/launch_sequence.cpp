@@ -27,10 +27,10 @@
 #include "vm/variable_expansion.h"
 #include "win_text.h"
 
-namespace {
+decltype(&CreateThread) g_createThread = CreateThread;
+int g_watchTimeoutPass = 2400;
 
-// The watch gives up waiting for the Java window after this many 100 ms passes.
-constexpr int kWatchTimeoutPass = 2400;
+namespace {
 
 // Sent by the work thread when the Java program's main returned without ending the process:
 // the (hidden) progress dialog ends, and with it the launcher, with exit code 0.
@@ -57,15 +57,16 @@ void preparePayload(HWND progressWindow) {
   if (!g_flags.quietMode) {
     showWizardMessage(progressWindow, result == kExtractWriteFailed ? 20018 : 20016, MB_ICONERROR | MB_OK);
   }
-  std::exit(1);
+  exitNormally(1);
 }
 
-void startThread(LPTHREAD_START_ROUTINE routine, HWND window, int priority) {
-  HANDLE thread = CreateThread(nullptr, 0, routine, window, CREATE_SUSPENDED, nullptr);
-  if (!thread) return;
+bool startThread(LPTHREAD_START_ROUTINE routine, HWND window, int priority) {
+  HANDLE thread = g_createThread(nullptr, 0, routine, window, CREATE_SUSPENDED, nullptr);
+  if (!thread) return false;
   SetThreadPriority(thread, priority);
   ResumeThread(thread);
   CloseHandle(thread);
+  return true;
 }
 
 // No usable runtime was found, or the user asked to choose one.
@@ -81,7 +82,7 @@ void runtimeMissing(HWND progressWindow) {
     std::fputs("No JRE found. Aborting.\n", stdout);
     std::fflush(stdout);
     setInstallMarkers(false, true, true);
-    std::exit(83);
+    exitNormally(83);
   }
   if (progressWindow) {
     handleMissingRuntime(progressWindow);
@@ -184,17 +185,21 @@ INT_PTR CALLBACK progressDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
       setDlgItemTextWide(dialog, IDC_MESSAGE, getConfigWString(20007));
       setWindowTextWide(dialog, getConfigWString(20013));
       setDlgItemTextWide(dialog, IDCANCEL, getConfigWString(20012));
-      startThread(workThread, dialog, THREAD_PRIORITY_NORMAL);
+      if (!startThread(workThread, dialog, THREAD_PRIORITY_NORMAL)) {
+        logError("Could not start the work thread (%lu)", GetLastError());
+        fatalConfigError(1009, "40");
+      }
       return TRUE;
     case WM_COMMAND:
       if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) {
         logInfo("Canceled installer");
         setInstallMarkers(false, true, true);
-        // The sequence may go on and fail: its box must not be owned by the ended dialog.
-        setErrorOwner(nullptr);
         EndDialog(dialog, LOWORD(wParam));
         return TRUE;
       }
+      return FALSE;
+    case WM_DESTROY:
+      forgetErrorOwner(dialog);
       return FALSE;
     case kLaunchDoneMessage:
       EndDialog(dialog, 0);
@@ -217,7 +222,7 @@ DWORD WINAPI watchJavaWindow(LPVOID window) {
       if (position > 390) position = 390;
       setProgressPosition(dialog, position);
     }
-    if (pass == kWatchTimeoutPass && readInstallMarker(true) == 1 && getConfigInt(159) == 0) {
+    if (pass == g_watchTimeoutPass && readInstallMarker(true) == 1 && getConfigInt(159) == 0) {
       logInfo("timeout");
       fatalMessage(20014);
     }

@@ -15,3 +15,9 @@ DWORD WINAPI watchJavaWindow(LPVOID progressWindow);
 
 // Moves the bar from 200 to 300 while the carried runtime's archives are unpacked.
 DWORD WINAPI advancePackProgress(LPVOID progressWindow);
+
+// How the launcher starts its threads; tests replace it to see a refused thread handled.
+extern decltype(&CreateThread) g_createThread;
+// The pass of 100 ms in which the watch gives up waiting for the Java window (about four
+// minutes); tests shorten it.
+extern int g_watchTimeoutPass;

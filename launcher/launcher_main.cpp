@@ -3,7 +3,6 @@
 #include <commctrl.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -111,7 +110,7 @@ void runSwitchLoop(const std::vector<std::u16string>& args, StartupState& state)
         state.consoleAttached = attachConsole();
         if (!state.consoleAttached) {
           MessageBoxA(nullptr, "Error: Could not allocate console.", "tessar", MB_OK);
-          std::exit(1);
+          exitNormally(1);
         }
       }
     } else if (arg == u"-manual" || arg == u"/manual") {
@@ -222,7 +221,8 @@ int launcherMain(HINSTANCE instance, const char* commandTail) {
   return 0;
 }
 
-// The C runtime's start-up hands over the command line without the program name.
+// The C runtime's start-up hands over the command line without the program name. Returning
+// would run the C runtime's exit under the work thread, which may still be running.
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandTail, int) {
-  return launcherMain(instance, commandTail);
+  exitNormally(static_cast<unsigned>(launcherMain(instance, commandTail)));
 }

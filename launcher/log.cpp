@@ -24,6 +24,7 @@ struct LogState {
   std::string logPath;       // fixed at first use
   bool initialised = false;  // first-use set-up done
   bool keep = false;         // the exit handler leaves the file
+  bool ended = false;        // the process is ending: no more lines
 };
 LogState g_log;
 
@@ -60,12 +61,15 @@ std::string uniqueLogName() {
 
 // Opens the log for one line, setting it up on first use. Caller holds g_logMutex.
 FILE* openLog() {
+  if (g_log.ended) return nullptr;
   FILE* file = nullptr;
   if (!g_log.logPath.empty()) file = std::fopen(g_log.logPath.c_str(), "a");
   if (g_log.initialised) return file;
   g_log.initialised = true;
   g_log.keep = g_log.keep || g_flags.keepLogDefault;
   if (envKeepsLog("NIMBO_LOG") || envKeepsLog("TESSAR_LOG")) g_log.keep = true;
+  // The launcher ends through exitNormally; programs that end through the C runtime (the test
+  // programs) delete the log here.
   if (!g_log.keep) std::atexit(deleteLogAtExit);
 
   g_log.logPath = uniqueLogName();
@@ -129,5 +133,6 @@ std::string keepLog() {
 
 void deleteLogAtExit() {
   std::lock_guard<std::mutex> lock(g_logMutex);
+  g_log.ended = true;
   if (!g_log.keep && !g_log.logPath.empty()) DeleteFileA(g_log.logPath.c_str());
 }

@@ -17,5 +17,6 @@ void logError(const char* format, ...) PATHMERE_PRINTF(1, 2);
 // Keeps the file at exit; returns its path (empty when no log was ever opened).
 std::string keepLog();
 
-// Exit handler: deletes the log unless it is kept.
+// Ends the log: deletes the file unless it is kept. Lines written afterwards (by threads that are
+// still running while the process ends) are dropped, so none of them re-creates the file.
 void deleteLogAtExit();

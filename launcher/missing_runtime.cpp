@@ -2,7 +2,6 @@
 
 #include <commdlg.h>
 
-#include <cstdlib>
 #include <string>
 
 #include "dialogs.h"
@@ -78,7 +77,7 @@ INT_PTR CALLBACK runtimeMissingDialogProc(HWND dialog, UINT message, WPARAM wPar
           return TRUE;
         case IDCANCEL:
           setInstallMarkers(false, true, true);
-          std::exit(1);
+          exitNormally(1);
         case IDC_DOWNLOAD:
           // The hidden default button still answers the Enter key: without an address there
           // is nothing to download.
@@ -125,10 +124,5 @@ void handleMissingRuntime(HWND progressWindow) {
     logInfo("Done");
     g_flags.jreIncluded = true;
   }
-  if (progressWindow && getConfigInt(155) != 0) {
-    // Later errors must not be owned by the ended dialog: a box with a destroyed owner is
-    // never shown.
-    setErrorOwner(nullptr);
-    EndDialog(progressWindow, 0);
-  }
+  if (progressWindow && getConfigInt(155) != 0) EndDialog(progressWindow, 0);
 }

@@ -8,6 +8,17 @@
 // The code page the ANSI file functions use: CP_ACP, or CP_OEMCP after SetFileApisToOEM.
 UINT fileApiCodePage();
 
+// Where the system's ANSI and OEM code pages are read. Either may be UTF-8 (65001: Windows 10
+// and later with the UTF-8 option), which Wine cannot be set to; tests put it here instead.
+struct SystemCodePages {
+  UINT(WINAPI* ansi)();
+  UINT(WINAPI* oem)();
+};
+extern SystemCodePages g_systemCodePages;
+
+// The code page a conversion really uses: CP_ACP and CP_OEMCP stand for the system's.
+UINT actualCodePage(UINT codePage);
+
 std::wstring ansiToWide(std::string_view text, UINT codePage = CP_ACP);
 
 // Converts to the code page with "?" for characters it lacks; false when any was needed.

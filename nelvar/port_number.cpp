@@ -15,13 +15,14 @@ const char kDeviceClassKey[] = "SYSTEM\\CurrentControlSet\\Control\\Class\\";
 // The search only reads, so every key is opened read-only: it works for users who may not
 // write under HKEY_LOCAL_MACHINE, and it never creates a key.
 std::string findAttachedPort(const std::string& model) {
-  Registry classes(Registry::eLocalMachine, kDeviceClassKey, Registry::eReadOnly);
+  Registry classes(Registry::eLocalMachine, kDeviceClassKey, Registry::EAccessMode::eReadOnly);
   for (const std::string& deviceClass : classes.listSubkeys()) {
     std::string classPath = nelvar::joinKeyPath(kDeviceClassKey, deviceClass);
-    Registry classKey(Registry::eLocalMachine, classPath, Registry::eReadOnly);
+    Registry classKey(Registry::eLocalMachine, classPath, Registry::EAccessMode::eReadOnly);
     if (!classKey.existsValue("Class") || classKey.getStringValue("Class") != "Modem") continue;
     for (const std::string& instance : classKey.listSubkeys()) {
-      Registry instanceKey(Registry::eLocalMachine, nelvar::joinKeyPath(classPath, instance), Registry::eReadOnly);
+      Registry instanceKey(Registry::eLocalMachine, nelvar::joinKeyPath(classPath, instance),
+                           Registry::EAccessMode::eReadOnly);
       if (instanceKey.existsValue("Model") && instanceKey.getStringValue("Model") == model) {
         return instanceKey.getStringValue("AttachedTo");
       }

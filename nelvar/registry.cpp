@@ -1,5 +1,7 @@
 #include "registry.h"
 
+#include <memory>
+#include <new>
 
 #include "registry_failure.h"
 
@@ -55,16 +57,30 @@ Registry::EValueType classify(DWORD type) {
 
 }  // namespace
 
-Registry::Registry(EKeyHandleType root, const std::string& keyPath, bool create) : keyPath_(keyPath), root_(root) {
-  openRegistry(root, keyPath, create);
+// Every exported member catches std::bad_alloc itself: the caller is native code that expects
+// no exception, and the class promises that every call returns normally.
+
+Registry::Registry(EKeyHandleType root, const std::string& keyPath, bool create) : root_(root) {
+  if (storePath(keyPath)) openRegistry(root, keyPath, create);
 }
 
 Registry::Registry(const std::string& keyPath, bool create) : Registry(eLocalMachine, keyPath, create) {}
 
-Registry::Registry(EKeyHandleType root, const std::string& keyPath, EAccessMode access)
-    : keyPath_(keyPath), root_(root) {
-  if (access == eReadOnly) openReadOnly(root, keyPath);
+Registry::Registry(EKeyHandleType root, const std::string& keyPath, EAccessMode access) : root_(root) {
+  if (!storePath(keyPath)) return;
+  if (access == EAccessMode::eReadOnly) openReadOnly(root, keyPath);
   else openRegistry(root, keyPath, false);
+}
+
+// Without its path an object cannot name its subkeys or describe its failures: it stays closed.
+bool Registry::storePath(const std::string& keyPath) noexcept {
+  try {
+    keyPath_ = keyPath;
+    return true;
+  } catch (const std::bad_alloc&) {
+    failOutOfMemory(RegistryOperation::openRegistry, cCannotOpenKeyIRC);
+    return false;
+  }
 }
 
 Registry::~Registry() {
@@ -82,7 +98,11 @@ void Registry::openRegistry(EKeyHandleType root, const std::string& keyPath, boo
   }
   if (rc != ERROR_SUCCESS) {
     hKey_ = nullptr;
-    fail(RegistryOperation::openRegistry, cCannotOpenKeyIRC, nelvar::describeOpenFailure(keyPath, systemText(rc)));
+    try {
+      fail(RegistryOperation::openRegistry, cCannotOpenKeyIRC, nelvar::describeOpenFailure(keyPath, systemText(rc)));
+    } catch (const std::bad_alloc&) {
+      failOutOfMemory(RegistryOperation::openRegistry, cCannotOpenKeyIRC);
+    }
   }
 }
 
@@ -90,7 +110,11 @@ void Registry::openReadOnly(EKeyHandleType root, const std::string& keyPath) {
   LONG rc = RegOpenKeyExA(rootKey(root), keyPath.c_str(), 0, KEY_READ, &hKey_);
   if (rc != ERROR_SUCCESS) {
     hKey_ = nullptr;
-    fail(RegistryOperation::openRegistry, cCannotOpenKeyIRC, nelvar::describeOpenFailure(keyPath, systemText(rc)));
+    try {
+      fail(RegistryOperation::openRegistry, cCannotOpenKeyIRC, nelvar::describeOpenFailure(keyPath, systemText(rc)));
+    } catch (const std::bad_alloc&) {
+      failOutOfMemory(RegistryOperation::openRegistry, cCannotOpenKeyIRC);
+    }
   }
 }
 
@@ -101,30 +125,57 @@ void Registry::fail(RegistryOperation operation, int code, const std::string& te
   lastFailure_.text = text;
 }
 
+// Records what it can without memory: the code always, the names when they still fit.
+void Registry::failOutOfMemory(RegistryOperation operation, int code) const noexcept {
+  lastFailure_.code = code;
+  try {
+    lastFailure_.text = "out of memory";  // short enough for the string's own storage
+    lastFailure_.origin = nelvar::registryOriginName();
+    lastFailure_.operation = nelvar::registryOperationName(operation);
+  } catch (const std::bad_alloc&) {
+    lastFailure_.origin.clear();
+    lastFailure_.operation.clear();
+  }
+}
+
 Registry* Registry::createKey(const std::string& name) const {
   std::string subkeyPath;
   try {
     subkeyPath = nelvar::joinKeyPath(keyPath_, name);
-    return new Registry(root_, subkeyPath, true);
-  } catch (...) {
-    fail(RegistryOperation::createKey, cCannotCreateKeyIRC, nelvar::describeSubkeyObjectFailure(subkeyPath));
-    return nullptr;
+    std::unique_ptr<Registry> subkey(new Registry(root_, subkeyPath, true));
+    // An object that could not keep its path stands for no key: as good as not made.
+    if (subkey->keyPath_ == subkeyPath) return subkey.release();
+  } catch (const std::bad_alloc&) {
   }
+  try {
+    fail(RegistryOperation::createKey, cCannotCreateKeyIRC, nelvar::describeSubkeyObjectFailure(subkeyPath));
+  } catch (const std::bad_alloc&) {
+    failOutOfMemory(RegistryOperation::createKey, cCannotCreateKeyIRC);
+  }
+  return nullptr;
 }
 
 bool Registry::existsKey(const std::string& name) const {
-  for (const std::string& subkey : listSubkeys()) {
-    if (subkey == name) return true;
+  try {
+    for (const std::string& subkey : listSubkeys()) {
+      if (subkey == name) return true;
+    }
+  } catch (const std::bad_alloc&) {
+    failOutOfMemory(RegistryOperation::existsKey, cCannotGetValueIRC);
   }
   return false;
 }
 
 void Registry::removeKey(const std::string& name) const {
   LONG rc = RegDeleteKeyA(hKey_, name.c_str());
-  if (rc == ERROR_FILE_NOT_FOUND) {
-    fail(RegistryOperation::removeKey, cCannotRemoveKeyIRC, nelvar::describeMissingSubkey(name));
-  } else if (rc != ERROR_SUCCESS) {
-    fail(RegistryOperation::removeKey, cCannotRemoveKeyIRC, nelvar::describeRemoveKeyFailure(name, systemText(rc)));
+  try {
+    if (rc == ERROR_FILE_NOT_FOUND) {
+      fail(RegistryOperation::removeKey, cCannotRemoveKeyIRC, nelvar::describeMissingSubkey(name));
+    } else if (rc != ERROR_SUCCESS) {
+      fail(RegistryOperation::removeKey, cCannotRemoveKeyIRC, nelvar::describeRemoveKeyFailure(name, systemText(rc)));
+    }
+  } catch (const std::bad_alloc&) {
+    failOutOfMemory(RegistryOperation::removeKey, cCannotRemoveKeyIRC);
   }
 }
 
@@ -137,20 +188,30 @@ bool Registry::existsValue(const std::string& name, EValueType* type) const {
 
 void Registry::removeValue(const std::string& name) const {
   LONG rc = RegDeleteValueA(hKey_, name.c_str());
-  if (rc == ERROR_FILE_NOT_FOUND) {
-    fail(RegistryOperation::removeValue, cValueNotExistsIRC, nelvar::describeMissingValueOnRemove(name));
-  } else if (rc != ERROR_SUCCESS) {
-    fail(RegistryOperation::removeValue, cCannotRemoveValueIRC, nelvar::describeRemoveValueFailure(name, systemText(rc)));
+  try {
+    if (rc == ERROR_FILE_NOT_FOUND) {
+      fail(RegistryOperation::removeValue, cValueNotExistsIRC, nelvar::describeMissingValueOnRemove(name));
+    } else if (rc != ERROR_SUCCESS) {
+      fail(RegistryOperation::removeValue, cCannotRemoveValueIRC,
+           nelvar::describeRemoveValueFailure(name, systemText(rc)));
+    }
+  } catch (const std::bad_alloc&) {
+    failOutOfMemory(RegistryOperation::removeValue, cCannotRemoveValueIRC);
   }
 }
 
+// Out of memory ends an enumeration like any other failure: with what was collected so far.
 std::vector<std::string> Registry::listSubkeys() const {
   std::vector<std::string> names;
   char name[kNameChars];
-  for (DWORD index = 0;; ++index) {
-    DWORD length = kNameChars;
-    if (RegEnumKeyExA(hKey_, index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-    names.emplace_back(name, length);
+  try {
+    for (DWORD index = 0;; ++index) {
+      DWORD length = kNameChars;
+      if (RegEnumKeyExA(hKey_, index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+      names.emplace_back(name, length);
+    }
+  } catch (const std::bad_alloc&) {
+    failOutOfMemory(RegistryOperation::listSubkeys, cCannotGetValueIRC);
   }
   return names;
 }
@@ -158,11 +219,15 @@ std::vector<std::string> Registry::listSubkeys() const {
 std::vector<std::pair<std::string, Registry::EValueType> > Registry::listValues() const {
   std::vector<std::pair<std::string, EValueType> > values;
   char name[kNameChars];
-  for (DWORD index = 0;; ++index) {
-    DWORD length = kNameChars;
-    DWORD type = REG_NONE;
-    if (RegEnumValueA(hKey_, index, name, &length, nullptr, &type, nullptr, nullptr) != ERROR_SUCCESS) break;
-    values.emplace_back(std::string(name, length), classify(type));
+  try {
+    for (DWORD index = 0;; ++index) {
+      DWORD length = kNameChars;
+      DWORD type = REG_NONE;
+      if (RegEnumValueA(hKey_, index, name, &length, nullptr, &type, nullptr, nullptr) != ERROR_SUCCESS) break;
+      values.emplace_back(std::string(name, length), classify(type));
+    }
+  } catch (const std::bad_alloc&) {
+    failOutOfMemory(RegistryOperation::listValues, cCannotGetValueIRC);
   }
   return values;
 }
@@ -240,49 +305,76 @@ void Registry::writeValue(const std::string& name, DWORD type, const BYTE* data,
 
 long Registry::getLongValue(const std::string& name) const {
   long value = 0;
-  readLong(name, value, RegistryOperation::getLongValue);
+  try {
+    readLong(name, value, RegistryOperation::getLongValue);
+  } catch (const std::bad_alloc&) {
+    failOutOfMemory(RegistryOperation::getLongValue, cCannotGetValueIRC);
+  }
   return value;
 }
 
 void Registry::setLongValue(const std::string& name, long value) const {
-  long current = 0;
-  if (readLong(name, current, RegistryOperation::setLongValue) && current == value) return;
-  DWORD data = static_cast<DWORD>(value);
-  writeValue(name, REG_DWORD, reinterpret_cast<const BYTE*>(&data), sizeof data, RegistryOperation::setLongValue);
+  try {
+    long current = 0;
+    if (readLong(name, current, RegistryOperation::setLongValue) && current == value) return;
+    DWORD data = static_cast<DWORD>(value);
+    writeValue(name, REG_DWORD, reinterpret_cast<const BYTE*>(&data), sizeof data, RegistryOperation::setLongValue);
+  } catch (const std::bad_alloc&) {
+    failOutOfMemory(RegistryOperation::setLongValue, cCannotSetValueIRC);
+  }
 }
 
 void Registry::createLongValue(const std::string& name, long value) const {
-  if (existsValue(name)) {
-    fail(RegistryOperation::createLongValue, cCannotCreateValueIRC, nelvar::describeExistingValueOnCreate(name));
+  try {
+    if (existsValue(name)) {
+      fail(RegistryOperation::createLongValue, cCannotCreateValueIRC, nelvar::describeExistingValueOnCreate(name));
+    }
+    DWORD data = static_cast<DWORD>(value);
+    writeValue(name, REG_DWORD, reinterpret_cast<const BYTE*>(&data), sizeof data, RegistryOperation::createLongValue);
+  } catch (const std::bad_alloc&) {
+    failOutOfMemory(RegistryOperation::createLongValue, cCannotCreateValueIRC);
   }
-  DWORD data = static_cast<DWORD>(value);
-  writeValue(name, REG_DWORD, reinterpret_cast<const BYTE*>(&data), sizeof data, RegistryOperation::createLongValue);
 }
 
 std::string Registry::getStringValue(const std::string& name) const {
   std::string value;
-  readString(name, value, RegistryOperation::getStringValue);
+  try {
+    readString(name, value, RegistryOperation::getStringValue);
+  } catch (const std::bad_alloc&) {
+    failOutOfMemory(RegistryOperation::getStringValue, cCannotGetValueIRC);
+  }
   return value;
 }
 
 void Registry::setStringValue(const std::string& name, const std::string& value) const {
-  std::string current;
-  if (readString(name, current, RegistryOperation::setStringValue) && current == value) return;
-  writeValue(name, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()), static_cast<DWORD>(value.size() + 1),
-             RegistryOperation::setStringValue);
+  try {
+    std::string current;
+    if (readString(name, current, RegistryOperation::setStringValue) && current == value) return;
+    writeValue(name, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()), static_cast<DWORD>(value.size() + 1),
+               RegistryOperation::setStringValue);
+  } catch (const std::bad_alloc&) {
+    failOutOfMemory(RegistryOperation::setStringValue, cCannotSetValueIRC);
+  }
 }
 
 void Registry::createStringValue(const std::string& name, const std::string& value) const {
-  if (existsValue(name)) {
-    fail(RegistryOperation::createStringValue, cCannotCreateValueIRC, nelvar::describeExistingValueOnCreate(name));
+  try {
+    if (existsValue(name)) {
+      fail(RegistryOperation::createStringValue, cCannotCreateValueIRC, nelvar::describeExistingValueOnCreate(name));
+    }
+    writeValue(name, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()), static_cast<DWORD>(value.size() + 1),
+               RegistryOperation::createStringValue);
+  } catch (const std::bad_alloc&) {
+    failOutOfMemory(RegistryOperation::createStringValue, cCannotCreateValueIRC);
   }
-  writeValue(name, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()), static_cast<DWORD>(value.size() + 1),
-             RegistryOperation::createStringValue);
 }
 
 void Registry::flush() {
   LONG rc = RegFlushKey(hKey_);
-  if (rc != ERROR_SUCCESS) {
+  if (rc == ERROR_SUCCESS) return;
+  try {
     fail(RegistryOperation::flush, cCannotFlushKeyIRC, nelvar::describeFlushFailure(keyPath_, systemText(rc)));
+  } catch (const std::bad_alloc&) {
+    failOutOfMemory(RegistryOperation::flush, cCannotFlushKeyIRC);
   }
 }

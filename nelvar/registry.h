@@ -4,7 +4,9 @@
 // No operation reports a failure to its caller or throws: a failed call leaves a description in
 // lastFailure() and returns normally (false, empty, 0, or nothing written). Two conditions are
 // noted there although the operation goes on: setLongValue/setStringValue on a missing value
-// create it, and createLongValue/createStringValue replace an existing value.
+// create it, and createLongValue/createStringValue replace an existing value. Running out of
+// memory is such a failure too, described as "out of memory"; an object whose path could not
+// be stored opens no key.
 #pragma once
 #include <windows.h>
 
@@ -30,7 +32,9 @@ class NELVAR_API Registry {
   // How a key is opened: eReadWrite asks for the rights every operation needs (and the
   // constructors with a create flag use it); eReadOnly asks only for query and enumeration,
   // which users without write access to the key are granted, and never creates the key.
-  enum EAccessMode { eReadWrite = 0, eReadOnly = 1 };
+  // A scoped enumeration: a plain one would convert to bool, and Registry(path, eReadOnly)
+  // would silently mean Registry(path, create = true).
+  enum class EAccessMode { eReadWrite = 0, eReadOnly = 1 };
 
   static const int cCannotOpenKeyIRC = 3331;
   static const int cCannotRemoveValueIRC = 3332;
@@ -83,7 +87,9 @@ class NELVAR_API Registry {
  private:
   void openRegistry(EKeyHandleType root, const std::string& keyPath, bool create);
   void openReadOnly(EKeyHandleType root, const std::string& keyPath);
+  bool storePath(const std::string& keyPath) noexcept;
   void fail(nelvar::RegistryOperation operation, int code, const std::string& text) const;
+  void failOutOfMemory(nelvar::RegistryOperation operation, int code) const noexcept;
   bool queryValueSize(const std::string& name, DWORD wantedType, nelvar::RequiredType required,
                       nelvar::RegistryOperation operation, DWORD& size) const;
   bool readLong(const std::string& name, long& value, nelvar::RegistryOperation operation) const;

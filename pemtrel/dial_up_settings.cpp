@@ -7,8 +7,9 @@
 #include <raserror.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
+#include <new>
+#include <string>
 
 // The Windows 7 form of the entry; Remote Access refuses any dwSize it does not know.
 static_assert(sizeof(RASENTRYW) == 5616, "RASENTRYW must have its 5616-byte form");
@@ -20,19 +21,22 @@ constexpr DWORD kRasEntrySize = sizeof(RASENTRYW);
 
 // The entry name in both forms a call needs: modified UTF-8 for the printed lines, held until
 // released, and a zero-terminated UTF-16 copy with the Java string's characters unchanged for
-// Remote Access. A null Java string names no entry.
+// Remote Access. A null Java string names no entry; neither does one the VM could not hand
+// over (it is out of memory and has an exception pending, so no further JNI call may be made).
 struct EntryName {
   EntryName(JNIEnv* env, jstring name) : env(env), name(name) {
     if (name == nullptr) return;
     utf = env->GetStringUTFChars(name, nullptr);
-    jsize length = env->GetStringLength(name);
-    const jchar* chars = env->GetStringChars(name, nullptr);
-    wide = static_cast<wchar_t*>(std::malloc((static_cast<std::size_t>(length) + 1) * sizeof(wchar_t)));
-    if (chars != nullptr && wide != nullptr) {
-      std::memcpy(wide, chars, static_cast<std::size_t>(length) * sizeof(wchar_t));
-      wide[length] = L'\0';
+    if (utf == nullptr) return;
+    try {
+      wide.resize(static_cast<std::size_t>(env->GetStringLength(name)));
+      if (!wide.empty()) {
+        env->GetStringRegion(name, 0, static_cast<jsize>(wide.size()), reinterpret_cast<jchar*>(&wide[0]));
+      }
+      copied = !env->ExceptionCheck();
+    } catch (const std::bad_alloc&) {
+      copied = false;
     }
-    if (chars != nullptr) env->ReleaseStringChars(name, chars);
   }
   ~EntryName() {
     releaseJavaString();
@@ -41,21 +45,20 @@ struct EntryName {
   EntryName(const EntryName&) = delete;
   EntryName& operator=(const EntryName&) = delete;
 
-  bool usable() const { return utf != nullptr && wide != nullptr; }
+  bool usable() const { return copied; }
+  const wchar_t* remoteAccessName() const { return wide.c_str(); }
   const char* printable() const { return utf ? utf : "(null)"; }
   void releaseJavaString() {
     if (utf != nullptr) env->ReleaseStringUTFChars(name, utf);
     utf = nullptr;
   }
-  void freeCopy() {
-    std::free(wide);
-    wide = nullptr;
-  }
+  void freeCopy() { std::wstring().swap(wide); }
 
   JNIEnv* env;
   jstring name;
   const char* utf = nullptr;
-  wchar_t* wide = nullptr;
+  std::wstring wide;
+  bool copied = false;
 };
 
 // Reads the entry's properties; a name that could not be taken from Java is treated as an
@@ -65,7 +68,7 @@ DWORD readEntry(const EntryName& name, RASENTRYW& entry) {
   entry.dwSize = kRasEntrySize;
   if (!name.usable()) return ERROR_CANNOT_FIND_PHONEBOOK_ENTRY;
   DWORD size = kRasEntrySize;
-  return RasGetEntryPropertiesW(nullptr, name.wide, &entry, &size, nullptr, nullptr);
+  return RasGetEntryPropertiesW(nullptr, name.remoteAccessName(), &entry, &size, nullptr, nullptr);
 }
 
 }  // namespace
@@ -78,7 +81,8 @@ jboolean JNICALL Java_plov_UpdateDialUPSettings_isDUNpresent(JNIEnv* env, jobjec
   // Sizes only: an existing entry answers "buffer too small", a missing one "not found".
   DWORD entrySize = 0;
   DWORD deviceSize = 0;
-  DWORD result = name.usable() ? RasGetEntryPropertiesW(nullptr, name.wide, nullptr, &entrySize, nullptr, &deviceSize)
+  DWORD result = name.usable() ? RasGetEntryPropertiesW(nullptr, name.remoteAccessName(), nullptr, &entrySize,
+                                                        nullptr, &deviceSize)
                                : ERROR_CANNOT_FIND_PHONEBOOK_ENTRY;
   std::printf("inside isDUNpresent: retVal = %d", static_cast<int>(result));
   std::printf("ERROR_CANNOT_FIND_PHONEBOOK_ENTRY = %d", ERROR_CANNOT_FIND_PHONEBOOK_ENTRY);
@@ -118,7 +122,7 @@ jboolean JNICALL Java_plov_UpdateDialUPSettings_updateDUN(JNIEnv* env, jobject, 
   if (readEntry(name, entry) == ERROR_SUCCESS) {
     entry.dwIdleDisconnectSeconds = static_cast<DWORD>(idleSeconds);
     entry.dwRedialCount = 3;
-    RasSetEntryPropertiesW(nullptr, name.wide, &entry, kRasEntrySize, nullptr, 0);
+    RasSetEntryPropertiesW(nullptr, name.remoteAccessName(), &entry, kRasEntrySize, nullptr, 0);
   }
   std::printf("after updatedun\n");
   name.releaseJavaString();

@@ -14,15 +14,18 @@ done
 out=$root/build/fuzz
 mkdir -p "$out"
 pure=(launcher/command_line.cpp launcher/media/media_format.cpp launcher/media/launcher_config.cpp
-      launcher/media/path_text.cpp launcher/runtime/tar_archive.cpp)
+      launcher/media/path_text.cpp launcher/vm/variable_expansion.cpp launcher/vm/vm_options.cpp
+      tests/host/vm/host_platform.cpp launcher/runtime/tar_archive.cpp)
+jdk_include=$(dirname "$(readlink -f "$(command -v javac)")")/../include
 cases=""
 failed=0
-targets=(config_record command_line tar_archive)
+targets=(config_record command_line vmoptions tar_archive)
 for target in "${targets[@]}"; do
   binary=$out/${target}_fuzz
   status=passed
   message=""
-  if ! clang++ -std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined -I"$root/launcher" \
+  if ! clang++ -std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined -I"$root/launcher" -I"$root/tests/host/vm" \
+      -I"$jdk_include" -I"$jdk_include/linux" \
       "$root/tests/fuzz/${target}_fuzz.cpp" "${pure[@]/#/$root/}" -o "$binary" 2>"$out/$target.build.log"; then
     status=failed message="build failed"
   else

@@ -69,19 +69,24 @@ done
 # through qemu-user registered for 32-bit ELF with the F (fix binary) flag.
 setup_binfmt() {
   if [ ! -e /proc/sys/fs/binfmt_misc/register ]; then
-    $SUDO mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc 2>/dev/null || return 1
+    if ! $SUDO mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc 2>/dev/null; then
+      echo "binfmt_misc could not be mounted"
+      return 1
+    fi
   fi
   if [ ! -e /proc/sys/fs/binfmt_misc/qemu-i386 ]; then
     local magic='\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00'
     local mask='\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff'
-    printf ':qemu-i386:M::%s:%s:/usr/bin/qemu-i386-static:F\n' "$magic" "$mask" \
-      | $SUDO tee /proc/sys/fs/binfmt_misc/register >/dev/null 2>&1 || return 1
+    if ! printf ':qemu-i386:M::%s:%s:/usr/bin/qemu-i386-static:F\n' "$magic" "$mask" \
+        | $SUDO tee /proc/sys/fs/binfmt_misc/register >/dev/null 2>&1; then
+      echo "qemu-i386 could not be registered with binfmt_misc"
+      return 1
+    fi
   fi
-  return 0
 }
-if setup_binfmt; then
+if binfmt_problem=$(setup_binfmt); then
   echo "setup: qemu-i386 registered for 32-bit programs"
 else
-  echo "setup: binfmt_misc could not be mounted; the i686 smoke tier will be skipped"
+  echo "setup: $binfmt_problem; the i686 smoke tier will be skipped"
 fi
 echo "setup: done"

@@ -1,15 +1,36 @@
 #!/usr/bin/env python3
 """Adds up the JUnit reports of every test layer; prints "N passed, N failed", exit 1 on failures.
-A layer whose report is missing counts as one failure; skipped tests are listed, not counted."""
+A layer whose report is missing counts as one failure; skipped tests are listed, not counted.
+The 32-bit smoke tier gets one line of its own: it ran, or it was skipped and why."""
 import pathlib
 import sys
 import xml.etree.ElementTree as ET
 
 LAYERS = ("host.xml", "win64.xml", "win32.xml", "integration.xml")
+I686_MODULES = ("test_i686_smoke", "test_i686_java")
+
+
+def is_i686_case(case):
+    return any(module in case.get("classname", "") or module in case.get("file", "") for module in I686_MODULES)
+
+
+def i686_tier_line(outcomes, reasons):
+    """outcomes: "passed", "failed" or "skipped" per smoke test; reasons: the skip messages."""
+    if not outcomes:
+        return "i686 tier: not run (no smoke test in the reports)"
+    if all(outcome == "skipped" for outcome in outcomes):
+        reason = reasons[0] if reasons else "no reason given"
+        return f"i686 tier: skipped ({reason})"
+    passed = outcomes.count("passed")
+    failed = outcomes.count("failed")
+    skipped = outcomes.count("skipped")
+    line = f"i686 tier: ran, {passed} passed, {failed} failed"
+    return line + (f", {skipped} skipped" if skipped else "")
 
 
 def main(directory):
     passed = failed = skipped = 0
+    i686_outcomes, i686_reasons = [], []
     folder = pathlib.Path(directory)
     for name in LAYERS:
         if not (folder / name).exists():
@@ -24,15 +45,25 @@ def main(directory):
             continue
         for case in cases:
             tags = {child.tag for child in case}
+            smoke = is_i686_case(case)
             if tags & {"failure", "error"}:
                 failed += 1
+                outcome = "failed"
                 print(f"FAILED {report.stem}: {case.get('classname', '')} {case.get('name')}")
             elif "skipped" in tags:
                 skipped += 1
+                outcome = "skipped"
                 reason = case.find("skipped").get("message", "")
-                print(f"skipped {report.stem}: {case.get('name')} {reason}")
+                if smoke:
+                    i686_reasons.append(reason)
+                else:
+                    print(f"skipped {report.stem}: {case.get('name')} {reason}")
             else:
                 passed += 1
+                outcome = "passed"
+            if smoke:
+                i686_outcomes.append(outcome)
+    print(i686_tier_line(i686_outcomes, i686_reasons))
     print(f"{passed} passed, {failed} failed")
     return 1 if failed or passed == 0 else 0
 

@@ -30,13 +30,19 @@ CRITICAL_SECTION deviceLock;
 // Two threads may make the first call at once; the one-time flag makes the other wait until
 // deviceLock is initialised instead of entering it half-built.
 INIT_ONCE deviceLockReady = INIT_ONCE_STATIC_INIT;
+// Generation 1's driver signals the alarm event by name, so the event must outlive every single
+// call: a named event disappears with its last handle, and an alarm the driver raises between two
+// calls would find nothing to signal. Created with deviceLock; null when that failed, with the
+// reason kept for the alarm calls to report.
+HANDLE sharedAlarmEvent = nullptr;
+DWORD sharedAlarmEventError = ERROR_SUCCESS;
 const tarvik::ControlCodeTable& controlCodes = tarvik::controlCodesForVariant(kVariant);
 // One output buffer per request index, so a request the driver leaves unanswered keeps the
 // value of the previous one.
 LONG outputSlots[tarvik::kRequestCount];
 DWORD bytesReturned[tarvik::kRequestCount];
 
-// Owner of an alarm event, closed when the alarm call no longer needs it.
+// Owner of generation 2's per-call alarm event, closed when the alarm call no longer needs it.
 struct EventHandle {
   HANDLE h = nullptr;
   explicit EventHandle(HANDLE handle) : h(handle) {}
@@ -56,14 +62,18 @@ struct LockHolder {
 
 BOOL CALLBACK initialiseDeviceLock(PINIT_ONCE, PVOID, PVOID*) {
   InitializeCriticalSection(&deviceLock);
+  if (kVariant == 1) {
+    sharedAlarmEvent = CreateEventA(nullptr, FALSE, FALSE, "g_kavo_shared_event");
+    if (!sharedAlarmEvent) sharedAlarmEventError = GetLastError();
+  }
   return TRUE;
 }
 
 void ensureDeviceLock() { InitOnceExecuteOnce(&deviceLockReady, initialiseDeviceLock, nullptr, nullptr); }
 
-// Prints the message and, right after it, the system's text for the last error.
-void reportError(const char* message) {
-  DWORD error = GetLastError();
+// Prints the message and, right after it, the system's text for the error. Callers take the
+// error code right after the failed call: a print in between may change the last error.
+void reportError(const char* message, DWORD error) {
   char text[512] = "";
   FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error,
                  MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), text, sizeof text, nullptr);
@@ -78,31 +88,37 @@ bool openDevice() {
     if (deviceHandle == INVALID_HANDLE_VALUE) deviceOpenError = GetLastError();
   }
   if (deviceHandle == INVALID_HANDLE_VALUE) {
-    SetLastError(deviceOpenError);
-    reportError("CreateFile failed. Invalid Handle. ");
+    reportError("CreateFile failed. Invalid Handle. ", deviceOpenError);
     return false;
   }
   std::printf("CreateFiled worked \n");
   return true;
 }
 
-// Issues the request of that index; the value of its output slot, or 0 when the request failed.
-LONG callDevice(RequestIndex index, DWORD inputLength, const void* input) {
-  LONG value;
+// Issues the request of that index. False when the driver refused it; otherwise value receives
+// its output slot.
+bool issueRequest(RequestIndex index, DWORD inputLength, const void* input, LONG& value) {
   {
     LockHolder lock;
     BOOL ok = DeviceIoControl(deviceHandle, controlCodes[index], const_cast<void*>(input), inputLength,
                               &outputSlots[index], sizeof outputSlots[index], &bytesReturned[index], nullptr);
+    DWORD error = ok ? ERROR_SUCCESS : GetLastError();
     std::printf("DeviceIO result: %d \n", ok);
     if (!ok) {
-      reportError("DeviceIO failed. ");
-      return 0;
+      reportError("DeviceIO failed. ", error);
+      return false;
     }
     // Read under the lock: another thread's request of the same index writes this slot.
     value = outputSlots[index];
   }
   std::printf("Before reportUpdate sync call \n");
-  return value;
+  return true;
+}
+
+// The value of the request's output slot, or 0 when the request failed.
+LONG callDevice(RequestIndex index, DWORD inputLength, const void* input) {
+  LONG value = 0;
+  return issueRequest(index, inputLength, input, value) ? value : 0;
 }
 
 bool deviceReady() {
@@ -172,27 +188,32 @@ JNIEXPORT jint JNICALL Java_com_zeb_nativeresource_win_PEPIOWrapper_getMajorVers
 // other threads keep using the device while this one waits.
 JNIEXPORT jint JNICALL Java_com_zeb_nativeresource_win_PEPIOWrapper_getAlarmsNI(JNIEnv*, jobject) {
   if (!deviceReady()) return tarvik::openFailureResult(kVariant, tarvik::kAlarmRegistration);
-  // Generation 1's driver signals an auto-reset event it knows by name, shared by every waiter;
-  // generation 2's signals the manual-reset event whose handle it is given.
-  EventHandle alarmEvent(kVariant == 1 ? CreateEventA(nullptr, FALSE, FALSE, "g_kavo_shared_event")
-                                       : CreateEventA(nullptr, TRUE, FALSE, nullptr));
-  if (!alarmEvent.h) {
-    reportError("PEP_ALARM: CreateEvent failed!!");
+  // Generation 1's driver signals the process's one auto-reset event, shared by every waiter;
+  // generation 2's signals the manual-reset event of this call, whose handle it is given.
+  EventHandle ownEvent(kVariant == 2 ? CreateEventA(nullptr, TRUE, FALSE, nullptr) : nullptr);
+  HANDLE alarmEvent = kVariant == 1 ? sharedAlarmEvent : ownEvent.h;
+  if (!alarmEvent) {
+    reportError("PEP_ALARM: CreateEvent failed!!", kVariant == 1 ? sharedAlarmEventError : GetLastError());
     return 0;
   }
   // Handles fit in 32 bits in 64-bit processes too, which is all the block has room for.
   tarvik::AlarmBlock block =
-      tarvik::buildAlarmBlock(kVariant, static_cast<std::uint32_t>(reinterpret_cast<ULONG_PTR>(alarmEvent.h)));
+      tarvik::buildAlarmBlock(kVariant, static_cast<std::uint32_t>(reinterpret_cast<ULONG_PTR>(alarmEvent)));
 
   std::printf("PEP_ALARM: Before first callDevice call");
-  callDevice(tarvik::kAlarmRegistration, block.length, block.bytes.data());
-  if (WaitForSingleObject(alarmEvent.h, INFINITE) == WAIT_FAILED) {
-    reportError("PEP_ALARM: WaitForSingleObject failed!!");
+  // A driver that did not take the registration (another interface generation, no room for more
+  // waiters, unloading) will never signal: waiting would block the Java thread for good.
+  LONG registration;
+  if (!issueRequest(tarvik::kAlarmRegistration, block.length, block.bytes.data(), registration)) return 0;
+  if (WaitForSingleObject(alarmEvent, INFINITE) == WAIT_FAILED) {
+    reportError("PEP_ALARM: WaitForSingleObject failed!!", GetLastError());
     return 0;
   }
   std::printf("PEP_ALARM: Before second callDevice call");
   LONG raw = callDevice(tarvik::kAlarmRead, block.length, block.bytes.data());
-  ResetEvent(alarmEvent.h);
+  // The wait already reset the shared auto-reset event; resetting it again would drop an alarm
+  // the driver raised for the next waiter since.
+  if (kVariant == 2) ResetEvent(alarmEvent);
   std::printf("PEP_ALARM RESULT %ld \n", raw);
   return tarvik::alarmCodeFromRaw(raw);
 }

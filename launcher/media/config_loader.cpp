@@ -3,15 +3,9 @@
 #include <windows.h>
 
 #include "errors.h"
+#include "launch_flags.h"
 #include "media/launcher_config.h"
 #include "media/media_file.h"
-
-namespace {
-// Written by loadLauncherConfig on the main thread before the work thread starts.
-int64_t g_configEndPosition = 0;
-}  // namespace
-
-int64_t configEndPosition() { return g_configEndPosition; }
 
 std::string userLocaleCode() {
   const char* code = localeCodeForLcid(GetUserDefaultLCID());

@@ -14,9 +14,6 @@
 #include "media/media_file.h"
 #include "media/paths.h"
 
-std::string g_tempDir;
-int64_t g_unextractedPosition = 0;
-
 namespace {
 
 constexpr DWORD kCopyBlockSize = 1 << 20;
@@ -94,7 +91,7 @@ std::string makeTempFileName() {
   } else {
     logInfo("GetTempFileName failed (last error %lu)", GetLastError());
     std::srand(static_cast<unsigned>(std::time(nullptr)));
-    result = path + "nbo" + std::to_string(std::rand());
+    result = joinPath(path, "nbo" + std::to_string(std::rand()));
   }
   logInfo("tempFile is %s", result.c_str());
   return result;
@@ -111,13 +108,15 @@ void createTempDirectory() {
 }
 
 std::string makeProcessCommFileName(DWORD processId) {
-  return chooseTempPath() + "nbo_p" + std::to_string(processId) + ".tmp";
+  // The temp path ends in a backslash only when the system supplied it, not for the home
+  // directory or the fallback candidates.
+  return joinPath(chooseTempPath(), "nbo_p" + std::to_string(processId) + ".tmp");
 }
 
 int copyMaskedData(HANDLE media, HANDLE output, int64_t count, bool unmask) {
-  // One buffer for the whole extraction, on the heap: large blocks keep the number of system
-  // calls (each a round trip through Wine) low, and memory stays flat whatever the payload.
-  static std::vector<unsigned char> buffer(kCopyBlockSize);
+  // On the heap: large blocks keep the number of system calls (each a round trip through Wine)
+  // low. One buffer per call, so that no static destructor can free it under a running copy.
+  std::vector<unsigned char> buffer(kCopyBlockSize);
   unsigned char* block = buffer.data();
   int64_t copied = 0;
   while (copied < count) {
@@ -147,21 +146,22 @@ void emptyDirectory(const std::string& directory) {
   logInfo("emptying %s", directory.c_str());
   std::string base = directory.back() == '\\' ? directory : directory + "\\";
   WIN32_FIND_DATAA data;
-  HANDLE search = FindFirstFileA((base + "*.*").c_str(), &data);
-  if (search == INVALID_HANDLE_VALUE) return;
+  SearchHandle search(FindFirstFileA((base + "*.*").c_str(), &data));
+  if (!search.valid()) return;
   do {
     std::string name = data.cFileName;
     if (name == "." || name == "..") continue;
     std::string path = base + name;
     if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+      // What the extraction created below; a link to elsewhere is removed, never followed.
+      if (!(data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) emptyDirectory(path);
       logInfo("attempting to remove %s", path.c_str());
       RemoveDirectoryA(path.c_str());
     } else {
       logInfo("attempting to delete %s", path.c_str());
       DeleteFileA(path.c_str());
     }
-  } while (FindNextFileA(search, &data));
-  FindClose(search);
+  } while (FindNextFileA(search.h, &data));
 }
 
 namespace {
@@ -187,7 +187,7 @@ int extractIncludedFiles(bool createDirectory) {
   if (createDirectory) createTempDirectory();
 
   FileHandle media = openMediaFile();
-  seekMediaFile(media.h, configEndPosition());
+  seekMediaFile(media.h, g_configEndPosition);
   for (const std::string& name : includedFileList(getConfigString(2003), count)) {
     std::string path = g_tempDir + "\\" + name;
     // A name that would leave the temporary directory is treated as damaged data.

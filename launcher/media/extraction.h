@@ -5,18 +5,13 @@
 #include <cstdint>
 #include <string>
 
-// The launcher's temporary directory (no trailing backslash); empty until created. Written on
-// the work thread before the Java VM starts, read afterwards.
-extern std::string g_tempDir;
-// File position right after the last extracted file: where the Java side's data begins (0 when
-// nothing was extracted).
-extern int64_t g_unextractedPosition;
+#include "launch_flags.h"
 
 // A writable temporary path; ends the process (message 1015) when there is none.
 std::string chooseTempPath();
 // A unique temporary file name in that path (the system creates the empty file).
 std::string makeTempFileName();
-// Creates g_tempDir ("<temp file>_dir"), five attempts; ends the process (1009, "7") on failure.
+// Creates g_tempDir (launch_flags.h) ("<temp file>_dir"), five attempts; ends the process (1009, "7") on failure.
 void createTempDirectory();
 // "<temp path>nbo_p<pid>.tmp": how the launcher and the Java side find each other.
 std::string makeProcessCommFileName(DWORD processId);
@@ -31,5 +26,5 @@ enum ExtractResult { kExtractOk = 0, kExtractReadFailed = 1, kExtractWriteFailed
 int extractIncludedFiles(bool createDirectory);
 // Copies count bytes in large blocks, unmasking them when asked.
 int copyMaskedData(HANDLE media, HANDLE output, int64_t count, bool unmask);
-// Deletes the files and empty subdirectories directly inside directory.
+// Deletes everything inside directory, subdirectories with their contents included.
 void emptyDirectory(const std::string& directory);

@@ -12,12 +12,15 @@
 #include "log.h"
 #include "media/launcher_config.h"
 #include "media/media_file.h"
+#include "media/progress_pacer.h"
 #include "win_text.h"
 
 namespace {
 
-// Large reads: each is a round trip through Wine, and the CRC itself runs at memory speed.
+// Large reads: each is a round trip through Wine. The CRC runs over slices of each block, so
+// that the bar can move within a block when the check is slow.
 constexpr DWORD kCheckBlockSize = 1 << 20;
+constexpr DWORD kCheckSliceSize = 1 << 16;
 
 // CRC-32 of length bytes from the handle's position; progress in whole percent.
 uint32_t checksumOf(HANDLE media, int64_t length, HWND progressWindow) {
@@ -25,7 +28,7 @@ uint32_t checksumOf(HANDLE media, int64_t length, HWND progressWindow) {
   unsigned char* block = buffer.data();
   uLong crc = crc32(0L, Z_NULL, 0);
   int64_t done = 0;
-  int64_t lastPercent = 0;
+  ProgressPacer pacer = startProgressPacer(length, GetTickCount());
   while (done < length) {
     DWORD want = static_cast<DWORD>(length - done < kCheckBlockSize ? length - done : kCheckBlockSize);
     DWORD got = 0;
@@ -33,14 +36,13 @@ uint32_t checksumOf(HANDLE media, int64_t length, HWND progressWindow) {
       logInfo("check ReadFile failed %lu %lu %lld", GetLastError(), got, static_cast<long long>(done));
       fatalConfigError(1009, "34");
     }
-    crc = crc32(crc, block, got);
-    done += got;
-    if (progressWindow) {
-      int64_t percent = done * 100 / length;
-      if (percent > lastPercent) {
-        lastPercent = percent;
-        setProgressPosition(progressWindow, static_cast<int>(percent));
-      }
+    for (DWORD offset = 0; offset < got; offset += kCheckSliceSize) {
+      DWORD slice = got - offset < kCheckSliceSize ? got - offset : kCheckSliceSize;
+      crc = crc32(crc, block + offset, slice);
+      done += slice;
+      if (!progressWindow) continue;
+      int percent = progressToShow(pacer, done, GetTickCount());
+      if (percent >= 0) setProgressPosition(progressWindow, percent);
     }
   }
   return static_cast<uint32_t>(crc);
@@ -54,7 +56,7 @@ uint32_t checksumOf(HANDLE media, int64_t length, HWND progressWindow) {
   } else {
     showWizardMessage(progressWindow, 20016, MB_ICONERROR | MB_OK);
   }
-  std::exit(1);
+  exitNormally(1);
 }
 
 }  // namespace

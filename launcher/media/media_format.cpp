@@ -157,6 +157,21 @@ std::vector<std::string> includedFileList(std::string_view names, int count) {
   return files;
 }
 
+bool isDeviceName(std::string_view component) {
+  std::string_view base = component.substr(0, component.find('.'));
+  while (!base.empty() && base.back() == ' ') base.remove_suffix(1);
+  std::string upper;
+  for (char c : base) upper += (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+  if (upper == "CON" || upper == "PRN" || upper == "AUX" || upper == "NUL" || upper == "CONIN$" ||
+      upper == "CONOUT$") {
+    return true;
+  }
+  if (upper.size() != 4 || (upper.compare(0, 3, "COM") != 0 && upper.compare(0, 3, "LPT") != 0)) return false;
+  // Digits, and the superscripts one, two and three of the ANSI code page, which Windows also maps.
+  unsigned char number = static_cast<unsigned char>(upper[3]);
+  return (number >= '0' && number <= '9') || number == 0xB9 || number == 0xB2 || number == 0xB3;
+}
+
 bool isContainedFileName(std::string_view name) {
   if (name.empty()) return false;
   if (name[0] == '\\' || name[0] == '/') return false;     // rooted or UNC
@@ -165,7 +180,7 @@ bool isContainedFileName(std::string_view name) {
   while (start <= name.size()) {
     std::size_t end = name.find_first_of("\\/", start);
     std::string_view part = name.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
-    if (part == "..") return false;
+    if (part == ".." || isDeviceName(part)) return false;
     if (end == std::string_view::npos) break;
     start = end + 1;
   }

@@ -98,8 +98,13 @@ class BufferReader : public RecordReader {
 std::vector<std::string> includedFileList(std::string_view names, int count);
 
 // Whether an included-file name stays inside the extraction directory: relative, no drive,
-// no UNC prefix, no ".." component, not empty.
+// no UNC prefix, no ".." component, no device name as a component, not empty.
 bool isContainedFileName(std::string_view name);
+
+// Whether Windows opens a device for this path component instead of a file ("CON", "nul.txt",
+// "Com1 .jar", "LPT" with a superscript digit): a reserved name before the first dot, blanks
+// before the dot ignored, any letter case. Writing to such a name sends the bytes to a port or a console.
+bool isDeviceName(std::string_view component);
 
 // Number of directory levels in a relative name ("user\a.jar" has one).
 int directoryLevels(std::string_view name);

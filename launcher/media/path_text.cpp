@@ -30,6 +30,15 @@ bool isDriveRootSpec(std::string_view path) {
   return rest.empty() || rest == "." || rest == ".\\.";
 }
 
+std::string joinPath(std::string_view directory, std::string_view name) {
+  while (!directory.empty() && directory.back() == '\\') directory.remove_suffix(1);
+  while (!name.empty() && name.front() == '\\') name.remove_prefix(1);
+  std::string joined(directory);
+  joined += '\\';
+  joined += name;
+  return joined;
+}
+
 std::string directoryPart(std::string_view path) {
   std::size_t slash = path.rfind('\\');
   return slash == std::string_view::npos ? std::string() : std::string(path.substr(0, slash + 1));

@@ -15,6 +15,10 @@ std::u16string collapseBackslashes(std::u16string_view path);
 // "X:\", "X:\." or "X:\.\." exactly: a drive root that exists without asking the file system.
 bool isDriveRootSpec(std::string_view path);
 
+// The directory and the name with exactly one backslash between them, whether or not the
+// directory ends in one ("c:\temp" and "c:\temp\" both give "c:\temp\name").
+std::string joinPath(std::string_view directory, std::string_view name);
+
 // Everything up to and including the last backslash; empty when there is none.
 std::string directoryPart(std::string_view path);
 

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cwctype>
 
+#include "handles.h"
 #include "win_text.h"
 
 namespace {
@@ -149,9 +150,8 @@ bool pathExists(const char* path) {
 
 bool fileLastWriteTime(const char* path, FILETIME* lastWrite) {
   WIN32_FIND_DATAA data;
-  HANDLE search = FindFirstFileA(path, &data);
-  if (search == INVALID_HANDLE_VALUE) return false;
-  FindClose(search);
+  SearchHandle search(FindFirstFileA(path, &data));
+  if (!search.valid()) return false;
   if (lastWrite) *lastWrite = data.ftLastWriteTime;
   return true;
 }
@@ -160,12 +160,11 @@ int listDirectory(const char* directory, const char* extension, std::vector<std:
   names.clear();
   std::string pattern = directorySearchPattern(directory, extension);
   WIN32_FIND_DATAA data;
-  HANDLE search = FindFirstFileA(pattern.c_str(), &data);
-  if (search == INVALID_HANDLE_VALUE) return 0;
+  SearchHandle search(FindFirstFileA(pattern.c_str(), &data));
+  if (!search.valid()) return 0;
   do {
     names.emplace_back(data.cFileName);
-  } while (FindNextFileA(search, &data));
-  FindClose(search);
+  } while (FindNextFileA(search.h, &data));
   return static_cast<int>(names.size());
 }
 

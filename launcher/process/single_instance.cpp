@@ -2,13 +2,12 @@
 
 #include "errors.h"
 #include "handles.h"
+#include "launch_flags.h"
 #include "log.h"
 #include "media/launcher_config.h"
 #include "media/paths.h"
 #include "process/instance_name.h"
 #include "process/process_windows.h"
-
-std::string g_singleInstanceName;
 
 namespace {
 constexpr char kPidsKey[] = "SOFTWARE\\harwell\\nimbo\\pids\\";

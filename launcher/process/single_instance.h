@@ -4,8 +4,7 @@
 
 #include <string>
 
-// The semaphore's name (empty until ensureSingleInstance ran; absent on a language restart).
-extern std::string g_singleInstanceName;
+#include "launch_flags.h"
 
 // Returns when this process is the first instance; otherwise brings the first instance's
 // windows to the front and ends this process with exit code 0.

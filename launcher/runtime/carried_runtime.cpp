@@ -49,10 +49,9 @@ class DirectoryOutput : public TarOutput {
   bool openFile(const std::string& path) override {
     file_.h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (!file_.valid()) {
-      char message[kMaxMessage];
-      std::snprintf(message, sizeof message, "Could not open file %s\n", path.c_str());
-      logError("%s", message);
-      fatalError(message);
+      std::string message = "Could not open file " + path + "\n";
+      logError("%s", message.c_str());
+      fatalError(message.c_str());
     }
     path_ = path;
     return true;
@@ -76,7 +75,6 @@ class DirectoryOutput : public TarOutput {
   }
 
  private:
-  static constexpr std::size_t kMaxMessage = 8192 + 64;
   HWND window_;
   uint64_t total_;
   DWORD lastShown_ = GetTickCount();

@@ -4,7 +4,6 @@
 #include <cstring>
 #include <memory>
 #include <set>
-#include <vector>
 
 namespace {
 

@@ -113,6 +113,18 @@ TEST(MediaFormat, IncludedFileListFollowsTheCount) {
   EXPECT_TRUE(includedFileList("", 3).empty());
 }
 
+TEST(MediaFormat, DeviceNamesAreRefusedInAnyComponent) {
+  for (const char* device : {"CON", "con", "Nul", "PRN", "aux", "COM1", "com9", "LPT1", "lpt9", "con.txt",
+                             "NUL.tar.gz", "COM1 .jar", "user\\LPT3", "user\\aux.properties", "CON\\x.jar",
+                             "CONIN$", "conout$", "LPT\xB9", "COM\xB2.txt"}) {
+    EXPECT_FALSE(isContainedFileName(device)) << device;
+  }
+  for (const char* file : {"CONFIG", "console.jar", "nul_file", "COM10", "LPT", "COMA", "user\\com1x.jar",
+                           "xcon.txt", "auxiliary\\a", "NUL_\\a"}) {
+    EXPECT_TRUE(isContainedFileName(file)) << file;
+  }
+}
+
 TEST(MediaFormat, ContainedNamesStayInsideTheDirectory) {
   for (const char* good : {"a.jar", "user\\jdom.jar.pack", "a..b", "..x", "x..\\y"})
     EXPECT_TRUE(isContainedFileName(good)) << good;

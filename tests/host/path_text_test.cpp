@@ -46,3 +46,11 @@ TEST(PathText, DirectoryPartAndSearchPattern) {
   EXPECT_EQ(directorySearchPattern("C:\\d", "jar"), "C:\\d\\*.jar");
   EXPECT_EQ(directorySearchPattern("C:\\d", ".jar"), "C:\\d\\*.jar");
 }
+
+TEST(PathText, JoinPutsExactlyOneBackslashBetween) {
+  EXPECT_EQ(joinPath("c:\\temp", "nbo_p12.tmp"), "c:\\temp\\nbo_p12.tmp");
+  EXPECT_EQ(joinPath("c:\\temp\\", "nbo_p12.tmp"), "c:\\temp\\nbo_p12.tmp");
+  EXPECT_EQ(joinPath("c:\\temp\\\\", "\\nbo7"), "c:\\temp\\nbo7");
+  EXPECT_EQ(joinPath("c:\\", "nbo7"), "c:\\nbo7");
+  EXPECT_EQ(joinPath("\\\\server\\share", "x"), "\\\\server\\share\\x");
+}

@@ -88,13 +88,15 @@ class Wine:
         """Runs to the end; the exit code is the Windows code modulo 256."""
         return self.start(exe, args, env=env, cwd=cwd, bits=bits).wait(timeout)
 
-    def find_box(self, title=None, press=None, wait=30):
-        """The first visible dialog box ("caption|texts…") matching the caption, pressing a button
-        id when asked (1 OK, 2 Cancel, 6 Yes, 7 No); None when none appears within wait seconds.
-        Runs in the same Wine session as the programs under test."""
+    def find_box(self, title=None, press=None, wait=30, text=None):
+        """The first visible dialog box ("caption|texts…") matching the caption (and containing
+        text), pressing a button id when asked (1 OK, 2 Cancel, 6 Yes, 7 No); None when none
+        appears within wait seconds. Runs in the same Wine session as the programs under test."""
         args = ["--wait", str(wait)]
         if title is not None:
             args += ["--title", title]
+        if text is not None:
+            args += ["--text", text]
         if press is not None:
             args += ["--press", str(press)]
         result = self.run(BIN64 / "boxes.exe", args, timeout=wait + 60)
@@ -223,14 +225,25 @@ def display():
         xvfb.wait(timeout=10)
 
 
-def qemu_i386_ready():
-    entry = pathlib.Path("/proc/sys/fs/binfmt_misc/qemu-i386")
-    return entry.exists() and entry.read_text().startswith("enabled") and pathlib.Path(WINE32).exists()
+def i686_tier_missing(binfmt_dir=pathlib.Path("/proc/sys/fs/binfmt_misc"), wine32_loader=pathlib.Path(WINE32)):
+    """What keeps the 32-bit tier from running on this machine, or None when nothing does: 32-bit
+    Windows programs need Wine's i386 loader, which this kernel starts only through qemu-i386."""
+    if not (binfmt_dir / "register").exists():
+        return f"binfmt_misc is not mounted at {binfmt_dir}"
+    entry = binfmt_dir / "qemu-i386"
+    if not entry.exists():
+        return "qemu-i386 is not registered with binfmt_misc"
+    if not entry.read_text().startswith("enabled"):
+        return "qemu-i386 is registered with binfmt_misc but disabled"
+    if not wine32_loader.exists():
+        return f"wine32:i386 is not installed (no {wine32_loader})"
+    return None
 
 
 @pytest.fixture(scope="session")
-def wine32(wine):
+def wine32(request):
     """The same prefix for 32-bit programs, which run through qemu-user (about a minute each)."""
-    if not qemu_i386_ready():
-        pytest.skip("32-bit tier skipped: binfmt_misc could not be mounted or qemu-i386 is not registered")
-    return wine
+    missing = i686_tier_missing()
+    if missing:
+        pytest.skip(f"32-bit tier skipped: {missing}")
+    return request.getfixturevalue("wine")

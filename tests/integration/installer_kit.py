@@ -41,6 +41,7 @@ def build_installer(out_dir, name="setup.exe", config=None, files=None, java_dat
         config["narrow"]["2002"] = str(count)
     if names is not None:
         config["narrow"]["2003"] = names
+    if count is not None or names is not None:
         extra = [*extra, "--unchecked-names"]
     config_path = work / "config.json"
     config_path.write_text(json.dumps(config), encoding="utf-8")

@@ -7,6 +7,8 @@ import pathlib
 import shutil
 import tarfile
 
+import pytest
+
 from conftest import BIN32, BIN64, ROOT, Wine
 
 SCRIPT_NAME = "runtime_double.cfg"
@@ -21,7 +23,8 @@ def fixtures_dir():
         candidate = base / "shared" / "fixtures"
         if candidate.is_dir():
             return candidate
-    raise AssertionError("no fixtures directory; set PATHMERE_FIXTURES")
+    pytest.skip("the shared third-party fixtures (unpack200.exe, pack200 archives) are not beside "
+                "this checkout (../shared/fixtures); set PATHMERE_FIXTURES to run these cases")
 
 
 def double_dir(bits=64):

@@ -4,6 +4,7 @@ included ".pack" files, damaged and hostile archives, and the progress bar on th
 import gzip
 import io
 import pathlib
+import shutil
 import tarfile
 import time
 import zipfile
@@ -12,7 +13,7 @@ import pytest
 
 from conftest import BIN64
 from installer_kit import build_installer, inspect, log_text, sample_config, temp_dirs
-from java_runtime import PACKED_ARCHIVES, JavaRuntime, make_runtime, pack200_fixture
+from java_runtime import PACKED_ARCHIVES, JavaRuntime, make_runtime, pack200_fixture, packed_lib_files
 
 MARKER_KEY = r"HKCU\SOFTWARE\harwell\nimbo"
 CORRUPTED = "The bundled JRE is corrupted. If you downloaded the setup file please download it again."
@@ -164,7 +165,7 @@ def test_a_failed_unpack_leaves_no_archive_and_the_launch_goes_on(wine, tmp_path
 
 
 def test_a_prepared_runtime_is_left_alone(wine, tmp_path, markers):
-    """The search prepares every runtime it tests; once lib\\jsse.jar exists it does nothing."""
+    """The search prepares every runtime it tests: once lib\\jsse.jar exists it does nothing."""
     require_double()
     runtime = make_runtime(tmp_path / "jre", packed=True, script={"main": "exit", "exit_code": MAIN_EXIT},
                            observe=tmp_path)
@@ -172,24 +173,66 @@ def test_a_prepared_runtime_is_left_alone(wine, tmp_path, markers):
     tmp = tmp_path / "tmp"
     tmp.mkdir()
     assert run(wine, installer, tmp).code == MAIN_EXIT
-    prepared = the_temp_dir(tmp) / "jre"
-    rt = (prepared / "lib" / "rt.jar").read_bytes()
-    (prepared / "lib" / "rt.jar.pack").write_bytes(pack200_fixture("HelloWorld.pack"))
 
-    # The version probe's java.exe must exit with 0 this time: main returns instead of exiting.
-    found = JavaRuntime(prepared, tmp_path / "observe2", False, {"main": "return"})
+    # The prepared runtime, found by the search beside a plain installer (".\\jre" in the sample's
+    # search list), with a stray rt.jar.pack that a new preparation would unpack over rt.jar.
+    plain = build_installer(tmp_path / "out2", config=carried_config(), files=payload())
+    found_home = tmp_path / "out2" / "jre"
+    shutil.copytree(the_temp_dir(tmp) / "jre", found_home)
+    rt = (found_home / "lib" / "rt.jar").read_bytes()
+    (found_home / "lib" / "rt.jar.pack").write_bytes(pack200_fixture("HelloWorld.pack"))
+    # The version probe's java.exe must exit with 0 now: main returns instead of exiting.
+    found = JavaRuntime(found_home, tmp_path / "observe2", False, {"main": "return"})
     found.observe.mkdir()
     found.write_script()
-    plain = build_installer(tmp_path / "out2", config=carried_config(), files=payload())
+
     tmp2 = tmp_path / "tmp2"
     tmp2.mkdir()
-    env = {"TMP": wine.winpath(tmp2), "NIMBO_LOG": "yes", "NIMBO_JAVA_HOME": wine.winpath(prepared)}
-    result = wine.run(plain, ["-q"], env=env, timeout=240)
-    assert result.code == 0, result
-    assert "CallStaticVoidMethod" in [event["call"] for event in found.trace()["events"]]
+    assert run(wine, plain, tmp2).code == 0
+    assert "Testing location .\\jre (type B)" in log_text(tmp2)
     assert "Unpacking JRE" not in log_text(tmp2)
-    assert (prepared / "lib" / "rt.jar").read_bytes() == rt
-    assert (prepared / "lib" / "rt.jar.pack").exists()
+    assert (found_home / "lib" / "rt.jar").read_bytes() == rt
+    assert (found_home / "lib" / "rt.jar.pack").exists()
+    assert "CallStaticVoidMethod" in [event["call"] for event in found.trace()["events"]]
+
+    # Without the marker the same search prepares it again.
+    (found_home / "lib" / "jsse.jar").unlink()
+    tmp3 = tmp_path / "tmp3"
+    tmp3.mkdir()
+    assert run(wine, plain, tmp3).code == 0
+    assert "Unpacking JRE" in log_text(tmp3).splitlines()
+    assert jar_entries(found_home / "lib" / "rt.jar") == 1
+
+
+def test_a_language_restart_loads_the_runtime_the_first_start_unpacked(wine, tmp_path, markers):
+    """The restart runs in the first start's temporary directory, where "jre" already lies."""
+    require_double()
+    first_temp = tmp_path / "first"
+    runtime = make_runtime(first_temp / "jre", script={"main": "exit", "exit_code": MAIN_EXIT}, observe=tmp_path)
+    installer = build_carried(tmp_path / "out", runtime.home)
+    env = {"TMP": wine.winpath(tmp_path), "NIMBO_LOG": "yes", "NIMBO_JAVA_HOME": None}
+    result = wine.run(installer, ["__tsr_lang_restart_de"], env=env, cwd=first_temp, timeout=240)
+    assert result.code == MAIN_EXIT, result
+    log = log_text(tmp_path).splitlines()
+    assert f"Checking extracted JRE: {wine.winpath(first_temp)}\\jre" in log
+    assert f"JRE dir: {wine.winpath(first_temp)}\\jre" in log
+    assert "extracting JRE" not in log
+    assert "CallStaticVoidMethod" in [event["call"] for event in runtime.trace()["events"]]
+
+
+def test_an_unusable_carried_runtime_with_no_other_ends_with_the_vendor_message(wine, tmp_path, markers):
+    require_double()
+    runtime = make_runtime(tmp_path / "jre", jvm=False)
+    installer = build_carried(tmp_path / "out", runtime.home)
+    tmp = tmp_path / "tmp"
+    tmp.mkdir()
+    result = run(wine, installer, tmp)
+    assert result.code == 1, result
+    assert "Could not use bundled JRE. Please send this log file to your software vendor:" in result.stderr
+    log = log_text(tmp)
+    assert "ERROR: Could not load bundled JRE. Trying to find another JRE." in log
+    assert "ERROR: Could not find another JRE." in log
+    assert "untaring JRE was successful" in log
 
 
 def damaged_archives():
@@ -262,23 +305,32 @@ def progress_positions(wine, process, until):
     return seen
 
 
-def test_the_bar_passes_100_to_200_while_untarring(wine, display, tmp_path, markers):
-    """Thousands of small files make the untar last long enough to watch it."""
+@pytest.mark.parametrize("packed", [False, True], ids=["plain", "packed"])
+def test_the_bar_passes_100_to_200_while_untarring_and_on_to_300_while_unpacking(wine, display, tmp_path, markers,
+                                                                                  packed):
+    """Thousands of small files make the untar last long enough to watch it; an rt.jar.pack of
+    many pack200 segments (unpack200 takes them in sequence) makes the preparation last longer
+    than the untar, over which the pack-progress steps are spread."""
     require_double()
-    lib_files = {f"ext/f{i:04}.bin": bytes([i % 251]) * 2048 for i in range(4000)}
-    lib_files.update({"rt.jar": b"PK\x05\x06" + bytes(18), "jsse.jar": b"PK\x05\x06" + bytes(18)})
-    runtime = make_runtime(tmp_path / "jre", lib_files=lib_files, script={"main": "exit", "exit_code": MAIN_EXIT},
-                           observe=tmp_path)
+    lib_files = {f"ext/f{i:04}.bin": bytes([i % 251]) * 2048 for i in range(1500 if packed else 4000)}
+    if packed:
+        segments = gzip.decompress(pack200_fixture("sql.pack.gz")) * 300
+        lib_files.update(packed_lib_files({"rt.jar": segments}))
+    else:
+        lib_files.update({"rt.jar": b"PK\x05\x06" + bytes(18), "jsse.jar": b"PK\x05\x06" + bytes(18)})
+    runtime = make_runtime(tmp_path / "jre", lib_files=lib_files, packed=packed, observe=tmp_path,
+                           script={"main": "exit", "exit_code": MAIN_EXIT})
     installer = build_carried(tmp_path / "out", runtime.home)
     tmp = tmp_path / "tmp"
     tmp.mkdir()
-    env = {"TMP": wine.winpath(tmp), "NIMBO_LOG": "yes", "NIMBO_JAVA_HOME": None}
-    process = wine.start(installer, [], env=env)
+    process = wine.start(installer, [], env={"TMP": wine.winpath(tmp), "NIMBO_LOG": "yes", "NIMBO_JAVA_HOME": None})
     try:
-        seen = progress_positions(wine, process, until=200)
+        seen = progress_positions(wine, process, until=300 if packed else 200)
         result = process.wait(timeout=240)
     finally:
         process.kill()
     assert result.code == MAIN_EXIT, result
     assert any(100 < position < 200 for position in seen), seen
+    if packed:
+        assert any(200 < position <= 300 for position in seen), seen
     assert seen == sorted(seen), seen

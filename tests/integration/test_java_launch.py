@@ -210,3 +210,51 @@ def test_first_run_answering_true_goes_on_to_main(wine, tmp_path):
     (launch.out / ".tessar" / "firstrun").write_text("")
     assert launch.run().code == 0
     assert launch.main_call() is not None
+
+
+def test_vmoptions_beside_the_installer_with_includes_and_class_path_directives(wine, tmp_path):
+    launch = Launch(wine, tmp_path, narrow={"121": "D1lib;A0missing.jar"})
+    (launch.out / "lib").mkdir()
+    (launch.out / "setup.vmoptions").write_bytes(
+        b"  -Xmx512m  \r\n#-Xms64m\r\n\r\n\t-Dtabbed=1\r\n-include-options conf\\a.vmoptions\r\n-Dlast=1\r\n")
+    (launch.out / "conf").mkdir()
+    (launch.out / "conf" / "a.vmoptions").write_bytes(
+        b"-Dincluded=%NIMBO_EXEDIR%\r\n-include-options b.vmoptions\r\n-classpath/p first.jar\r\n")
+    (launch.out / "conf" / "b.vmoptions").write_bytes(b"-Dnested=1\r\n-classpath/a lib\\extra.jar\r\n")
+    result = launch.run(["-q", "-J-Dfrom.j=1"])
+    assert result.code == 0, result
+    options = launch.trace()["options"]
+    exe_dir = wine.winpath(launch.out) + "\\"
+    start = options.index("-Dsun.java2d.noddraw=true")
+    assert options[start:-1] == ["-Dsun.java2d.noddraw=true", "-Dfrom.j=1", "-Xmx512m", "\t-Dtabbed=1",
+                                 "-Dincluded=" + exe_dir, "-Dnested=1", "-Dlast=1"]
+    temp_dir = [o for o in options if o.startswith("-Dnimbo.tempDir=")][0].split("=", 1)[1]
+    class_path = options[-1].split("=", 1)[1]
+    expected = (f"first.jar;{temp_dir}\\app.jar;{temp_dir}\\user\\lib.zip;{exe_dir}lib;{exe_dir}missing.jar;"
+                "lib\\extra.jar")
+    assert class_path == expected
+    assert "adding vmoptions from <" in launch.log()
+
+
+def test_missing_mandatory_class_path_item_is_message_1006(wine, tmp_path):
+    launch = Launch(wine, tmp_path, narrow={"121": "D1%NIMBO_EXEDIR%nowhere"})
+    result = launch.run()
+    assert result.code == 1, result
+    exe_dir = wine.winpath(launch.out) + "\\"
+    message = message_of(1006, exe_dir + "nowhere").replace("\n", "\r\n")
+    assert message in result.stderr, result.stderr
+    assert launch.runtime.trace() is None
+
+
+def test_refused_vm_in_dialog_mode_shows_message_1005_in_a_box(wine, tmp_path, display):
+    launch = Launch(wine, tmp_path, script={"create": -1})
+    process = launch.start(args=())
+    try:
+        box = wine.find_box(title="Error", press=1, wait=60)
+        result = process.wait(timeout=60)
+    finally:
+        process.kill()
+    assert box is not None
+    assert box.startswith("Error|OK|" + message_of(1005) + "\n\nLog: "), box
+    assert result.code == 1
+    assert "ERROR: Could not start JVM" in launch.log()

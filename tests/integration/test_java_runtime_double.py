@@ -27,7 +27,9 @@ def test_java_exe_prints_default_version_and_counts_runs(wine, tmp_path):
 
 
 def test_java_exe_plays_scripted_line_and_exit_code(wine, tmp_path):
-    runtime = make_runtime(tmp_path / "jre", script={"version_line": 'java version "1.8.0-ea"', "exit_code": 3})
+    # exit_code belongs to the Java program, not to "-version".
+    runtime = make_runtime(tmp_path / "jre", script={"version_line": 'java version "1.8.0-ea"',
+                                                     "version_exit_code": 3, "exit_code": 4})
     result = wine.run(runtime.java_exe, ["-version"])
     assert result.code == 3
     assert first_line(result) == 'java version "1.8.0-ea"'
@@ -101,3 +103,12 @@ def test_development_kit_and_archive_layouts(tmp_path):
     names = tarfile.open(fileobj=io.BytesIO(data), mode="r:gz").getnames()
     assert {"bin/java.exe", "bin/javaw.exe", "bin/server/jvm.dll", "lib/rt.jar", "runtime_double.cfg"} <= set(names)
     assert runtime.trace_path.parent == tmp_path / "carried"
+
+
+def test_real_unpack200_goes_into_bin_and_runs(wine, tmp_path):
+    runtime = make_runtime(tmp_path / "jre", unpack200=True)
+    tool = runtime.home / "bin" / "unpack200.exe"
+    assert tool.exists()
+    result = wine.run(tool, ["-V"])
+    assert result.code == 0, result
+    assert "unpack200" in (result.stdout + result.stderr).lower()

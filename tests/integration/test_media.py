@@ -166,3 +166,70 @@ def test_full_disk_gives_write_failure(wine, dirs, tmp_path):
         assert temp_dirs(small) == []
     finally:
         subprocess.run(["umount", "-l", str(small)])
+
+
+def test_a_device_name_among_the_included_files_is_refused_and_cleaned(wine, dirs):
+    out, tmp = dirs
+    installer = build_installer(out, files={"a.txt": b"a", "b.txt": b"to the port"}, names="a.txt;user\\COM1.txt;")
+    result = run_quiet(wine, installer, tmp)
+    assert result.code == 1
+    assert temp_dirs(tmp) == [], "the temporary directory is removed after a refused name"
+    assert "Failed to extract" in log_text(tmp)
+
+
+def cut_inside_the_last_file(out):
+    """An installer cut short inside its last included file, after two in a subdirectory."""
+    files = {"user\\first.jar": b"first", "user\\second.jar": os.urandom(4096), "last.bin": os.urandom(65536)}
+    installer = build_installer(out, files=files)
+    layout = inspect(installer)
+    data = installer.read_bytes()
+    installer.write_bytes(data[:layout["files"][2]["dataOffset"] + 100])
+    return installer
+
+
+def run_in_dialog_mode_until_box(wine, installer, tmp_dir, text, *args):
+    """Runs an installer with its progress dialog; returns the message box that contains text
+    (OK pressed) and the result."""
+    proc = wine.start(installer, list(args), env={"TMP": wine.winpath(tmp_dir), "NIMBO_LOG": "yes"})
+    try:
+        box = wine.find_box(title="tessar Wizard", text=text, press=1, wait=90)
+        return box, proc.wait(timeout=60)
+    finally:
+        proc.kill()
+
+
+def test_a_failed_extraction_removes_subdirectories_and_the_temporary_directory(wine, dirs):
+    out, tmp = dirs
+    installer = cut_inside_the_last_file(out)
+    result = run_quiet(wine, installer, tmp, "-nocheck")
+    assert result.code == 1
+    log = log_text(tmp)
+    assert "ReadFile failed" in log and "Failed to extract" in log
+    assert temp_dirs(tmp) == [], "the temporary directory and its user\\ subdirectory are removed"
+
+
+def test_a_failed_read_in_dialog_mode_shows_message_20016(wine, display, dirs):
+    out, tmp = dirs
+    installer = cut_inside_the_last_file(out)
+    box, result = run_in_dialog_mode_until_box(wine, installer, tmp, "corrupted", "-nocheck")
+    assert box == "tessar Wizard|OK|" + CORRUPTED or box == "tessar Wizard|" + CORRUPTED + "|OK", box
+    assert result.code == 1
+    assert temp_dirs(tmp) == []
+
+
+def test_a_full_disk_in_dialog_mode_shows_message_20018(wine, display, dirs, tmp_path):
+    out, _ = dirs
+    small = tmp_path / "small"
+    small.mkdir()
+    mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=256k", "tmpfs", str(small)],
+                             capture_output=True).returncode == 0
+    if not mounted:
+        pytest.skip("a small tmpfs cannot be mounted here")
+    try:
+        installer = build_installer(out, files={"big.bin": os.urandom(1024 * 1024)})
+        box, result = run_in_dialog_mode_until_box(wine, installer, small, "Disk Space")
+        assert box is not None and "Not Enough Disk Space" in box.split("|"), box
+        assert result.code == 1
+        assert temp_dirs(small) == []
+    finally:
+        subprocess.run(["umount", "-l", str(small)])

@@ -114,7 +114,7 @@ def test_sample_configuration_is_complete():
         range(10109, 10124)) == set(narrow)
     wide = {int(k) for k in config["wide"]}
     assert wide == set(range(20001, 20021)) - {20017}
-    assert narrow[2002] == "12" and narrow[2003].count(";") == 12 and narrow[2003].endswith(";")
+    assert narrow[2002] == "13" and narrow[2003].count(";") == 13 and narrow[2003].endswith(";")
     assert narrow[2003] == "".join(name + ";" for name in config["files"])
     assert config["wide"]["20004"] == 'Please choose the file "java.exe" of the JRE'
     assert '"/manual"\n' in config["wide"]["20014"]
@@ -177,11 +177,30 @@ def test_extract_skips_empty_files_like_the_launcher(tmp_path, stub):
     assert (target / "full.txt").read_bytes() == b"\x88\x00data"
 
 
-def test_mismatched_count_is_written_as_given(tmp_path, stub):
+def test_a_count_that_disagrees_with_the_files_is_refused(tmp_path, stub):
     config, files = write_config(tmp_path, {"narrow": {"2002": "2"}, "files": ["a", "b", "c"]},
                                  {"a": b"1", "b": b"22", "c": b"333"})
     out = tmp_path / "setup.exe"
     done = pack("build", "--stub", stub, "--config", config, "--files", files, "-o", out)
+    assert done.returncode == 1
+    assert "the launcher will extract 2 files (entries 2002/2003) but \"files\" stores 3" in done.stderr
+    assert not out.exists()
+
+
+def test_java_data_without_files_is_refused(tmp_path, stub, java_data):
+    config, files = write_config(tmp_path, {"files": []})
+    out = tmp_path / "setup.exe"
+    done = pack("build", "--stub", stub, "--config", config, "--files", files, "--java-data", java_data, "-o", out)
+    assert done.returncode == 1
+    assert "--java-data needs at least one included file" in done.stderr
+    assert not out.exists()
+
+
+def test_mismatched_count_is_written_as_given_when_unchecked(tmp_path, stub):
+    config, files = write_config(tmp_path, {"narrow": {"2002": "2"}, "files": ["a", "b", "c"]},
+                                 {"a": b"1", "b": b"22", "c": b"333"})
+    out = tmp_path / "setup.exe"
+    done = pack("build", "--stub", stub, "--config", config, "--files", files, "--unchecked-names", "-o", out)
     assert done.returncode == 0 and "warning" in done.stderr
     info = inspect_json(out)
     assert [f["name"] for f in info["files"]] == ["a", "b"]
@@ -279,3 +298,22 @@ def test_inspect_text_lists_header_entries_files_and_java_data(sample_installer)
     assert 'language "de" (' in text
     assert "user\\jdom.jar.pack" in text
     assert "java-side data at " in text and "trailing bytes: " in text
+
+
+def test_a_header_offset_far_into_a_sparse_file_is_read_without_loading_what_lies_before(tmp_path):
+    """An 8 KB sparse file whose DOS header points 256 MB in: only the header fields are read."""
+    image = tmp_path / "sparse.exe"
+    with open(image, "wb") as out:
+        out.write(b"MZ" + bytes(58) + struct.pack("<I", 0x10000000))
+        out.truncate(0x10000000 + 8192)
+    # Peak memory of the tool alone, measured in a fresh interpreter that only runs it.
+    measure = ("import resource, subprocess, sys; "
+               "done = subprocess.run(sys.argv[1:], capture_output=True, text=True); "
+               "print(done.returncode, resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss, "
+               "(done.stdout + done.stderr).strip())")
+    for command in ("verify", "inspect"):
+        done = subprocess.run(["/usr/bin/python3", "-c", measure, str(PACK), command, str(image)],
+                              capture_output=True, text=True, timeout=60)
+        code, peak_kb, message = done.stdout.split(" ", 2)
+        assert code == "1" and "not a PE image" in message, done.stdout + done.stderr
+        assert int(peak_kb) < 128 * 1024, f"{command} used {peak_kb} KB"

@@ -76,11 +76,7 @@ def missing_dialog(wine, press=None, wait=60):
     """The runtime-missing dialog's line from the box reader, pressing a button when asked; None
     when it is not shown. It shares its caption with the progress dialog: its Locate button
     tells them apart."""
-    args = ["--wait", str(wait), "--title", WIZARD, "--text", "|Locate|"]
-    if press is not None:
-        args += ["--press", str(press)]
-    result = wine.run(BIN64 / "boxes.exe", args, timeout=wait + 60)
-    return result.stdout.replace("\r\n", "\n").strip() if result.code == 0 else None
+    return wine.find_box(title=WIZARD, text="|Locate|", press=press, wait=wait)
 
 
 def wait_for_dialog(wine, timeout=60):

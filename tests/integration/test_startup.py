@@ -5,7 +5,7 @@ import time
 
 import pytest
 
-from installer_kit import build_installer, log_text, logs_in, sample_config, temp_dirs
+from installer_kit import build_installer, inspect, log_text, logs_in, sample_config, temp_dirs
 from test_runtime_missing_dialog import missing_dialog
 
 MARKER_KEY = r"HKCU\SOFTWARE\harwell\nimbo"
@@ -213,3 +213,54 @@ def test_single_instance_per_executable_path(wine, display, tmp_path, slow_insta
         assert first.wait(timeout=60).code == 0
     finally:
         first.kill()
+
+
+def test_c_switch_is_quiet_with_errors_on_the_console(wine, tmp_path, markers):
+    installer = build_installer(tmp_path / "out")
+    result = wine.run(installer, ["-c"], env=env_for(wine, tmp_path, NIMBO_LOG="yes"))
+    assert result.code == 83, result
+    assert result.stdout.replace("\r\n", "\n") == NO_JRE + "\n"
+    assert wine.find_box(wait=1) is None, "-c opens no window"
+    assert "Quiet installer." in log_text(tmp_path)
+
+    # A damaged payload is reported on standard error instead of in a box.
+    data = bytearray(installer.read_bytes())
+    data[inspect(installer)["files"][0]["dataOffset"]] ^= 0x01
+    installer.write_bytes(bytes(data))
+    result = wine.run(installer, ["-c"], env=env_for(wine, tmp_path))
+    assert result.code == 1
+    assert result.stderr.strip() == "The installation file is corrupted. If it is a download please try it again."
+    assert wine.find_box(wait=1) is None
+
+
+def test_console_switch_keeps_the_progress_dialog(wine, display, tmp_path, slow_installer, markers):
+    proc = wine.start(slow_installer, ["-console"], env=env_for(wine, tmp_path, NIMBO_LOG="yes"))
+    try:
+        box = wine.find_box(title=WIZARD, press=2, wait=60)
+        result = proc.wait(timeout=60)
+    finally:
+        proc.kill()
+    assert box is not None, "-console alone is not quiet mode"
+    assert result.code == 0
+    log = log_text(tmp_path)
+    assert "Canceled installer" in log and "Quiet installer." not in log
+
+
+def test_no_to_the_recovery_question_keeps_the_carried_runtime(wine, display, tmp_path, markers):
+    files = {"jre.tar.gz": b"not a gzip archive", "a.txt": b"a"}
+    installer = build_installer(tmp_path / "out", files=files)
+    wine.reg_add(MARKER_KEY, "InstallStarted", 1, "REG_DWORD")
+    proc = wine.start(installer, [], env=env_for(wine, tmp_path, NIMBO_LOG="yes"))
+    try:
+        question = wine.find_box(title=WIZARD, text="did not start up correctly", press=7, wait=60)
+        # The carried archive is then used; this one cannot be untarred.
+        corrupted = wine.find_box(text="bundled JRE is corrupted", press=1, wait=60)
+        result = proc.wait(timeout=60)
+    finally:
+        proc.kill()
+    assert question is not None
+    assert corrupted is not None
+    assert result.code == 1
+    log = log_text(tmp_path)
+    assert "JRE included" in log and "extracting JRE" in log
+    assert "Included JRE not used because of manual switch" not in log

@@ -70,6 +70,34 @@ TEST(Log, DeletedAtNormalExitUnlessKept) {
   EXPECT_EQ(kept.logs.size(), 1u);
 }
 
+TEST(Log, ExitNormallyEndsWithTheCodeAndDeletesTheLogUnlessKept) {
+  TempDir tmp;
+  ProbeRun deleted = runProbe(tmp, {"info", "x", "exit-normally", "83"});
+  EXPECT_EQ(deleted.result.exitCode, 83u);
+  EXPECT_TRUE(deleted.logs.empty());
+
+  ProbeRun kept = runProbe(tmp, {"info", "x", "keep", "exit-normally", "1"});
+  EXPECT_EQ(kept.result.exitCode, 1u);
+  EXPECT_EQ(kept.logs.size(), 1u);
+}
+
+TEST(Log, LineAfterTheEndDoesNotRecreateTheDeletedLog) {
+  TempDir tmp;
+  // A thread still running writes after the end; then the process ends without any handler.
+  ProbeRun run = runProbe(tmp, {"info", "x", "end-log", "info", "late line", "terminate", "0"});
+  EXPECT_EQ(run.result.exitCode, 0u);
+  EXPECT_TRUE(run.logs.empty()) << run.logText;
+}
+
+TEST(Log, ExitNormallyWhileAnotherThreadLogsLeavesNoLog) {
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    TempDir tmp;
+    ProbeRun run = runProbe(tmp, {"exit-while-logging", "0"});
+    EXPECT_EQ(run.result.exitCode, 0u) << run.result.err;
+    EXPECT_TRUE(run.logs.empty()) << "attempt " << attempt;
+  }
+}
+
 TEST(Log, EnvironmentKeepsLogOnlyForExactYes) {
   const std::map<std::string, size_t> cases = {{"yes", 1}, {"Yes", 0}, {"yes ", 0}, {"YES", 0}, {"no", 0}};
   for (const char* variable : {"NIMBO_LOG", "TESSAR_LOG"}) {

@@ -4,9 +4,11 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
+#include "child_process.h"
 #include "install_markers.h"
 #include "launch_flags.h"
 #include "launch_sequence.h"
@@ -59,7 +61,51 @@ void setProcessMarker(DWORD value) {
   RegCloseKey(key);
 }
 
+// Runs the watch in a log_probe process with a pass limit of ten (one second) and removes the
+// process marker that a timed-out watch leaves behind.
+ChildResult runWatchProbe(const TempDir& tmp, const std::string& entry159) {
+  ChildResult result = runChild(testBinDir() + "log_probe.exe",
+                                {"--narrow", "159=" + entry159, "--wide", "20014=Please restart with /manual",
+                                 "console", "watch", "10"},
+                                {{"TMP", tmp.path()}, {"NIMBO_LOG", "yes"}}, 30000);
+  unsigned long pid = 0;
+  if (std::sscanf(result.out.c_str(), "pid %lu", &pid) == 1) {
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, kMarkerKey, 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
+      RegDeleteValueA(key, ("InstallStarted_" + std::to_string(pid)).c_str());
+      RegCloseKey(key);
+    }
+  }
+  return result;
+}
+
+std::string logOf(const TempDir& tmp) {
+  std::vector<std::string> logs = tmp.namesStartingWith("tsr_nlog_");
+  std::string text = logs.empty() ? std::string() : readWholeFile(tmp.file(logs[0]));
+  text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());  // written in text mode
+  return text;
+}
+
 }  // namespace
+
+TEST(WindowWatch, GivesUpWithMessage20014InThePassOfTheLimit) {
+  TempDir tmp;
+  ChildResult result = runWatchProbe(tmp, "0");
+  ASSERT_FALSE(result.timedOut);
+  EXPECT_EQ(result.exitCode, 1u);
+  EXPECT_EQ(result.err.rfind("Please restart with /manual", 0), 0u) << result.err;
+  EXPECT_NE(logOf(tmp).find("\ntimeout\n"), std::string::npos) << logOf(tmp);
+}
+
+TEST(WindowWatch, Entry159SwitchesTheTimeoutOff) {
+  TempDir tmp;
+  ChildResult result = runWatchProbe(tmp, "1");
+  ASSERT_FALSE(result.timedOut);
+  EXPECT_EQ(result.exitCode, 0u) << result.err;
+  std::string log = logOf(tmp);
+  EXPECT_EQ(log.find("timeout"), std::string::npos) << log;
+  EXPECT_NE(log.find("Java window visible"), std::string::npos) << log;
+}
 
 TEST(WindowWatch, MovesTheBarUntilASecondWindowShowsThenHidesTheDialog) {
   FakeDialog dialog;

@@ -148,6 +148,14 @@ std::string includedNameProblem(std::string_view name) {
   if (name.empty()) return "is empty (an empty name ends the launcher's list)";
   if (name.find(';') != std::string_view::npos) return "contains \";\", the list separator";
   if (name.find('/') != std::string_view::npos) return "contains \"/\"; the launcher's separator is \"\\\"";
+  for (std::size_t start = 0; start < name.size();) {
+    std::size_t end = std::min(name.find('\\', start), name.size());
+    std::string_view part = name.substr(start, end - start);
+    if (isDeviceName(part)) {
+      return "names the device \"" + std::string(part) + "\" (CON, PRN, AUX, NUL, COM1, LPT1 and the like)";
+    }
+    start = end + 1;
+  }
   if (!isContainedFileName(name)) return "escapes the extraction directory (absolute, drive, UNC or \"..\")";
   if (directoryLevels(name) > 1) return "has more than one directory level; the launcher creates only the first";
   if (name.back() == '\\') return "names a directory, not a file";
@@ -290,12 +298,18 @@ PackConfig parsePackConfig(std::string_view jsonText, const PackConfigOptions& o
     std::vector<std::string> listed = includedFileList(namesText, INT32_MAX);
     checkNames(listed, "entry 2003");
   }
+  // The launcher walks the stored files by entries 2002/2003 alone: a table that disagrees with
+  // what is stored makes it read sizes out of file contents or extract under the wrong names.
+  std::string disagreement;
   if (walked.size() != config.files.size()) {
-    config.warnings.push_back("the launcher will extract " + std::to_string(walked.size()) +
-                              " files (entries 2002/2003) but \"files\" stores " +
-                              std::to_string(config.files.size()));
+    disagreement = "the launcher will extract " + std::to_string(walked.size()) +
+                   " files (entries 2002/2003) but \"files\" stores " + std::to_string(config.files.size());
   } else if (explicitNames && namesText != joined) {
-    config.warnings.push_back("entry 2003 does not list the names of \"files\" in storage order");
+    disagreement = "entry 2003 does not list the names of \"files\" in storage order";
+  }
+  if (!disagreement.empty()) {
+    if (!options.uncheckedNames) throw PackError(disagreement);
+    config.warnings.push_back(disagreement);
   }
   return config;
 }

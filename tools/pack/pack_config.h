@@ -21,8 +21,10 @@ struct PackConfig {
 };
 
 struct PackConfigOptions {
-  // Writes an explicit entry 2003 without checking its names, so that launcher tests can build
-  // payloads whose table names a hostile or two-level path. The `files` list is always checked.
+  // Writes explicit entries 2002 and 2003 as given, without checking the names or their agreement
+  // with `files` (a disagreement is only a warning), so that launcher tests can build payloads
+  // whose table names a hostile or two-level path or miscounts the files. The `files` list is
+  // always checked.
   bool uncheckedNames = false;
 };
 

@@ -253,6 +253,12 @@ int buildCommand(const std::vector<std::string>& args) {
     if (::stat(path.c_str(), &st) != 0) throw PackError("included file \"" + name + "\" not found: " + path);
     files.push_back(std::make_unique<FileSource>(path));
   }
+  // The launcher tells the Java side where its data begins only when it extracted files; with
+  // none it hands on position 0 and the data cannot be found.
+  if (!javaDataPath.empty() && config.files.empty()) {
+    throw PackError("--java-data needs at least one included file: without files the launcher does not tell the "
+                    "Java side where its data begins");
+  }
   std::unique_ptr<FileSource> javaData;
   if (!javaDataPath.empty()) javaData = std::make_unique<FileSource>(javaDataPath);
   for (const FileSource* input : {&stub, javaData.get()}) {
@@ -321,6 +327,11 @@ Json inspectionJson(const MediaInspection& info) {
                {"lastRawPointer", info.pe.lastRawPointer},
                {"lastRawSize", info.pe.lastRawSize},
                {"fileAlignment", info.pe.fileAlignment}};
+  out["signature"] = {{"signed", info.signature.present}};
+  if (info.signature.present) {
+    out["signature"]["offset"] = info.signature.offset;
+    out["signature"]["size"] = info.signature.size;
+  }
   out["appendedStart"] = info.appendedStart;
   out["header"] = {{"magic", info.header.magic},
                    {"magicOk", info.header.magic == kMediaMagic},
@@ -364,8 +375,8 @@ Json inspectionJson(const MediaInspection& info) {
     }
   }
   if (info.filesWalked) {
-    int64_t coveredEnd = static_cast<int64_t>(info.appendedStart + kMediaHeaderSize) + info.header.checkedLength;
-    out["javaData"] = {{"offset", info.javaDataOffset}, {"size", coveredEnd - static_cast<int64_t>(info.javaDataOffset)}};
+    out["javaData"] = {{"offset", info.javaDataOffset},
+                       {"size", info.checkedLengthValid ? Json(info.javaDataSize) : Json(nullptr)}};
     out["unextractedPosition"] = info.unextractedPosition;
   }
   out["trailingBytes"] = info.trailingBytes;
@@ -379,6 +390,12 @@ void printInspection(const MediaInspection& info) {
               "file alignment %u\n",
               info.pe.sectionCount, info.pe.optionalHeaderSize, info.pe.lastSectionEntry, info.pe.lastRawPointer,
               info.pe.lastRawSize, info.pe.fileAlignment);
+  if (info.signature.present) {
+    std::printf("signed: yes (Authenticode signature, %u bytes at %" PRIu64 ")\n", info.signature.size,
+                info.signature.offset);
+  } else {
+    std::printf("signed: no\n");
+  }
   std::printf("appended data at %" PRIu64 "\n", info.appendedStart);
   std::printf("header: magic 0x%08X (%s), checksum flag %d, stored checksum 0x%08X, checked length %" PRId64 "\n",
               static_cast<unsigned>(info.header.magic), info.header.magic == kMediaMagic ? "ok" : "BAD",
@@ -409,10 +426,12 @@ void printInspection(const MediaInspection& info) {
       std::printf("carried runtime: none\n");
     }
   }
-  if (info.filesWalked) {
-    int64_t coveredEnd = static_cast<int64_t>(info.appendedStart + kMediaHeaderSize) + info.header.checkedLength;
+  if (info.filesWalked && info.checkedLengthValid) {
     std::printf("java-side data at %" PRIu64 ", %" PRId64 " bytes (unextracted position %" PRIu64 ")\n",
-                info.javaDataOffset, coveredEnd - static_cast<int64_t>(info.javaDataOffset), info.unextractedPosition);
+                info.javaDataOffset, info.javaDataSize, info.unextractedPosition);
+  } else if (info.filesWalked) {
+    std::printf("java-side data at %" PRIu64 ", size unknown (unextracted position %" PRIu64 ")\n",
+                info.javaDataOffset, info.unextractedPosition);
   }
   std::printf("trailing bytes: %" PRId64 "\n", info.trailingBytes);
   for (const std::string& problem : info.problems) std::printf("problem: %s\n", problem.c_str());

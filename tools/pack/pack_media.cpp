@@ -147,19 +147,56 @@ WrittenMedia writeMedia(const MediaInputs& inputs, ByteSink& out) {
 }
 
 bool readPeLayoutFrom(ByteSource& source, PeLayout& layout) {
+  // Only the few fields the layout needs are read, each where it lies: a hostile header offset or
+  // section count then costs a handful of small reads instead of a copy of everything before it.
   uint8_t dos[64];
-  if (!source.readAt(0, dos, sizeof dos)) return false;
-  uint64_t peOffset = decodeLittleEndian<uint32_t>(dos + kPeOffsetField);
+  if (!source.readAt(0, dos, sizeof dos) || dos[0] != 'M' || dos[1] != 'Z') return false;
+  uint32_t peOffset = decodeLittleEndian<uint32_t>(dos + kPeOffsetField);
+  if (uint64_t(peOffset) + 24 > source.size()) return false;
   uint8_t fileHeader[24];
-  if (!source.readAt(peOffset, fileHeader, sizeof fileHeader)) return false;
+  if (!source.readAt(peOffset, fileHeader, sizeof fileHeader) || std::memcmp(fileHeader, "PE\0\0", 4) != 0) {
+    return false;
+  }
   uint16_t sections = decodeLittleEndian<uint16_t>(fileHeader + kSectionCountOffset);
   uint16_t optionalSize = decodeLittleEndian<uint16_t>(fileHeader + kOptionalHeaderSizeOffset);
-  // The headers up to the last section entry's raw pointer are all readPeLayout looks at.
-  uint64_t needed = std::max<uint64_t>(lastRawSizeField(uint32_t(peOffset), optionalSize, sections) + 8, peOffset + 64);
-  needed = std::min<uint64_t>(needed, source.size());
-  std::vector<uint8_t> headers(static_cast<std::size_t>(needed));
-  if (!source.readAt(0, headers.data(), headers.size())) return false;
-  return readPeLayout(headers.data(), headers.size(), layout);
+  if (sections == 0 || optionalSize < 40) return false;
+  uint8_t alignment[4];
+  if (!source.readAt(uint64_t(peOffset) + 24 + 36, alignment, sizeof alignment)) return false;
+  uint64_t rawSizeField = lastRawSizeField(peOffset, optionalSize, sections);
+  uint8_t raw[8];
+  if (rawSizeField + sizeof raw > source.size() || !source.readAt(rawSizeField, raw, sizeof raw)) return false;
+  layout.peOffset = peOffset;
+  layout.sectionCount = sections;
+  layout.optionalHeaderSize = optionalSize;
+  layout.lastSectionEntry = static_cast<uint32_t>(rawSizeField - kRawSizeInEntry);
+  layout.lastRawSize = decodeLittleEndian<uint32_t>(raw);
+  layout.lastRawPointer = decodeLittleEndian<uint32_t>(raw + 4);
+  layout.fileAlignment = decodeLittleEndian<uint32_t>(alignment);
+  return true;
+}
+
+SignatureView readSignature(ByteSource& source, const PeLayout& layout) {
+  constexpr uint32_t kSecurityDirectory = 4;
+  SignatureView view;
+  uint64_t optional = uint64_t(layout.peOffset) + 24;
+  uint8_t magic[2];
+  if (!source.readAt(optional, magic, sizeof magic)) return view;
+  uint16_t kind = decodeLittleEndian<uint16_t>(magic);
+  // The directory count and table sit 16 bytes further in a PE32+ header (64-bit ImageBase).
+  uint32_t countField = kind == 0x10B ? 92 : kind == 0x20B ? 108 : 0;
+  if (countField == 0) return view;
+  uint32_t entryField = countField + 4 + kSecurityDirectory * 8;
+  if (entryField + 8 > layout.optionalHeaderSize) return view;
+  uint8_t count[4];
+  uint8_t entry[8];
+  if (!source.readAt(optional + countField, count, sizeof count) || decodeLittleEndian<uint32_t>(count) <= kSecurityDirectory ||
+      !source.readAt(optional + entryField, entry, sizeof entry)) {
+    return view;
+  }
+  view.offset = decodeLittleEndian<uint32_t>(entry);
+  view.size = decodeLittleEndian<uint32_t>(entry + 4);
+  view.present = view.offset != 0 && view.size != 0;
+  return view;
 }
 
 std::string stubProblem(ByteSource& stub, PeLayout& layout) {
@@ -198,6 +235,12 @@ MediaInspection inspectMedia(ByteSource& source) {
   if (!readPeLayoutFrom(source, info.pe)) throw PackError("not a PE image");
   info.appendedStart = info.pe.appendedDataStart();
   if (info.appendedStart >= info.fileSize) throw PackError("no appended data: the file ends at its last section");
+  info.signature = readSignature(source, info.pe);
+  if (info.signature.present && (info.signature.offset > info.fileSize ||
+                                 info.signature.size > info.fileSize - info.signature.offset)) {
+    info.problems.push_back("the signature (" + std::to_string(info.signature.size) + " bytes at " +
+                            std::to_string(info.signature.offset) + ") runs past the end of the file");
+  }
 
   SourceReader reader(source, info.appendedStart);
   try {
@@ -210,7 +253,15 @@ MediaInspection inspectMedia(ByteSource& source) {
     return info;
   }
   uint64_t recordStart = info.appendedStart + kMediaHeaderSize;
-  info.trailingBytes = static_cast<int64_t>(info.fileSize - recordStart) - info.header.checkedLength;
+  // File positions stay far below 2^63, so with a non-negative length neither sum nor difference
+  // can overflow; a negative one is reported rather than computed with.
+  info.checkedLengthValid = info.header.checkedLength >= 0;
+  if (info.checkedLengthValid) {
+    info.trailingBytes = static_cast<int64_t>(info.fileSize - recordStart) - info.header.checkedLength;
+  } else {
+    info.problems.push_back("invalid checked length " + std::to_string(info.header.checkedLength) +
+                            ": it is negative");
+  }
   if (info.header.magic != kMediaMagic) {
     info.problems.push_back("bad magic " + hex32(info.header.magic) + " (expected " + hex32(kMediaMagic) + ")");
     return info;
@@ -253,6 +304,10 @@ MediaInspection inspectMedia(ByteSource& source) {
   info.filesWalked = true;
   info.javaDataOffset = at;
   info.unextractedPosition = names.empty() ? 0 : at;
+  if (info.checkedLengthValid) {
+    uint64_t coveredEnd = recordStart + static_cast<uint64_t>(info.header.checkedLength);
+    info.javaDataSize = coveredEnd >= at ? static_cast<int64_t>(coveredEnd - at) : -static_cast<int64_t>(at - coveredEnd);
+  }
   return info;
 }
 

@@ -93,6 +93,17 @@ WrittenMedia writeMedia(const MediaInputs& inputs, ByteSink& out);
 // Reads the PE layout of a source without loading it whole; false when it is not a PE image.
 bool readPeLayoutFrom(ByteSource& source, PeLayout& layout);
 
+// The Authenticode signature of a PE image, from its security data directory (whose address,
+// unlike the other directories', is a file position). Signing tools append it after everything
+// else, so it lies outside the bytes the installer's checksum covers.
+struct SignatureView {
+  bool present = false;  // the directory exists and is not empty
+  uint64_t offset = 0;
+  uint32_t size = 0;
+};
+// Absent for an image whose optional header is neither PE32 nor PE32+ or has no such directory.
+SignatureView readSignature(ByteSource& source, const PeLayout& layout);
+
 // Why a stub cannot take a payload, or "" when it can; fills layout either way it can.
 std::string stubProblem(ByteSource& stub, PeLayout& layout);
 
@@ -109,6 +120,7 @@ struct IncludedFileEntry {
 struct MediaInspection {
   uint64_t fileSize = 0;
   PeLayout pe;
+  SignatureView signature;
   uint64_t appendedStart = 0;
   MediaHeader header;
   bool recordRead = false;
@@ -119,7 +131,12 @@ struct MediaInspection {
   bool filesWalked = false;
   uint64_t javaDataOffset = 0;       // first byte after the walked files
   uint64_t unextractedPosition = 0;  // what the launcher hands on: 0 when it extracts nothing
-  int64_t trailingBytes = 0;         // after the checked length; negative when the file is short
+  // A negative checked length covers nothing: trailingBytes and javaDataSize are then left 0.
+  bool checkedLengthValid = false;
+  int64_t trailingBytes = 0;  // after the checked length; negative when the file is short
+  // From javaDataOffset to the end of the checked length; negative when the walked files
+  // already reach past it.
+  int64_t javaDataSize = 0;
   std::vector<std::string> problems;
 };
 // Throws PackError when the source is not a PE image or carries no appended data.

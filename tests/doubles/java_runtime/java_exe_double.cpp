@@ -22,5 +22,6 @@ int wmain() {
     WriteFile(err, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
   }
   if (script.getInt("hang", 0) != 0) Sleep(INFINITE);
-  return script.getInt("exit_code", 0);
+  // Its own key: a real runtime answers "-version" with 0 whatever its programs later return.
+  return script.getInt("version_exit_code", 0);
 }

@@ -90,6 +90,15 @@ std::u16string decodeUtf8(const unsigned char* p, const unsigned char* end) {
   return out;
 }
 
+// What JNI allows a native to call while an exception is pending.
+const char* const kCallableWithExceptionPending[] = {
+    "ExceptionOccurred",     "ExceptionDescribe",     "ExceptionClear",    "ExceptionCheck",
+    "ReleaseStringChars",    "ReleaseStringUTFChars", "ReleaseStringCritical", "DeleteLocalRef",
+    "DeleteGlobalRef",       "PushLocalFrame",        "PopLocalFrame"};
+
+const char* const kAllocatingFunctions[] = {"GetStringUTFChars", "GetStringChars", "GetStringCritical", "NewString",
+                                            "NewStringUTF"};
+
 }  // namespace
 
 JniEnvDouble::JniEnvDouble() {
@@ -200,6 +209,38 @@ std::string JniEnvDouble::utf8(jstring s) const {
 bool JniEnvDouble::isString(jobject obj) const {
   for (const auto& o : objects_) {
     if (reinterpret_cast<jobject>(o.get()) == obj) return o->isString;
+  }
+  return false;
+}
+
+void JniEnvDouble::count(const char* function) {
+  ++calls_[function];
+  if (pendingException_ == nullptr) return;
+  for (const char* allowed : kCallableWithExceptionPending) {
+    if (std::strcmp(allowed, function) == 0) return;
+  }
+  callsWithExceptionPending_.push_back(function);
+}
+
+void JniEnvDouble::failNextCall(const std::string& function) {
+  for (const char* allocating : kAllocatingFunctions) {
+    if (function == allocating) {
+      armedFailures_.push_back(function);
+      return;
+    }
+  }
+  misuse("failNextCall", (function + " does not allocate").c_str());
+}
+
+bool JniEnvDouble::failsNow(const char* function) {
+  for (auto it = armedFailures_.begin(); it != armedFailures_.end(); ++it) {
+    if (*it == function) {
+      armedFailures_.erase(it);
+      Object* error = newObject(findClass("java/lang/OutOfMemoryError"));
+      error->message = std::string(function) + " failed: out of memory";
+      pendingException_ = error;
+      return true;
+    }
   }
   return false;
 }
@@ -330,6 +371,7 @@ jclass JNICALL JniEnvDouble::GetObjectClass(JNIEnv* env, jobject obj) {
 jstring JNICALL JniEnvDouble::NewString(JNIEnv* env, const jchar* chars, jsize len) {
   JniEnvDouble& d = self(env);
   d.count("NewString");
+  if (d.failsNow("NewString")) return nullptr;
   if (len < 0 || (chars == nullptr && len > 0)) misuse("NewString", "bad characters or length");
   return d.newString(std::u16string(reinterpret_cast<const char16_t*>(chars), static_cast<std::size_t>(len)));
 }
@@ -344,6 +386,7 @@ const jchar* JNICALL JniEnvDouble::GetStringChars(JNIEnv* env, jstring str, jboo
   JniEnvDouble& d = self(env);
   d.count("GetStringChars");
   Object* obj = d.checkedObject(str, "GetStringChars");
+  if (d.failsNow("GetStringChars")) return nullptr;
   // A VM does not promise a terminating zero; this copy is followed by a visible '#' instead, so
   // a native that treats the characters as a C string reads garbage in its tests.
   std::size_t n = obj->chars.size();
@@ -371,6 +414,7 @@ void JNICALL JniEnvDouble::ReleaseStringChars(JNIEnv* env, jstring str, const jc
 jstring JNICALL JniEnvDouble::NewStringUTF(JNIEnv* env, const char* utf) {
   JniEnvDouble& d = self(env);
   d.count("NewStringUTF");
+  if (d.failsNow("NewStringUTF")) return nullptr;
   if (utf == nullptr) return nullptr;
   return d.newString(fromModifiedUtf8(utf));
 }
@@ -385,6 +429,7 @@ const char* JNICALL JniEnvDouble::GetStringUTFChars(JNIEnv* env, jstring str, jb
   JniEnvDouble& d = self(env);
   d.count("GetStringUTFChars");
   Object* obj = d.checkedObject(str, "GetStringUTFChars");
+  if (d.failsNow("GetStringUTFChars")) return nullptr;
   std::string utf = toModifiedUtf8(obj->chars);
   auto* copy = static_cast<char*>(std::malloc(utf.size() + 1));
   if (copy == nullptr) misuse("GetStringUTFChars", "out of memory");
@@ -430,6 +475,7 @@ void JNICALL JniEnvDouble::GetStringUTFRegion(JNIEnv* env, jstring str, jsize st
 const jchar* JNICALL JniEnvDouble::GetStringCritical(JNIEnv* env, jstring str, jboolean* isCopy) {
   JniEnvDouble& d = self(env);
   d.count("GetStringCritical");
+  if (d.failsNow("GetStringCritical")) return nullptr;
   const jchar* chars = GetStringChars(env, str, isCopy);
   --d.calls_["GetStringChars"];
   return chars;

@@ -14,6 +14,11 @@
 // the process with a message naming the function (slot index as in the JNI function table).
 // GetStringChars buffers are not zero-terminated (a VM does not promise it either); they are
 // followed by '#'. One double serves one thread at a time.
+//
+// Out of memory, as a VM meets it: failNextCall("GetStringUTFChars") makes the next call of that
+// function return null with an OutOfMemoryError pending. Calls a native makes while an exception
+// is pending, other than those JNI allows then (exception queries, releases, deletes), are
+// recorded in callsWithExceptionPending().
 #pragma once
 #include <jni.h>
 
@@ -50,7 +55,14 @@ class JniEnvDouble {
   // Calls per JNI function name, e.g. calls("NewStringUTF").
   std::size_t calls(const std::string& function) const;
 
-  // Java exceptions raised by the native through Throw/ThrowNew.
+  // The next call of this function fails as a VM out of memory fails it. Only the functions that
+  // allocate can fail: GetStringUTFChars, GetStringChars, GetStringCritical, NewString and
+  // NewStringUTF; any other name ends the process.
+  void failNextCall(const std::string& function);
+  // JNI functions the native called while an exception was pending, in order.
+  const std::vector<std::string>& callsWithExceptionPending() const { return callsWithExceptionPending_; }
+
+  // Java exceptions raised by the native through Throw/ThrowNew, or by the double itself.
   bool exceptionPending() const { return pendingException_ != nullptr; }
   std::string pendingExceptionClass() const;
   std::string pendingExceptionMessage() const;
@@ -70,7 +82,9 @@ class JniEnvDouble {
   Object* newObject(jclass cls);
   static JniEnvDouble& self(JNIEnv* env);
   Object* checkedObject(jobject ref, const char* function) const;
-  void count(const char* function) { ++calls_[function]; }
+  void count(const char* function);
+  // True when the function was armed to fail: the OutOfMemoryError is then pending.
+  bool failsNow(const char* function);
 
   // Implementations of the table's working slots.
   static jint JNICALL GetVersion(JNIEnv* env);
@@ -115,4 +129,6 @@ class JniEnvDouble {
   std::map<const void*, Pin> pinned_;
   std::map<std::string, std::size_t> calls_;
   Object* pendingException_ = nullptr;
+  std::vector<std::string> armedFailures_;
+  std::vector<std::string> callsWithExceptionPending_;
 };

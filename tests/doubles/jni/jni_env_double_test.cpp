@@ -82,6 +82,51 @@ TEST(JniEnvDouble, RegionsAndExceptions) {
   EXPECT_GE(env->GetVersion(), JNI_VERSION_1_6);
 }
 
+TEST(JniEnvDouble, AnArmedAllocationFailsOnceWithOutOfMemoryError) {
+  JniEnvDouble jni;
+  JNIEnv* env = jni.env();
+  jstring s = jni.newString(u"COM3");
+  jni.failNextCall("GetStringUTFChars");
+  EXPECT_EQ(env->GetStringChars(s, nullptr) != nullptr, true);  // only the armed function fails
+  EXPECT_FALSE(jni.exceptionPending());
+  EXPECT_EQ(env->GetStringUTFChars(s, nullptr), nullptr);
+  EXPECT_TRUE(jni.exceptionPending());
+  EXPECT_EQ(jni.pendingExceptionClass(), "java/lang/OutOfMemoryError");
+  EXPECT_EQ(jni.pinnedCount(), 1u);
+  env->ExceptionClear();
+  const char* utf = env->GetStringUTFChars(s, nullptr);
+  ASSERT_NE(utf, nullptr);
+  env->ReleaseStringUTFChars(s, utf);
+
+  for (const char* function : {"GetStringChars", "GetStringCritical", "NewString", "NewStringUTF"}) {
+    jni.failNextCall(function);
+  }
+  EXPECT_EQ(env->GetStringCritical(s, nullptr), nullptr);
+  env->ExceptionClear();
+  EXPECT_EQ(env->NewStringUTF("x"), nullptr);
+  env->ExceptionClear();
+  const jchar one = u'x';
+  EXPECT_EQ(env->NewString(&one, 1), nullptr);
+  env->ExceptionClear();
+  EXPECT_EQ(jni.callsWithExceptionPending(), std::vector<std::string>{});
+}
+
+TEST(JniEnvDouble, RecordsCallsMadeWhileAnExceptionIsPending) {
+  JniEnvDouble jni;
+  JNIEnv* env = jni.env();
+  jstring s = jni.newString(u"COM3");
+  jni.failNextCall("GetStringUTFChars");
+  EXPECT_EQ(env->GetStringUTFChars(s, nullptr), nullptr);
+  // Allowed while the exception is pending: queries and releases.
+  EXPECT_TRUE(env->ExceptionCheck());
+  env->DeleteLocalRef(s);
+  EXPECT_EQ(jni.callsWithExceptionPending(), std::vector<std::string>{});
+  // Not allowed: anything else.
+  env->GetStringLength(s);
+  env->NewStringUTF("");
+  EXPECT_EQ(jni.callsWithExceptionPending(), (std::vector<std::string>{"GetStringLength", "NewStringUTF"}));
+}
+
 TEST(JniEnvDoubleDeathTest, AbortsOnMisuse) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_DEATH(
@@ -104,6 +149,12 @@ TEST(JniEnvDoubleDeathTest, AbortsOnMisuse) {
         jni.env()->ReleaseStringChars(s, jni.env()->GetStringChars(jni.newString(u"y"), nullptr));
       },
       "not obtained from GetStringChars of this string");
+  EXPECT_DEATH(
+      {
+        JniEnvDouble jni;
+        jni.failNextCall("GetStringLength");
+      },
+      "GetStringLength does not allocate");
 }
 
 }  // namespace

@@ -120,6 +120,14 @@ Entry* find(std::vector<Entry>& entries, const wchar_t* name) {
   return nullptr;
 }
 
+// Entry names the calls were given in this process, each followed by a line break.
+std::wstring queriedNames;
+
+void noteQuery(LPCWSTR entryName) {
+  if (entryName != nullptr) queriedNames += entryName;
+  queriedNames += L'\n';
+}
+
 template <std::size_t N>
 void copyText(WCHAR (&target)[N], const std::wstring& text) {
   std::size_t n = text.size() < N - 1 ? text.size() : N - 1;
@@ -133,9 +141,14 @@ void copyText(WCHAR (&target)[N], const std::wstring& text) {
 // (reporting this file's path) unless told otherwise.
 extern "C" __declspec(dllexport) int pathmerePhonebookDouble() { return 1; }
 
+// The entry names this process's calls were given, one per line, so that a test can tell that
+// a library passed the name it was asked for and nothing else.
+extern "C" __declspec(dllexport) const wchar_t* pathmerePhonebookQueries() { return queriedNames.c_str(); }
+
 extern "C" __declspec(dllexport) DWORD WINAPI RasGetEntryPropertiesW(LPCWSTR phonebook, LPCWSTR entryName, LPRASENTRYW rasEntry,
                                                LPDWORD entrySize, LPBYTE deviceInfo, LPDWORD deviceInfoSize) {
   (void)deviceInfo;
+  noteQuery(entryName);
   if (phonebook != nullptr) return ERROR_CANNOT_OPEN_PHONEBOOK;
   if (entrySize == nullptr) return ERROR_INVALID_PARAMETER;
   std::vector<Entry> entries;
@@ -169,6 +182,7 @@ extern "C" __declspec(dllexport) DWORD WINAPI RasSetEntryPropertiesW(LPCWSTR pho
                                                DWORD entrySize, LPBYTE deviceInfo, DWORD deviceInfoSize) {
   (void)deviceInfo;
   (void)deviceInfoSize;
+  noteQuery(entryName);
   if (phonebook != nullptr) return ERROR_CANNOT_OPEN_PHONEBOOK;
   if (entryName == nullptr || entryName[0] == L'\0') return ERROR_INVALID_NAME;
   if (rasEntry == nullptr) return ERROR_INVALID_PARAMETER;

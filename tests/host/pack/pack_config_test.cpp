@@ -53,8 +53,19 @@ TEST(PackConfig, NoFilesGiveCountZeroAndEmptyList) {
   EXPECT_EQ(narrowOf(config, 2003), "");
 }
 
-TEST(PackConfig, ExplicitCountIsWrittenAsGivenWithAWarning) {
-  PackConfig config = parsePackConfig(R"({"narrow": {"2002": "2"}, "files": ["a", "b", "c"]})");
+TEST(PackConfig, RefusesEntries2002And2003ThatDisagreeWithTheFiles) {
+  EXPECT_EQ(refusal(R"({"narrow": {"2002": "2"}, "files": ["a", "b", "c"]})"),
+            "the launcher will extract 2 files (entries 2002/2003) but \"files\" stores 3");
+  EXPECT_EQ(refusal(R"({"narrow": {"2003": "a;b;"}, "files": ["a", "b", "c"]})"),
+            "the launcher will extract 2 files (entries 2002/2003) but \"files\" stores 3");
+  EXPECT_EQ(refusal(R"({"narrow": {"2003": "b;a;"}, "files": ["a", "b"]})"),
+            "entry 2003 does not list the names of \"files\" in storage order");
+}
+
+TEST(PackConfig, ExplicitCountIsWrittenAsGivenWithAWarningWhenUnchecked) {
+  PackConfigOptions unchecked;
+  unchecked.uncheckedNames = true;
+  PackConfig config = parsePackConfig(R"({"narrow": {"2002": "2"}, "files": ["a", "b", "c"]})", unchecked);
   int counts = 0;
   for (const auto& entry : config.record.narrow) counts += entry.first == 2002;
   EXPECT_EQ(counts, 1);
@@ -121,6 +132,14 @@ TEST(PackConfig, RefusesNamesTheLauncherCannotExtractSafely) {
     EXPECT_NE(refusal(json), "") << json;
   }
   EXPECT_EQ(refusal(R"({"files": ["user\\jdom.jar.pack", "a..b", ".hidden"]})"), "");
+}
+
+TEST(PackConfig, RefusesDeviceNamesInAnyComponent) {
+  for (const char* name : {"COM1", "con.txt", "user\\\\NUL", "Lpt2.jar.pack", "aux\\\\x.jar"}) {
+    std::string json = std::string("{\"files\": [\"") + name + "\"]}";
+    EXPECT_NE(refusal(json).find("names the device"), std::string::npos) << json << ": " << refusal(json);
+  }
+  EXPECT_EQ(refusal(R"({"files": ["console.jar", "COM10", "user\\comx.jar"]})"), "");
 }
 
 TEST(PackConfig, RefusesTheSameNameTwiceIgnoringCase) {

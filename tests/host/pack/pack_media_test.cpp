@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <cstdint>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -324,4 +325,163 @@ TEST(PackReader, OddWideCountDropsTheLastByte) {
   SourceReader reader(source, 0);
   EXPECT_EQ(reader.readWString(), u"A");
   EXPECT_EQ(reader.position(), 7u);
+}
+
+namespace {
+// A large file that is almost all holes: a few written blocks, zeros elsewhere. Counts the bytes
+// the reader asks for, which is what a hostile header would make expensive.
+class SparseSource : public ByteSource {
+ public:
+  explicit SparseSource(uint64_t size) : size_(size) {}
+  void place(uint64_t at, const std::string& bytes) { blocks_.emplace_back(at, bytes); }
+  uint64_t size() const override { return size_; }
+  bool readAt(uint64_t pos, void* dst, std::size_t n) override {
+    if (pos > size_ || n > size_ - pos) return false;
+    bytesRead += n;
+    auto* out = static_cast<uint8_t*>(dst);
+    std::memset(out, 0, n);
+    for (const auto& [at, bytes] : blocks_) {
+      for (std::size_t i = 0; i < bytes.size(); ++i) {
+        if (at + i >= pos && at + i < pos + n) out[at + i - pos] = static_cast<uint8_t>(bytes[i]);
+      }
+    }
+    return true;
+  }
+  uint64_t bytesRead = 0;
+
+ private:
+  uint64_t size_;
+  std::vector<std::pair<uint64_t, std::string>> blocks_;
+};
+
+// The headers of cleanStub() moved to peOffset: a PE signature, one section ending at 512.
+SparseSource sparseImage(uint64_t size, uint32_t peOffset) {
+  std::string stub = cleanStub();
+  std::string dos = stub.substr(0, 64);
+  put32(dos, 60, peOffset);
+  SparseSource source(size);
+  source.place(0, dos);
+  source.place(peOffset, stub.substr(64, 24 + 240 + 40));
+  return source;
+}
+}  // namespace
+
+TEST(PackStub, ReadsOnlyTheHeaderFieldsItNeedsWhereverTheyLie) {
+  SparseSource source = sparseImage(0x10000000u + 8192, 0x10000000u);
+  PeLayout layout;
+  ASSERT_TRUE(readPeLayoutFrom(source, layout));
+  EXPECT_EQ(layout.peOffset, 0x10000000u);
+  EXPECT_EQ(layout.appendedDataStart(), 1024u);
+  EXPECT_EQ(layout.fileAlignment, 512u);
+  EXPECT_LT(source.bytesRead, 256u);
+}
+
+TEST(PackStub, RefusesAHeaderOffsetOrSectionTableBeyondTheFile) {
+  SparseSource beyond = sparseImage(8192, 0x10000000u);
+  PeLayout layout;
+  EXPECT_FALSE(readPeLayoutFrom(beyond, layout));
+  EXPECT_LE(beyond.bytesRead, 64u);
+  // The PE signature fits, but 0xFFFF sections reach far past the end.
+  std::string many = cleanStub();
+  put16(many, 64 + 6, 0xFFFF);
+  EXPECT_EQ(stubProblemOf(many), "is not a PE image");
+  EXPECT_EQ(verifyBytes(many).message, "not a PE image");
+}
+
+TEST(PackInspect, ReportsANegativeCheckedLengthAsInvalid) {
+  for (int64_t length : {INT64_MIN, int64_t(-1)}) {
+    Packed packed = samplePack();
+    std::string bytes = packed.bytes;
+    std::string header;
+    appendLong(header, length);
+    bytes.replace(packed.written.plan.headerOffset + 12, 8, header);
+    MediaInspection info = inspectBytes(bytes);
+    EXPECT_FALSE(info.checkedLengthValid);
+    ASSERT_EQ(info.problems.size(), 1u) << length;
+    EXPECT_EQ(info.problems[0], "invalid checked length " + std::to_string(length) + ": it is negative");
+    EXPECT_TRUE(info.filesWalked);
+    EXPECT_EQ(info.trailingBytes, 0);
+    EXPECT_EQ(info.javaDataSize, 0);
+  }
+}
+
+TEST(PackInspect, AHugeCheckedLengthGivesExactSizesWithoutOverflow) {
+  Packed packed = samplePack();
+  std::string bytes = packed.bytes;
+  std::string header;
+  appendLong(header, INT64_MAX);
+  bytes.replace(packed.written.plan.headerOffset + 12, 8, header);
+  MediaInspection info = inspectBytes(bytes);
+  EXPECT_TRUE(info.checkedLengthValid);
+  uint64_t recordStart = packed.written.plan.recordOffset;
+  EXPECT_EQ(info.trailingBytes, static_cast<int64_t>(bytes.size() - recordStart) - INT64_MAX);
+  EXPECT_EQ(uint64_t(info.javaDataSize), uint64_t(INT64_MAX) - (info.javaDataOffset - recordStart));
+}
+
+TEST(PackInspect, JavaDataSizeRunsToTheEndOfTheCheckedLength) {
+  Packed packed = samplePack();
+  MediaInspection info = inspectBytes(packed.bytes);
+  EXPECT_EQ(info.javaDataSize, 8);  // "JAVADATA"
+}
+
+namespace {
+// Sets the optional header's kind and its security directory as a signing tool leaves them.
+void markSigned(std::string& image, uint16_t kind, uint32_t directories, uint32_t offset, uint32_t size) {
+  const std::size_t optional = 64 + 24;
+  const std::size_t countField = kind == 0x20B ? 108 : 92;
+  put16(image, optional, kind);
+  put32(image, optional + countField, directories);
+  put32(image, optional + countField + 4 + 4 * 8, offset);
+  put32(image, optional + countField + 4 + 4 * 8 + 4, size);
+}
+
+SignatureView signatureOf(const std::string& bytes) {
+  MemorySource source(bytes.data(), bytes.size());
+  PeLayout layout;
+  EXPECT_TRUE(readPeLayoutFrom(source, layout));
+  return readSignature(source, layout);
+}
+}  // namespace
+
+TEST(PackSignature, ReadsTheSecurityDirectoryOfBothHeaderKinds) {
+  for (uint16_t kind : {uint16_t(0x10B), uint16_t(0x20B)}) {
+    Packed packed = samplePack();
+    std::string bytes = packed.bytes + std::string(64, 's');
+    markSigned(bytes, kind, 16, static_cast<uint32_t>(packed.bytes.size()), 64);
+    SignatureView signature = signatureOf(bytes);
+    EXPECT_TRUE(signature.present) << kind;
+    EXPECT_EQ(signature.offset, packed.bytes.size()) << kind;
+    EXPECT_EQ(signature.size, 64u) << kind;
+    // The signature follows the checked data: the installer's own check is unaffected.
+    EXPECT_TRUE(verifyBytes(bytes).ok) << kind;
+    MediaInspection info = inspectBytes(bytes);
+    EXPECT_TRUE(info.signature.present);
+    EXPECT_TRUE(info.problems.empty());
+    EXPECT_EQ(uint64_t(info.trailingBytes), packed.written.plan.padding + 64);
+  }
+}
+
+TEST(PackSignature, AnUnsignedOrUnknownHeaderHasNone) {
+  Packed packed = samplePack();
+  EXPECT_FALSE(signatureOf(packed.bytes).present);  // kind 0: neither PE32 nor PE32+
+  std::string empty = packed.bytes;
+  markSigned(empty, 0x10B, 16, 0, 0);
+  EXPECT_FALSE(signatureOf(empty).present);
+  // A directory table too short to hold the security entry: whatever lies there is not one.
+  std::string shortTable = packed.bytes;
+  markSigned(shortTable, 0x20B, 4, 1024, 64);
+  EXPECT_FALSE(signatureOf(shortTable).present);
+  std::string unknownKind = packed.bytes;
+  markSigned(unknownKind, 0x107, 16, 1024, 64);
+  EXPECT_FALSE(signatureOf(unknownKind).present);
+}
+
+TEST(PackSignature, ASignatureRunningPastTheEndIsAProblem) {
+  Packed packed = samplePack();
+  std::string bytes = packed.bytes;
+  markSigned(bytes, 0x10B, 16, static_cast<uint32_t>(bytes.size() - 8), 0xFFFFFFF0u);
+  MediaInspection info = inspectBytes(bytes);
+  EXPECT_TRUE(info.signature.present);
+  ASSERT_EQ(info.problems.size(), 1u);
+  EXPECT_NE(info.problems[0].find("runs past the end of the file"), std::string::npos) << info.problems[0];
 }

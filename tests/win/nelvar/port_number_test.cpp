@@ -150,6 +150,30 @@ TEST_F(PortNumberTest, NullModelAnswersEmptyWithoutException) {
   EXPECT_FALSE(jni_.exceptionPending());
 }
 
+// When the VM runs out of memory it has already raised OutOfMemoryError: the native returns null
+// at once, makes no further JNI call but the release, and leaves nothing pinned.
+TEST_F(PortNumberTest, AModelNameTheVmCannotHandOverAnswersNullWithItsErrorPending) {
+  std::string cls = deviceClass("a", "Modem");
+  instance(cls, "0000", model_.c_str(), "COM3");
+  jni_.failNextCall("GetStringUTFChars");
+  jstring result = Java_com_zeb_cif_service_PortNumber_getComPort(jni_.env(), jni_.anyClass(), jni_.newStringUtf8(model_));
+  EXPECT_EQ(result, nullptr);
+  EXPECT_EQ(jni_.pendingExceptionClass(), "java/lang/OutOfMemoryError");
+  EXPECT_EQ(jni_.callsWithExceptionPending(), std::vector<std::string>{});
+  EXPECT_EQ(jni_.pinnedCount(), 0u);
+}
+
+TEST_F(PortNumberTest, AnAnswerTheVmCannotMakeLeavesItsErrorPendingAndNothingPinned) {
+  std::string cls = deviceClass("a", "Modem");
+  instance(cls, "0000", model_.c_str(), "COM3");
+  jni_.failNextCall("NewStringUTF");
+  jstring result = Java_com_zeb_cif_service_PortNumber_getComPort(jni_.env(), jni_.anyClass(), jni_.newStringUtf8(model_));
+  EXPECT_EQ(result, nullptr);
+  EXPECT_EQ(jni_.pendingExceptionClass(), "java/lang/OutOfMemoryError");
+  EXPECT_EQ(jni_.callsWithExceptionPending(), std::vector<std::string>{});
+  EXPECT_EQ(jni_.pinnedCount(), 0u);
+}
+
 TEST_F(PortNumberTest, WorksWhenTheClassKeysAreReadOnlyToTheUser) {
   std::string cls = deviceClass("a", "Modem");
   instance(cls, "0000", model_.c_str(), "COM3");

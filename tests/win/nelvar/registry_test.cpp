@@ -6,10 +6,34 @@
 
 #include <memory>
 #include <string>
+#include <type_traits>
 
+#include "import_patch.h"
 #include "registry_keys.h"
 
 namespace {
+
+// The access mode is a type of its own: it cannot stand in for the create flag of the
+// (path, create) constructor, which would create the key with write rights.
+static_assert(!std::is_constructible<Registry, const char*, Registry::EAccessMode>::value,
+              "an access mode must not convert to the create flag");
+static_assert(!std::is_constructible<Registry, std::string, Registry::EAccessMode>::value,
+              "an access mode must not convert to the create flag");
+static_assert(!std::is_convertible<Registry::EAccessMode, bool>::value, "an access mode is not a flag");
+static_assert(std::is_constructible<Registry, Registry::EKeyHandleType, std::string, Registry::EAccessMode>::value,
+              "the root, path and access mode constructor");
+
+// Nelvar.dll's malloc while a test runs it out of memory: blocks of the size a long name or
+// value needs are refused (all of them, or only the next refusalsLeft ones); the small ones the
+// C++ runtime takes to throw and catch an exception are granted.
+using MallocFunction = void*(__cdecl*)(std::size_t);
+MallocFunction dllMalloc = nullptr;
+int refusalsLeft = -1;
+void* __cdecl refuseLargeAllocation(std::size_t size) {
+  if (size < 32 || refusalsLeft == 0) return dllMalloc(size);
+  if (refusalsLeft > 0) --refusalsLeft;
+  return nullptr;
+}
 
 class RegistryTest : public ::testing::Test {
  protected:
@@ -229,13 +253,13 @@ TEST_F(RegistryTest, RemovesKeysAndValuesAndDescribesMissingOnes) {
 }
 
 TEST_F(RegistryTest, ReadOnlyOpenReadsButNeverCreatesOrWrites) {
-  Registry absent(Registry::eCurrentUser, sub("ro"), Registry::eReadOnly);
+  Registry absent(Registry::eCurrentUser, sub("ro"), Registry::EAccessMode::eReadOnly);
   EXPECT_FALSE(absent.isOpen());
   EXPECT_FALSE(keyExists(sub("ro")));
 
   Registry writer(Registry::eCurrentUser, sub("ro"), true);
   writer.createStringValue("Model", "Orvanta");
-  Registry reader(Registry::eCurrentUser, sub("ro"), Registry::eReadOnly);
+  Registry reader(Registry::eCurrentUser, sub("ro"), Registry::EAccessMode::eReadOnly);
   ASSERT_TRUE(reader.isOpen());
   EXPECT_EQ(reader.getStringValue("Model"), "Orvanta");
   reader.setStringValue("Model", "changed");
@@ -264,9 +288,70 @@ TEST(RegistryRoots, DefaultRootIsLocalMachine) {
   Registry viaRoot(Registry::eLocalMachine, "SOFTWARE\\Microsoft", false);
   EXPECT_TRUE(viaDefault.isOpen());
   EXPECT_EQ(viaDefault.listSubkeys(), viaRoot.listSubkeys());
-  Registry users(Registry::eUsers, "", Registry::eReadOnly);
+  Registry users(Registry::eUsers, "", Registry::EAccessMode::eReadOnly);
   EXPECT_TRUE(users.isOpen());
   EXPECT_FALSE(users.listSubkeys().empty());
+}
+
+}  // namespace
+
+namespace {
+
+// Allocations inside Nelvar.dll fail; names and values are too long for a string's own storage,
+// so every member that builds a string has to allocate.
+TEST_F(RegistryTest, RunningOutOfMemoryNeverThrowsToTheCaller) {
+  const std::string valueName = "a value name too long for the small-string storage";
+  const std::string subkeyName = "a subkey name too long for the small-string storage";
+  Registry prepared(Registry::eCurrentUser, sub("memory"), true);
+  prepared.createStringValue(valueName, "a string value too long for the small-string storage");
+  prepared.createLongValue(valueName + " 2", 7);
+  delete prepared.createKey(subkeyName);
+  ASSERT_TRUE(prepared.isOpen());
+
+  ImportPatch outOfMemory(GetModuleHandleA("Nelvar.dll"), "msvcrt.dll", "malloc",
+                          reinterpret_cast<void*>(&refuseLargeAllocation));
+  ASSERT_TRUE(outOfMemory.ok());
+  dllMalloc = reinterpret_cast<MallocFunction>(outOfMemory.original());
+  auto withoutException = [](const char* member, auto call) {
+    try {
+      call();
+    } catch (...) {
+      ADD_FAILURE() << member << " let an exception escape";
+    }
+  };
+  // The first exception a thread throws in the DLL sets up the runtime's own per-thread state,
+  // which needs larger blocks: let one failure through with everything else granted.
+  refusalsLeft = 1;
+  withoutException("first constructor", [&] {
+    EXPECT_FALSE(Registry(Registry::eCurrentUser, sub("memory"), false).isOpen());
+  });
+  refusalsLeft = -1;
+  withoutException("constructor", [&] {
+    Registry key(Registry::eCurrentUser, sub("memory"), false);
+    EXPECT_FALSE(key.isOpen());
+    EXPECT_EQ(key.lastFailure().code, Registry::cCannotOpenKeyIRC);
+    EXPECT_EQ(key.lastFailure().text, "out of memory");
+  });
+  withoutException("read-only constructor", [&] {
+    Registry key(Registry::eCurrentUser, sub("memory"), Registry::EAccessMode::eReadOnly);
+    EXPECT_FALSE(key.isOpen());
+  });
+  withoutException("createKey", [&] { EXPECT_EQ(prepared.createKey(subkeyName), nullptr); });
+  EXPECT_EQ(prepared.lastFailure().code, Registry::cCannotCreateKeyIRC);
+  withoutException("existsKey", [&] { EXPECT_FALSE(prepared.existsKey(subkeyName)); });
+  withoutException("listSubkeys", [&] { EXPECT_TRUE(prepared.listSubkeys().empty()); });
+  withoutException("listValues", [&] { EXPECT_TRUE(prepared.listValues().empty()); });
+  withoutException("getStringValue", [&] { EXPECT_EQ(prepared.getStringValue(valueName), ""); });
+  EXPECT_EQ(prepared.lastFailure().code, Registry::cCannotGetValueIRC);
+  EXPECT_EQ(prepared.lastFailure().text, "out of memory");
+  withoutException("getLongValue", [&] { EXPECT_EQ(prepared.getLongValue(valueName + " 2"), 7); });
+  withoutException("setStringValue", [&] { prepared.setStringValue(valueName, "changed"); });
+  withoutException("createStringValue", [&] { prepared.createStringValue(valueName, "changed"); });
+  withoutException("setLongValue", [&] { prepared.setLongValue("a missing long value with a long name", 1); });
+  withoutException("createLongValue", [&] { prepared.createLongValue(valueName + " 2", 8); });
+  withoutException("removeValue", [&] { prepared.removeValue("a missing value with a long name"); });
+  withoutException("removeKey", [&] { prepared.removeKey("a missing subkey with a long name"); });
+  withoutException("flush", [&] { prepared.flush(); });
 }
 
 }  // namespace

@@ -18,6 +18,9 @@ struct ProbeRun {
   std::string result;
   std::string pinned;
   std::string isDouble;
+  std::string exception;
+  std::string misused;
+  std::string queried;
 };
 
 std::string field(const std::string& out, const std::string& name) {
@@ -32,9 +35,11 @@ class PemtrelTest : public ::testing::Test {
   std::string phonebook() const { return dir_.file("phonebook.txt"); }
   void writePhonebook(const std::string& lines) { writeWholeFile(phonebook(), lines); }
 
-  ProbeRun probe(const std::string& native, const std::string& name, const std::string& seconds = "") {
+  ProbeRun probe(const std::string& native, const std::string& name, const std::string& seconds = "",
+                 const std::string& failingJniFunction = "") {
     std::vector<std::string> args = {native, name};
     if (!seconds.empty()) args.push_back(seconds);
+    if (!failingJniFunction.empty()) args.insert(args.begin(), {"--fail", failingJniFunction});
     ChildResult child =
         runChild(testBinDir() + "phonebook\\pemtrel_probe.exe", args, {{"PATHMERE_PHONEBOOK", phonebook()}});
     EXPECT_FALSE(child.timedOut);
@@ -45,6 +50,10 @@ class PemtrelTest : public ::testing::Test {
     run.result = field(child.out, "result");
     run.pinned = field(child.out, "pinned");
     run.isDouble = field(child.out, "double");
+    run.exception = field(child.out, "exception");
+    run.misused = field(child.out, "misused");
+    run.queried = field(child.out, "queried");
+    EXPECT_EQ(run.misused, "") << native << " called JNI with an exception pending";
     EXPECT_EQ(run.pinned, "0") << "Java characters left unreleased by " << native;
     EXPECT_EQ(run.isDouble, "1") << "Wine's own rasapi32 was loaded: run with WINEDLLOVERRIDES=rasapi32=n";
     return run;
@@ -146,6 +155,53 @@ TEST_F(PemtrelTest, NullNameCountsAsMissing) {
   EXPECT_EQ(probe("isDUNpresent", "-null").result, "0");
   EXPECT_EQ(probe("getIdleTime", "-null").result, "0");
   EXPECT_EQ(probe("updateDUN", "-null", "5").result, "1");
+  EXPECT_EQ(readWholeFile(phonebook()), kOrvanta);
+}
+
+// Whichever string function of the VM runs out of memory, Remote Access sees the Java string's
+// own name or nothing at all, and a native that lost the name returns its failure result with
+// the VM's exception left pending for Java.
+TEST_F(PemtrelTest, AJavaStringTheVmCannotHandOverNeverReachesRemoteAccess) {
+  writePhonebook(kOrvanta);
+  struct Native {
+    const char* name;
+    const char* seconds;
+    const char* found;
+    const char* failed;
+  };
+  const Native natives[] = {
+      {"isDUNpresent", "", "1", "0"}, {"getIdleTime", "", "600", "0"}, {"updateDUN", "60", "1", "1"}};
+  for (const char* function : {"GetStringUTFChars", "GetStringChars", "GetStringCritical"}) {
+    for (const Native& native : natives) {
+      SCOPED_TRACE(std::string(native.name) + " with " + function + " failing");
+      ProbeRun run = probe(native.name, "Orvanta Link", native.seconds, function);
+      if (run.exception.empty()) {
+        EXPECT_EQ(run.result, native.found);
+        EXPECT_NE(run.queried, "");
+        EXPECT_EQ(run.queried.find_first_not_of("Orvanta Link|"), std::string::npos) << run.queried;
+      } else {
+        EXPECT_EQ(run.exception, "java/lang/OutOfMemoryError");
+        EXPECT_EQ(run.result, native.failed);
+        EXPECT_EQ(run.queried, "") << run.queried;
+      }
+    }
+    writePhonebook(kOrvanta);
+  }
+  EXPECT_EQ(readWholeFile(phonebook()), kOrvanta);
+}
+
+TEST_F(PemtrelTest, ANameTheVmCannotConvertIsAnErrorResult) {
+  writePhonebook(kOrvanta);
+  ProbeRun idle = probe("getIdleTime", "Orvanta Link", "", "GetStringUTFChars");
+  EXPECT_EQ(idle.exception, "java/lang/OutOfMemoryError");
+  EXPECT_EQ(idle.result, "0");
+  EXPECT_EQ(idle.printed,
+            "Entering Java_UpdateDialUPSettings_getIdleTime\n"
+            "Conn Name = (null)\n"
+            "Error: retVal = 623\n"
+            "getIdleTime : retIdleTime = 0 JNI:Idle time = 0\n");
+  ProbeRun update = probe("updateDUN", "Orvanta Link", "5", "GetStringUTFChars");
+  EXPECT_EQ(update.result, "1");
   EXPECT_EQ(readWholeFile(phonebook()), kOrvanta);
 }
 

@@ -1,10 +1,10 @@
 // Finds the visible dialog boxes (message boxes and the launcher's dialogs) of the Wine session,
 // prints their caption and texts, and can press a button of the first one that matches:
 //   boxes [--wait SECONDS] [--title TEXT] [--text PART] [--press BUTTON_ID]
+// (--text: the line must contain PART, which tells a message box from a dialog of the same caption)
 // Output: one line per box, "caption|text of each visible child control, joined by |" (a progress
 // bar shows as "progress=N"). Exit code 0 when
-// a box matched (and the press was sent), 1 when none appeared within the wait. --text keeps only
-// boxes whose line contains PART (two dialogs may share a caption).
+// a box matched (and the press was sent), 1 when none appeared within the wait.
 #include <windows.h>
 #include <commctrl.h>
 

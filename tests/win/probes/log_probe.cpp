@@ -2,7 +2,12 @@
 //   log_probe [--narrow ID=TEXT] [--wide ID=TEXT] COMMAND ARGS... [COMMAND ARGS...]
 // Commands: info TEXT | error TEXT | keep | console | owner-none | show TEXT | showw TEXT |
 //   config-error ID [ARG|-] | fatal TEXT | fatal-config ID [ARG|-] | fatal-message ID |
-//   threads COUNT LINES | print-path | return CODE | tmp DIR (sets TMP before the first line)
+//   threads COUNT LINES | print-path | return CODE | tmp DIR (sets TMP before the first line) |
+//   exit-normally CODE | terminate CODE (the immediate end) | exit-while-logging CODE (a thread logs without pause meanwhile) |
+//   end-log (the end of the log as the process ends) | ended-dialog-owner (a dialog that made
+//   itself the error owner has ended) | refused-work-thread (the progress dialog cannot start
+//   its work thread) | watch PASSES (the window watch with that pass limit, beside one visible
+//   window; the Java side reports its start a second after the limit)
 // "keep" prints the kept log path on standard output; "print-path" prints it too (and so keeps it).
 #include <windows.h>
 
@@ -14,7 +19,9 @@
 #include <vector>
 
 #include "errors.h"
+#include "install_markers.h"
 #include "launch_flags.h"
+#include "launch_sequence.h"
 #include "log.h"
 #include "media/launcher_config.h"
 #include "win_text.h"
@@ -37,6 +44,62 @@ void logFromThreads(int threads, int lines) {
     });
   }
   for (std::thread& worker : workers) worker.join();
+}
+
+// A dialog without controls, built in memory: the probe carries no dialog resources.
+struct alignas(4) EmptyDialogTemplate {
+  DLGTEMPLATE header{WS_POPUP | WS_CAPTION | DS_MODALFRAME, 0, 0, 0, 0, 120, 40};
+  WORD menu = 0, windowClass = 0, title = 0;
+};
+
+// Registers itself as the error owner as the progress dialog does, ends at once, and leaves its
+// destruction to the progress dialog's procedure.
+INT_PTR CALLBACK endingOwnerDialog(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_INITDIALOG) {
+    setErrorOwner(dialog);
+    EndDialog(dialog, IDCANCEL);
+    return TRUE;
+  }
+  return message == WM_COMMAND ? FALSE : progressDialogProc(dialog, message, wParam, lParam);
+}
+
+HANDLE WINAPI refuseThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE, LPVOID, DWORD, LPDWORD) {
+  SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+  return nullptr;
+}
+
+[[noreturn]] void exitWhileLogging(unsigned code) {
+  HANDLE firstLine = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  std::thread([firstLine] {
+    for (unsigned line = 0;; ++line) {
+      logInfo("busy line %u", line);
+      SetEvent(firstLine);
+    }
+  }).detach();
+  WaitForSingleObject(firstLine, 10000);
+  exitNormally(code);
+}
+
+void watchWithPassLimit(int passes) {
+  g_watchTimeoutPass = passes;
+  HWND dialog = CreateWindowExA(0, "STATIC", "progress", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 10, 10, 300, 100,
+                                nullptr, nullptr, nullptr, nullptr);
+  setInstallMarkers(true, true, false);
+  std::printf("pid %lu\n", GetCurrentProcessId());
+  std::fflush(stdout);
+  std::thread([passes] {
+    Sleep(static_cast<DWORD>(passes) * 100 + 1000);
+    char name[64];
+    std::snprintf(name, sizeof name, "InstallStarted_%lu", GetCurrentProcessId());
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, "SOFTWARE\\harwell\\nimbo", 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
+      DWORD started = 2;
+      RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&started), sizeof started);
+      RegCloseKey(key);
+    }
+  }).detach();
+  watchJavaWindow(dialog);
+  DestroyWindow(dialog);
 }
 
 }  // namespace
@@ -88,6 +151,22 @@ int main(int argc, char** argv) {
       logFromThreads(threads, lines);
     } else if (command == "tmp") {
       SetEnvironmentVariableA("TMP", next());
+    } else if (command == "exit-normally") {
+      exitNormally(static_cast<unsigned>(std::atoi(next())));
+    } else if (command == "terminate") {
+      exitWithCode(static_cast<unsigned>(std::atoi(next())));
+    } else if (command == "exit-while-logging") {
+      exitWhileLogging(static_cast<unsigned>(std::atoi(next())));
+    } else if (command == "end-log") {
+      deleteLogAtExit();
+    } else if (command == "watch") {
+      watchWithPassLimit(std::atoi(next()));
+    } else if (command == "ended-dialog-owner" || command == "refused-work-thread") {
+      EmptyDialogTemplate dialog;
+      bool refuse = command == "refused-work-thread";
+      if (refuse) g_createThread = refuseThread;
+      DialogBoxIndirectParamA(GetModuleHandleA(nullptr), &dialog.header, nullptr,
+                              refuse ? progressDialogProc : endingOwnerDialog, 0);
     } else if (command == "return") {
       return std::atoi(next());
     } else {

@@ -96,7 +96,7 @@ TEST_F(JavaProbe, BypassingTheCacheAlwaysProbes) {
 }
 
 TEST_F(JavaProbe, NonZeroExitCachesTheDummyVersion) {
-  TestRuntime runtime(dir.file("jre"), RuntimeSpec{false, true, true, "client", {{"exit_code", "3"}}});
+  TestRuntime runtime(dir.file("jre"), RuntimeSpec{false, true, true, "client", {{"version_exit_code", "3"}}});
   std::string exe = runtime.javaExe();
   std::string version;
   EXPECT_FALSE(checkJavaExe(exe, version, "", "", false));

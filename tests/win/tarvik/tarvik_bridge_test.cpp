@@ -62,6 +62,17 @@ ProbeOutput runProbe(int variant, std::vector<std::string> steps) {
   return {child.out, child.exitCode};
 }
 
+// The system's text for an error code, as the library prints it (line breaks as the probe
+// output has them).
+std::string systemText(DWORD error) {
+  char text[512] = "";
+  FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error,
+                 MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), text, sizeof text, nullptr);
+  std::string line = text;
+  line.erase(std::remove(line.begin(), line.end(), '\r'), line.end());
+  return line;
+}
+
 // The system's text for the error that opening a missing device gives, as the library prints it.
 std::string openFailureLine() {
   HANDLE h = CreateFileA("\\\\.\\Tarvik", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
@@ -227,13 +238,6 @@ TEST_P(TarvikWithDriver, AThreadWaitingForAnAlarmDoesNotStopTheOtherNatives) {
   EXPECT_EQ(run.one("alarm-thread"), "2");
 }
 
-TEST_P(TarvikWithDriver, AlarmEventIsClosedWhenTheCallReturns) {
-  ProbeOutput run = runProbe(GetParam(), {"bg-alarms:1", "await-registrations:1", "event-alive", "raise:4097",
-                                          "await-finished:1:10000", "event-alive"});
-  EXPECT_EQ(run.one("alarm-thread"), "1");
-  EXPECT_EQ(run.all("event-alive"), (std::vector<std::string>{"yes", "no"})) << run.out;
-}
-
 TEST_P(TarvikWithDriver, SimultaneousFirstCallsOpenTheDeviceOnce) {
   ProbeOutput run = runProbe(GetParam(), {"set:connections=6", "first-calls:8", "opens", "connections", "opens"});
   EXPECT_EQ(run.one("first-calls"), "6 6 6 6 6 6 6 6");
@@ -251,6 +255,32 @@ TEST_P(TarvikWithDriver, TheOtherGenerationsDriverRefusesEveryRequest) {
   EXPECT_EQ(run.one("major"), "0");
   EXPECT_EQ(run.count("DeviceIO result: 0 \nDeviceIO failed. "), 4u) << run.out;
   EXPECT_EQ(run.count("Before reportUpdate sync call"), 0u);
+}
+
+// The driver's error is what the failure line names, even when the prints made after the
+// failed request change the thread's last error.
+TEST_P(TarvikWithDriver, ARefusedRequestIsReportedWithTheDriversError) {
+  int other = 3 - GetParam();
+  ASSERT_EQ(pepsim::installAndStart(pepsim::driverBesideProgram(), other), "");
+  ProbeOutput run = runProbe(GetParam(), {"prints-leave-error", "connections"});
+  EXPECT_EQ(run.one("connections"), "0");
+  // The simulator refuses an unknown control code as a driver does: an invalid device request.
+  EXPECT_EQ(run.count("DeviceIO result: 0 \nDeviceIO failed. " + systemText(ERROR_INVALID_FUNCTION) + " \n"), 1u)
+      << run.out;
+  EXPECT_EQ(run.count(systemText(ERROR_INVALID_HANDLE)), 0u) << run.out;
+}
+
+// The other generation's driver never takes the registration, so no alarm can ever come: the
+// call fails at once instead of blocking its Java thread.
+TEST_P(TarvikWithDriver, AnAlarmRegistrationTheDriverRefusesFailsTheCallAtOnce) {
+  int other = 3 - GetParam();
+  ASSERT_EQ(pepsim::installAndStart(pepsim::driverBesideProgram(), other), "");
+  ProbeOutput run = runProbe(GetParam(), {"bg-alarms:1", "await-finished:1:10000"});
+  EXPECT_EQ(run.one("finished"), "1") << run.out;
+  EXPECT_EQ(run.one("alarm-thread"), "0");
+  EXPECT_EQ(run.count("PEP_ALARM: Before first callDevice callDeviceIO result: 0 \nDeviceIO failed. "), 1u)
+      << run.out;
+  EXPECT_EQ(run.count("PEP_ALARM: Before second callDevice call"), 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(BothGenerations, TarvikWithDriver, ::testing::Values(1, 2));
@@ -282,6 +312,43 @@ TEST(TarvikGeneration1Alarms, AnEventNameTakenByAnotherObjectFailsTheCallWithout
   EXPECT_EQ(snap.alarmRegistrations, 0u);
   EXPECT_EQ(snap.requests[2], 0u);
   EXPECT_EQ(run.one("connections"), "0");  // the library still works afterwards
+}
+
+// The driver signals the event by name whenever an alarm comes, also while no call waits; the
+// library keeps the event alive, so the next call takes that alarm at once.
+TEST(TarvikGeneration1Alarms, AnAlarmRaisedBetweenTwoCallsReachesTheNextCall) {
+  ASSERT_EQ(pepsim::installAndStart(pepsim::driverBesideProgram(), 1), "");
+  ProbeOutput run = runProbe(1, {"bg-alarms:1", "await-registrations:1", "raise:4097", "await-finished:1:10000",
+                                 "raise:4098", "event-alive", "bg-alarms:1", "await-finished:2:10000"});
+  EXPECT_EQ(pepsim::stopAndRemove(), "");
+  EXPECT_EQ(run.all("raised"), (std::vector<std::string>{"1", "1"})) << run.out;
+  EXPECT_EQ(run.one("event-alive"), "yes");
+  EXPECT_EQ(run.all("finished"), (std::vector<std::string>{"1", "2"}));
+  EXPECT_EQ(run.all("alarm-thread"), (std::vector<std::string>{"1", "2"}));
+}
+
+// Generation 2 hands each call's own event to the driver; nothing is left open after the call.
+TEST(TarvikGeneration2Alarms, TheCallsEventIsClosedWhenTheCallReturns) {
+  ASSERT_EQ(pepsim::installAndStart(pepsim::driverBesideProgram(), 2), "");
+  ProbeOutput run = runProbe(2, {"bg-alarms:1", "await-registrations:1", "event-alive", "raise:4097",
+                                 "await-finished:1:10000", "event-alive"});
+  EXPECT_EQ(pepsim::stopAndRemove(), "");
+  EXPECT_EQ(run.one("alarm-thread"), "1");
+  EXPECT_EQ(run.all("event-alive"), (std::vector<std::string>{"yes", "no"})) << run.out;
+}
+
+// The simulator holds at most eight waiters' events and refuses the ninth registration.
+TEST(TarvikGeneration2Alarms, AWaiterTheDriverHasNoRoomForFailsAtOnce) {
+  ASSERT_EQ(pepsim::installAndStart(pepsim::driverBesideProgram(), 2), "");
+  ProbeOutput run = runProbe(2, {"bg-alarms:8", "await-registrations:8", "bg-alarms:1", "await-finished:1:10000",
+                                 "raise:4101", "await-finished:9:10000"});
+  EXPECT_EQ(pepsim::stopAndRemove(), "");
+  EXPECT_EQ(run.all("finished"), (std::vector<std::string>{"1", "9"})) << run.out;
+  EXPECT_EQ(run.one("raised"), "8");
+  std::vector<std::string> results = run.all("alarm-thread");
+  std::sort(results.begin(), results.end());
+  EXPECT_EQ(results, (std::vector<std::string>{"0", "5", "5", "5", "5", "5", "5", "5", "5"}));
+  EXPECT_EQ(run.count("DeviceIO failed. "), 1u);
 }
 
 // Generation 2 hands each waiter's own event to the driver, which signals all of them.

@@ -15,12 +15,15 @@
 //   first-calls:N         N threads released at once into their first getActiveConnectionsNI
 //   on-thread:STEP        run one step on a new thread and wait for it
 //   opens                 device opens seen by the simulator since the probe started, its own excluded
+//   prints-leave-error    from now on the library's prints still print but leave the last error
+//                         ERROR_INVALID_HANDLE behind, as prints to a missing standard output do
 //   start-simulator:V / stop-simulator   install and start, or stop and remove, the simulator
 #include <windows.h>
 
 #include <jni.h>
 
 #include <atomic>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -28,6 +31,7 @@
 #include <thread>
 #include <vector>
 
+#include "import_patch.h"
 #include "jni_env_double.h"
 #include "pep_sim_client.h"
 
@@ -49,6 +53,7 @@ struct Natives {
   IntNative alarms;
 };
 Natives natives;
+HMODULE bridge = nullptr;
 
 std::atomic<int> finishedAlarmThreads{0};
 std::vector<std::thread> alarmThreads;
@@ -180,6 +185,52 @@ void firstCallsAtOnce(int count) {
   std::printf("\n");
 }
 
+// The C runtime's output functions as the library imports them, each followed by the last error
+// a print to a missing standard output leaves.
+int __cdecl printLeavingError(const char* format, ...) {
+  va_list arguments;
+  va_start(arguments, format);
+  int n = std::vprintf(format, arguments);
+  va_end(arguments);
+  SetLastError(ERROR_INVALID_HANDLE);
+  return n;
+}
+int __cdecl vfprintLeavingError(FILE* stream, const char* format, va_list arguments) {
+  int n = std::vfprintf(stream, format, arguments);
+  SetLastError(ERROR_INVALID_HANDLE);
+  return n;
+}
+int __cdecl fputsLeavingError(const char* text, FILE* stream) {
+  int n = std::fputs(text, stream);
+  SetLastError(ERROR_INVALID_HANDLE);
+  return n;
+}
+int __cdecl fputcLeavingError(int c, FILE* stream) {
+  int n = std::fputc(c, stream);
+  SetLastError(ERROR_INVALID_HANDLE);
+  return n;
+}
+std::size_t __cdecl fwriteLeavingError(const void* data, std::size_t size, std::size_t count, FILE* stream) {
+  std::size_t n = std::fwrite(data, size, count, stream);
+  SetLastError(ERROR_INVALID_HANDLE);
+  return n;
+}
+
+void makePrintsLeaveAnError() {
+  const std::pair<const char*, void*> replacements[] = {
+      {"printf", reinterpret_cast<void*>(&printLeavingError)},
+      {"vfprintf", reinterpret_cast<void*>(&vfprintLeavingError)},
+      {"fputs", reinterpret_cast<void*>(&fputsLeavingError)},
+      {"fputc", reinterpret_cast<void*>(&fputcLeavingError)},
+      {"fwrite", reinterpret_cast<void*>(&fwriteLeavingError)}};
+  bool any = false;
+  for (const auto& [function, replacement] : replacements) {
+    // Kept for the rest of the process, like the library itself.
+    any |= (new ImportPatch(bridge, "msvcrt.dll", function, replacement))->ok();
+  }
+  if (!any) fail("the library imports none of the C runtime's output functions");
+}
+
 void openSimulatorConnection() {
   delete simulator;
   simulator = new pepsim::Connection();
@@ -238,6 +289,8 @@ void runStep(const std::string& step, JniEnvDouble& jni) {
       JniEnvDouble threadJni;
       runStep(argument, threadJni);
     }).join();
+  } else if (verb == "prints-leave-error") {
+    makePrintsLeaveAnError();
   } else if (verb == "opens") {
     std::printf("=> opens %lu\n", static_cast<unsigned long>(snapshot().opens - ownOpens));
   } else if (verb == "start-simulator") {
@@ -264,6 +317,7 @@ int main(int argc, char** argv) {
   }
   HMODULE dll = LoadLibraryA(argv[1]);
   if (!dll) fail("LoadLibrary failed", argv[1]);
+  bridge = dll;
   natives = {bind<IntNative1>(dll, "spoofingNI"),        bind<IntNative1>(dll, "configureMemoryNI"),
              bind<IntNative4>(dll, "configureQoSNI"),    bind<IntNative>(dll, "getActiveConnectionsNI"),
              bind<LongNative>(dll, "getTimeActiveNI"),   bind<IntNative>(dll, "getMinorVersionNI"),
