@@ -44,11 +44,37 @@ def left_archive(tmp):
     return dirs[-1] / "jre.tar.gz"
 
 
+def marker_values(wine):
+    """Names of the start markers present under the launcher's key."""
+    done = wine._reg("query", MARKER_KEY)
+    if done.returncode != 0:
+        return []
+    names = []
+    for line in done.stdout.decode("latin-1").splitlines():
+        parts = line.split()
+        if parts and parts[0].startswith("InstallStarted"):
+            names.append(parts[0])
+    return names
+
+
+LOCATED_KEYS = [rf"{root}\SOFTWARE\harwell\nimbo\locatedjvms" for root in ("HKLM", "HKCU")]
+
+
+def clean_registry(wine):
+    for name in marker_values(wine):
+        wine.reg_delete(MARKER_KEY, name)
+    # A runtime remembered by an earlier test would be found instead of asking.
+    for key in LOCATED_KEYS:
+        wine.reg_delete(key)
+
+
 @pytest.fixture
 def markers(wine):
-    wine.reg_delete(MARKER_KEY, "InstallStarted")
+    """The start markers (earlier runs' process markers included) and the located runtimes start
+    and end clean."""
+    clean_registry(wine)
     yield
-    wine.reg_delete(MARKER_KEY, "InstallStarted")
+    clean_registry(wine)
 
 
 def run_quiet_download(wine, tmp_path, behaviour, timeout=120, digest=None, **env):

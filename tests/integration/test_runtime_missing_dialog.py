@@ -10,7 +10,7 @@ import pytest
 from conftest import BIN64, ROOT
 from download_server import DownloadServer
 from installer_kit import build_installer, log_text, sample_config
-from test_runtime_download import MARKER_KEY, no_proxy_env
+from test_runtime_download import LOCATED_KEYS, marker_values, markers, no_proxy_env  # noqa: F401 (markers is a fixture)
 
 WIZARD = "tessar Wizard"
 EXPLANATION = ("The tessar wizard could not find a Java(TM) Runtime Environment on your system. You can locate "
@@ -35,29 +35,6 @@ def missing_pieces_for_a_runtime():
     if not (BIN64 / "java_runtime" / "jvm.dll").exists():
         return "the runtime double is not built (build/win64/bin/java_runtime/jvm.dll)"
     return None
-
-
-def marker_values(wine):
-    """Names of the start markers present under the launcher's key."""
-    done = wine._reg("query", MARKER_KEY)
-    if done.returncode != 0:
-        return []
-    names = []
-    for line in done.stdout.decode("latin-1").splitlines():
-        parts = line.split()
-        if parts and parts[0].startswith("InstallStarted"):
-            names.append(parts[0])
-    return names
-
-
-@pytest.fixture
-def markers(wine):
-    """Both kinds of start marker, the process markers of earlier runs included, start and end clean."""
-    for name in marker_values(wine):
-        wine.reg_delete(MARKER_KEY, name)
-    yield
-    for name in marker_values(wine):
-        wine.reg_delete(MARKER_KEY, name)
 
 
 MAIN_EXIT = 7
@@ -286,8 +263,8 @@ def test_an_unusable_located_file_shows_the_load_error_and_the_dialog_stays(wine
     if reason:
         pytest.skip(reason)
     java_runtime = importlib.import_module("java_runtime")
-    # A java.exe whose version probe fails.
-    runtime = java_runtime.make_runtime(tmp_path / "jre", script={"exit_code": 3})
+    # A runtime without its VM library: the version is acceptable, the load fails.
+    runtime = java_runtime.make_runtime(tmp_path / "jre", jvm=False)
     proc = start(wine, dialog_installer(tmp_path / "out"), tmp_path)
     try:
         wait_for_dialog(wine)
@@ -302,6 +279,8 @@ def test_an_unusable_located_file_shows_the_load_error_and_the_dialog_stays(wine
     assert "Locate" in again.split("|")
     assert result.code == 1
     assert runtime.trace() is None
+    assert all(wine._reg("query", key).returncode != 0 or "locatedjvms\\" not in wine._reg("query", key).stdout.decode("latin-1")
+               for key in LOCATED_KEYS), "an unusable runtime is not remembered"
 
 
 def test_downloaded_runtime_runs_the_java_program(wine, tmp_path, markers):
