@@ -177,8 +177,8 @@ def test_a_wininet_dll_beside_the_installer_is_not_loaded(wine, tmp_path, marker
     with DownloadServer(ARCHIVE) as server:
         installer = download_installer(tmp_path / "out", server.url)
         (installer.parent / "wininet.dll").write_bytes(planted.read_bytes())
-        result = wine.run(installer, ["-q"], env=no_proxy_env(wine, tmp_path, WINEDLLOVERRIDES="wininet=n,b"),
-                          cwd=installer.parent)
+        wine.run(installer, ["-q"], env=no_proxy_env(wine, tmp_path, WINEDLLOVERRIDES="wininet=n,b"),
+                 cwd=installer.parent)
     log = log_text(tmp_path)
     assert "Could not load wininet" not in log
     assert "download successful" in log, log

@@ -10,7 +10,7 @@ import pytest
 from conftest import BIN64, ROOT
 from download_server import DownloadServer
 from installer_kit import build_installer, log_text, sample_config
-from test_runtime_download import LOCATED_KEYS, marker_values, markers, no_proxy_env  # noqa: F401 (markers is a fixture)
+from test_runtime_download import LOCATED_KEYS, clean_registry, marker_values, no_proxy_env
 
 WIZARD = "tessar Wizard"
 EXPLANATION = ("The tessar wizard could not find a Java(TM) Runtime Environment on your system. You can locate "
@@ -38,6 +38,14 @@ def missing_pieces_for_a_runtime():
 
 
 MAIN_EXIT = 7
+
+
+@pytest.fixture
+def markers(wine):
+    """The start markers and the located runtimes start and end clean."""
+    clean_registry(wine)
+    yield
+    clean_registry(wine)
 
 
 def dialog_installer(out, url="http://127.0.0.1:9/jre/jre.tar.gz", without_asking=False, files=None, entry155="0"):
