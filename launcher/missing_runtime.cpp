@@ -1,9 +1,128 @@
 #include "missing_runtime.h"
 
+#include <commdlg.h>
+
+#include <string>
+
+#include "dialogs.h"
 #include "errors.h"
 #include "install_markers.h"
+#include "launch_flags.h"
+#include "log.h"
+#include "media/extraction.h"
+#include "media/launcher_config.h"
+#include "missing_runtime_text.h"
+#include "res/resource_ids.h"
+#include "runtime/download_transfer.h"
+#include "runtime/runtime_download.h"
+#include "runtime/runtime_search.h"
+#include "runtime/vm_library.h"
+#include "text_limits.h"
+#include "win_text.h"
 
-void handleMissingRuntime(HWND) {
-  setInstallMarkers(false, true, true);
-  exitNormally(1);
+namespace {
+
+// The bitness the dialog names: the build's own.
+constexpr const char16_t* kBits = PATHMERE_BITS == 64 ? u"64" : u"32";
+
+std::u16string versionText(int32_t entryId) {
+  std::wstring wide = ansiToWide(getConfigString(entryId));
+  return std::u16string(asUtf16(wide));
+}
+
+// The open-file dialog for a java.exe; a picked runtime is loaded and remembered.
+bool locateJavaExecutable(HWND owner) {
+  char file[kTextBufferSize] = "";
+  std::string title = wideToAnsi(asWide(getConfigWString(20004)));
+  fitTextBuffer(title);
+  OPENFILENAMEA dialog{};
+  dialog.lStructSize = sizeof dialog;
+  dialog.hwndOwner = owner;
+  dialog.lpstrFilter = "Java EXE\0java.exe\0";
+  dialog.lpstrFile = file;
+  dialog.nMaxFile = sizeof file;
+  dialog.lpstrTitle = title.c_str();
+  // The launch sequence goes on in the current directory: browsing must not move it.
+  dialog.Flags = OFN_FILEMUSTEXIST | OFN_NOCHANGEDIR;
+  if (!GetOpenFileNameA(&dialog)) {
+    DWORD error = CommDlgExtendedError();
+    if (error != 0) logError("GetOpenFileName failed with error code %lu", static_cast<unsigned long>(error));
+    return false;
+  }
+  if (!LoadDLL(true, file, true)) return false;
+  rememberLocatedRuntime(file);
+  return true;
+}
+
+INT_PTR CALLBACK runtimeMissingDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+  switch (message) {
+    case WM_INITDIALOG: {
+      centerWindow(dialog);
+      setWindowTextWide(dialog, getConfigWString(20013));
+      setDlgItemTextWide(dialog, IDCANCEL, getConfigWString(20012));
+      setDlgItemTextWide(dialog, IDC_LOCATE, getConfigWString(20011));
+      setDlgItemTextWide(dialog, IDC_DOWNLOAD, getConfigWString(20010));
+      if (!g_flags.downloadAvailable) ShowWindow(GetDlgItem(dialog, IDC_DOWNLOAD), SW_HIDE);
+      std::u16string text = composeRuntimeMissingText(getConfigWString(g_flags.downloadAvailable ? 20005 : 20006), kBits,
+                                                      getConfigWString(20019), versionText(126),
+                                                      getConfigWString(20020), versionText(127));
+      fitTextBuffer(text);
+      setDlgItemTextWide(dialog, IDC_MESSAGE, text);
+      return TRUE;
+    }
+    case WM_COMMAND:
+      switch (LOWORD(wParam)) {
+        case IDC_LOCATE:
+          if (locateJavaExecutable(dialog)) EndDialog(dialog, IDC_LOCATE);
+          return TRUE;
+        case IDCANCEL:
+          setInstallMarkers(false, true, true);
+          exitNormally(1);
+        case IDC_DOWNLOAD:
+          // The hidden default button still answers the Enter key: without an address there
+          // is nothing to download.
+          if (g_flags.downloadAvailable) EndDialog(dialog, IDC_DOWNLOAD);
+          return TRUE;
+        default:
+          return FALSE;
+      }
+    default:
+      return FALSE;
+  }
+}
+
+// Downloads the runtime archive into the temporary directory; returns only on success.
+void downloadRuntime(HWND progressWindow, const std::string& url) {
+  if (progressWindow) {
+    setDlgItemTextWide(progressWindow, IDC_MESSAGE, getConfigWString(20001));
+    setDlgItemTextWide(progressWindow, IDCANCEL, getConfigWString(20012));
+    ShowWindow(GetDlgItem(progressWindow, IDC_DOWNLOAD_STATUS), SW_SHOW);
+  }
+  if (!bindWinInet()) fatalMessage(20002);
+  // Where the launch sequence looks for the archive, whatever directory is current now.
+  std::string archive = g_tempDir.empty() ? std::string("jre.tar.gz") : g_tempDir + "\\jre.tar.gz";
+  if (!downloadFile(progressWindow, url.c_str(), archive.c_str(), getConfigString(kRuntimeDigestEntry))) {
+    fatalMessage(20003);
+  }
+  if (progressWindow) ShowWindow(GetDlgItem(progressWindow, IDC_DOWNLOAD_STATUS), SW_HIDE);
+}
+
+}  // namespace
+
+void handleMissingRuntime(HWND progressWindow) {
+  std::string url = getConfigString(150);
+  g_flags.downloadAvailable = !url.empty();
+  logInfo("Download location: %s", url.c_str());
+  INT_PTR choice = IDC_DOWNLOAD;
+  if (getConfigInt(157) == 0) {
+    choice = DialogBoxParamA(static_cast<HINSTANCE>(g_flags.instance), MAKEINTRESOURCEA(IDD_RUNTIME_MISSING),
+                             progressWindow, runtimeMissingDialogProc, 0);
+  }
+  if (choice == IDC_DOWNLOAD) {
+    logInfo("Downloading JRE");
+    downloadRuntime(progressWindow, url);
+    logInfo("Done");
+    g_flags.jreIncluded = true;
+  }
+  if (progressWindow && getConfigInt(155) != 0) EndDialog(progressWindow, 0);
 }

@@ -2,5 +2,6 @@
 #pragma once
 #include <windows.h>
 
-// Asks the user to locate or download a runtime; returns only when one was loaded.
+// Asks the user to locate or download a runtime (entry 157: downloads without asking). Returns
+// with a located runtime loaded, or with the downloaded archive to unpack (jreIncluded set).
 void handleMissingRuntime(HWND progressWindow);

@@ -6,6 +6,7 @@ import time
 import pytest
 
 from installer_kit import build_installer, inspect, log_text, logs_in, sample_config, temp_dirs
+from test_runtime_missing_dialog import missing_dialog
 
 MARKER_KEY = r"HKCU\SOFTWARE\harwell\nimbo"
 NO_JRE = "No JRE found. Aborting."
@@ -172,11 +173,14 @@ def test_recovery_question_after_an_incomplete_start(wine, display, tmp_path, ma
     proc = wine.start(installer, [], env=env_for(wine, tmp_path, NIMBO_LOG="yes"))
     try:
         question = wine.find_box(title=WIZARD, press=6, wait=60)
+        # Yes means manual selection: the carried runtime is ignored and the runtime-missing
+        # dialog asks; its Cancel ends the launcher.
+        missing = missing_dialog(wine, press=2, wait=60)
         result = proc.wait(timeout=60)
     finally:
         proc.kill()
     assert question is not None and "did not start up correctly on the last run" in question, question
-    # Yes means manual selection: the carried runtime is ignored and the runtime is missing.
+    assert missing is not None and "Locate" in missing.split("|"), missing
     assert "Included JRE not used because of manual switch" in log_text(tmp_path)
     assert result.code == 1
     assert wine.reg_query(MARKER_KEY, "InstallStarted") is None

@@ -20,7 +20,9 @@
 
 #include "media/launcher_config.h"
 #include "media/media_format.h"
+#include "runtime/download_transfer.h"
 #include "pack/pack_config.h"
+#include "pack/pack_digest.h"
 #include "pack/pack_media.h"
 #include "pack/pack_runtime.h"
 
@@ -158,7 +160,8 @@ std::string hostPath(const std::string& dir, const std::string& name) {
 int usage() {
   std::cerr << "usage:\n"
                "  pathmere-pack build --stub STUB.exe --config CONFIG.json --files DIR [--java-data FILE]\n"
-               "                      [--jre DIR|ARCHIVE.tar.gz] [--no-checksum] [--unchecked-names] -o OUT.exe\n"
+               "                      [--jre DIR|ARCHIVE.tar.gz] [--jre-download ARCHIVE] [--no-checksum]\n"
+               "                      [--unchecked-names] -o OUT.exe\n"
                "  pathmere-pack inspect FILE [--json]\n"
                "  pathmere-pack verify FILE\n"
                "  pathmere-pack extract FILE DIR\n";
@@ -188,7 +191,7 @@ class ScratchFile {
 };
 
 int buildCommand(const std::vector<std::string>& args) {
-  std::string stubPath, configPath, filesDir, javaDataPath, outPath, jrePath;
+  std::string stubPath, configPath, filesDir, javaDataPath, outPath, jrePath, downloadArchive;
   bool checksum = true;
   PackConfigOptions options;
   for (std::size_t i = 0; i < args.size(); ++i) {
@@ -202,6 +205,7 @@ int buildCommand(const std::vector<std::string>& args) {
     else if (arg == "--files") value(filesDir);
     else if (arg == "--java-data") value(javaDataPath);
     else if (arg == "--jre") value(jrePath);
+    else if (arg == "--jre-download") value(downloadArchive);
     else if (arg == "-o" || arg == "--output") value(outPath);
     else if (arg == "--no-checksum") checksum = false;
     else if (arg == "--unchecked-names") options.uncheckedNames = true;
@@ -232,6 +236,8 @@ int buildCommand(const std::vector<std::string>& args) {
   PackConfig config = parsePackConfig(configText, options);
   config.warnings.insert(config.warnings.end(), runtimeWarnings.begin(), runtimeWarnings.end());
   for (const std::string& warning : config.warnings) std::cerr << "pathmere-pack: warning: " << warning << "\n";
+  // The archive the server will serve: the launcher refuses a download with another digest.
+  if (!downloadArchive.empty()) setRuntimeDigest(config.record, fileSha256Hex(downloadArchive));
 
   FileSource stub(stubPath);
   PeLayout layout;
@@ -341,6 +347,9 @@ Json inspectionJson(const MediaInspection& info) {
     Json narrow = Json::array();
     for (const auto& [id, value] : info.record.narrow) narrow.push_back({{"id", id}, {"value", ansiToUtf8(value)}});
     out["narrow"] = narrow;
+    for (const auto& [id, value] : info.record.narrow) {
+      if (id == kRuntimeDigestEntry) out["runtimeDigest"] = ansiToUtf8(value);
+    }
     out["wide"] = wideList(info.record.wide);
     Json languages = Json::array();
     for (const LanguageGroup& group : info.record.languages) {
@@ -394,6 +403,9 @@ void printInspection(const MediaInspection& info) {
   if (info.recordRead) {
     std::printf("narrow entries (%zu):\n", info.record.narrow.size());
     for (const auto& [id, value] : info.record.narrow) std::printf("  %d = %s\n", id, quoted(ansiToUtf8(value)).c_str());
+    for (const auto& [id, value] : info.record.narrow) {
+      if (id == kRuntimeDigestEntry) std::printf("runtime download SHA-256 (entry %d): %s\n", id, ansiToUtf8(value).c_str());
+    }
     std::printf("wide entries (%zu):\n", info.record.wide.size());
     for (const auto& [id, value] : info.record.wide) std::printf("  %d = %s\n", id, quoted(utf16ToUtf8(value)).c_str());
     for (const LanguageGroup& group : info.record.languages) {

@@ -1,0 +1,33 @@
+#include "missing_runtime_text.h"
+
+std::u16string composeRuntimeMissingText(std::u16string_view textTemplate, std::u16string_view bits,
+                                         std::u16string_view minLabel, std::u16string_view minVersion,
+                                         std::u16string_view maxLabel, std::u16string_view maxVersion) {
+  std::u16string text;
+  bool bitsUsed = false;
+  for (std::size_t i = 0; i < textTemplate.size(); ++i) {
+    char16_t next = i + 1 < textTemplate.size() ? textTemplate[i + 1] : u'\0';
+    if (textTemplate[i] == u'%' && next == u'%') {
+      text += u'%';
+      ++i;
+    } else if (textTemplate[i] == u'%' && next == u'S' && !bitsUsed) {
+      // The template has one argument: a second "%S" has nothing to take.
+      text += bits;
+      bitsUsed = true;
+      ++i;
+    } else {
+      text += textTemplate[i];
+    }
+  }
+  bool appended = false;
+  if (!minVersion.empty()) {
+    text.append(u" (").append(minLabel).append(u" ").append(minVersion);
+    appended = true;
+  }
+  if (!maxVersion.empty()) {
+    text.append(appended ? u", " : u" (").append(maxLabel).append(u" ").append(maxVersion);
+    appended = true;
+  }
+  if (appended) text += u')';
+  return text;
+}

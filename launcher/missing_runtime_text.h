@@ -1,0 +1,12 @@
+// The explanation of the runtime-missing dialog, composed from configured texts.
+#pragma once
+#include <string>
+#include <string_view>
+
+// Fills the configured template (message 20005 or 20006) with the bitness for its "%S" ("%%" is
+// a percent sign; any other "%" stands as written), then appends the version bounds:
+// " (" minLabel " " minVersion, ", " (or " (") maxLabel " " maxVersion, and ")" when anything
+// was appended. Empty versions append nothing.
+std::u16string composeRuntimeMissingText(std::u16string_view textTemplate, std::u16string_view bits,
+                                         std::u16string_view minLabel, std::u16string_view minVersion,
+                                         std::u16string_view maxLabel, std::u16string_view maxVersion);

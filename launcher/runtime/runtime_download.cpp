@@ -1,0 +1,367 @@
+#include "runtime/runtime_download.h"
+
+#include <commctrl.h>
+#include <wininet.h>
+
+#include <atomic>
+#include <cstring>
+#include <memory>
+
+#include "dialogs.h"
+#include "handles.h"
+#include "log.h"
+#include "media/launcher_config.h"
+#include "res/resource_ids.h"
+#include "runtime/download_transfer.h"
+#include "runtime/sha256_win.h"
+
+namespace {
+
+constexpr char kUserAgent[] = "tessar download agent";
+constexpr DWORD kRequestFlags = INTERNET_FLAG_PASSIVE | INTERNET_FLAG_NO_CACHE_WRITE;
+constexpr int kLengthQueries = 20;
+constexpr DWORD kLengthQueryPauseMillis = 300;
+// Shortens the receive timeout for the tests of a stalled server (milliseconds, at most 60000).
+constexpr char kTestTimeoutVariable[] = "PATHMERE_TEST_RECEIVE_TIMEOUT_MS";
+
+using InternetOpenUrlAFn = HINTERNET(WINAPI*)(HINTERNET, LPCSTR, LPCSTR, DWORD, DWORD, DWORD_PTR);
+using InternetOpenAFn = HINTERNET(WINAPI*)(LPCSTR, DWORD, LPCSTR, LPCSTR, DWORD);
+using HttpQueryInfoAFn = BOOL(WINAPI*)(HINTERNET, DWORD, LPVOID, LPDWORD, LPDWORD);
+using InternetAttemptConnectFn = DWORD(WINAPI*)(DWORD);
+using InternetCloseHandleFn = BOOL(WINAPI*)(HINTERNET);
+using InternetReadFileFn = BOOL(WINAPI*)(HINTERNET, LPVOID, DWORD, LPDWORD);
+using InternetSetOptionAFn = BOOL(WINAPI*)(HINTERNET, DWORD, LPVOID, DWORD);
+
+// Bound once by bindWinInet on the thread that downloads; never unloaded.
+struct WinInet {
+  InternetOpenUrlAFn openUrl = nullptr;
+  InternetOpenAFn open = nullptr;
+  HttpQueryInfoAFn queryInfo = nullptr;
+  InternetAttemptConnectFn attemptConnect = nullptr;
+  InternetCloseHandleFn closeHandle = nullptr;
+  InternetReadFileFn readFile = nullptr;
+  InternetSetOptionAFn setOption = nullptr;
+};
+WinInet g_winInet;
+bool g_winInetBound = false;
+
+template <typename Fn>
+bool bindEntry(HMODULE library, const char* name, Fn& into) {
+  into = reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(library, name)));
+  return into != nullptr;
+}
+
+// The system directory's wininet.dll, never one found through the search order: installers
+// run from download folders, where a planted DLL of that name would run with the user's rights.
+std::string systemWinInetPath() {
+  char directory[MAX_PATH];
+  UINT n = GetSystemDirectoryA(directory, sizeof directory);
+  if (n == 0 || n >= sizeof directory) return std::string();
+  return std::string(directory, n) + "\\wininet.dll";
+}
+
+void closeInternet(HINTERNET handle) {
+  if (handle) g_winInet.closeHandle(handle);
+}
+
+HINTERNET openAddress(HINTERNET internet, const char* url) {
+  return g_winInet.openUrl(internet, url, nullptr, 0, kRequestFlags, 0);
+}
+
+// An error page is not the archive: only a 200 answer is downloaded.
+bool statusIsOk(HINTERNET request) {
+  DWORD status = 0, size = sizeof status;
+  if (!g_winInet.queryInfo(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr)) {
+    logError("HttpQueryInfo for the status failed with error code %d", static_cast<int>(GetLastError()));
+    return false;
+  }
+  if (status != 200) {
+    logError("the server answered with HTTP status %lu", static_cast<unsigned long>(status));
+    return false;
+  }
+  return true;
+}
+
+DWORD configuredReceiveTimeout() {
+  char setting[32];
+  DWORD n = GetEnvironmentVariableA(kTestTimeoutVariable, setting, sizeof setting);
+  return receiveTimeoutMillis(n > 0 && n < sizeof setting ? setting : nullptr);
+}
+
+// WinINet's default differs between Windows and Wine (which sets none): a stalled server must
+// end the download the same way everywhere. Windows hands the internet handle's value down to
+// its requests; Wine applies it only to a request's own connection, so both get it.
+void setReceiveTimeout(HINTERNET handle) {
+  DWORD millis = configuredReceiveTimeout();
+  if (!g_winInet.setOption(handle, INTERNET_OPTION_RECEIVE_TIMEOUT, &millis, sizeof millis)) {
+    logError("InternetSetOption failed with error code %d", static_cast<int>(GetLastError()));
+  }
+}
+
+// Reads the body on a thread of its own, so that a stalled connection ends the transfer after
+// the receive timeout even where WinINet sets none on the body: Wine applies the option only to
+// a request's headers, and InternetOpenUrl sends before any option can reach the request.
+// An abandoned read keeps its state alive until it returns (the state is shared).
+class TimedReader {
+ public:
+  TimedReader(HINTERNET request, DWORD timeoutMillis) : state_(std::make_shared<State>()), timeout_(timeoutMillis) {
+    state_->request = request;
+    auto* threadState = new std::shared_ptr<State>(state_);
+    HANDLE thread = CreateThread(nullptr, 0, readLoop, threadState, 0, nullptr);
+    if (thread) {
+      CloseHandle(thread);
+    } else {
+      delete threadState;
+      state_->failedToStart = true;
+    }
+  }
+  ~TimedReader() {
+    if (!abandoned_ && !state_->failedToStart) {
+      state_->quit = true;
+      SetEvent(state_->start.h);
+    }
+  }
+  TimedReader(const TimedReader&) = delete;
+  TimedReader& operator=(const TimedReader&) = delete;
+
+  bool read(unsigned char* buffer, uint32_t want, uint32_t& got, DWORD& error) {
+    if (abandoned_ || state_->failedToStart) {
+      error = ERROR_NOT_ENOUGH_MEMORY;
+      return false;
+    }
+    state_->want = want;
+    SetEvent(state_->start.h);
+    if (WaitForSingleObject(state_->done.h, timeout_) != WAIT_OBJECT_0) {
+      abandoned_ = true;
+      error = ERROR_INTERNET_TIMEOUT;
+      return false;
+    }
+    if (!state_->ok) {
+      error = state_->error;
+      return false;
+    }
+    got = state_->got < want ? state_->got : want;
+    std::memcpy(buffer, state_->buffer, got);
+    return true;
+  }
+
+ private:
+  struct State {
+    HINTERNET request = nullptr;
+    KernelHandle start{CreateEventA(nullptr, FALSE, FALSE, nullptr)};
+    KernelHandle done{CreateEventA(nullptr, FALSE, FALSE, nullptr)};
+    unsigned char buffer[kDownloadChunkSize];
+    DWORD want = 0, got = 0, error = 0;
+    BOOL ok = FALSE;
+    std::atomic<bool> quit{false};
+    bool failedToStart = false;
+  };
+
+  static DWORD WINAPI readLoop(LPVOID parameter) {
+    std::unique_ptr<std::shared_ptr<State>> owner(static_cast<std::shared_ptr<State>*>(parameter));
+    State& state = **owner;
+    while (WaitForSingleObject(state.start.h, INFINITE) == WAIT_OBJECT_0 && !state.quit) {
+      state.got = 0;
+      state.ok = g_winInet.readFile(state.request, state.buffer, state.want, &state.got);
+      state.error = state.ok ? 0 : GetLastError();
+      SetEvent(state.done.h);
+    }
+    return 0;
+  }
+
+  std::shared_ptr<State> state_;
+  DWORD timeout_;
+  bool abandoned_ = false;
+};
+
+// The response body read with WinINet into the destination file, hashed on the way when a
+// digest is expected, with the progress shown on the dialog's status line and bar.
+class WinInetBody : public BodyTransfer {
+ public:
+  WinInetBody(HWND window, HINTERNET request, HANDLE file, uint32_t length, Sha256Hasher* hasher)
+      : window_(window), reader_(request, configuredReceiveTimeout()), file_(file), length_(length), hasher_(hasher) {
+    if (window_) format_ = getConfigWString(20008);
+  }
+  DWORD readError = 0;
+  DWORD writeError = 0;
+
+  bool read(unsigned char* buffer, uint32_t want, uint32_t& got) override {
+    return reader_.read(buffer, want, got, readError);
+  }
+  bool write(const unsigned char* data, uint32_t n) override {
+    DWORD written = 0;
+    if (!WriteFile(file_, data, n, &written, nullptr) || written != n) {
+      writeError = GetLastError();
+      return false;
+    }
+    if (hasher_) hasher_->update(data, n);
+    return true;
+  }
+  uint32_t tickCount() override { return GetTickCount(); }
+  void showProgress(uint32_t received, uint32_t elapsedMillis) override {
+    setDlgItemTextWide(window_, IDC_DOWNLOAD_STATUS, formatDownloadProgress(format_, received, length_, elapsedMillis));
+    SendDlgItemMessageA(window_, IDC_PROGRESS_BAR, PBM_SETPOS,
+                        static_cast<WPARAM>(downloadBarPosition(received, length_)), 0);
+  }
+
+ private:
+  HWND window_;
+  TimedReader reader_;
+  HANDLE file_;
+  uint32_t length_;
+  Sha256Hasher* hasher_;
+  std::u16string format_;
+};
+
+void logTransferFailure(const TransferResult& result, const WinInetBody& body, uint32_t length,
+                        const char* destinationPath) {
+  switch (result.outcome) {
+    case TransferOutcome::readFailed:
+      logError("InternetReadFile failed with error code %d", static_cast<int>(body.readError));
+      break;
+    case TransferOutcome::endedEarly:
+      logError("the connection ended after %u of %u bytes", result.received, length);
+      break;
+    case TransferOutcome::emptyBody:
+      logError("the server announced an empty file");
+      break;
+    case TransferOutcome::writeFailed:
+      logError("writing the destination file %s failed with error code %d", destinationPath,
+               static_cast<int>(body.writeError));
+      break;
+    case TransferOutcome::complete:
+      break;
+  }
+}
+
+}  // namespace
+
+bool bindWinInet() {
+  if (g_winInetBound) return true;
+  std::string path = systemWinInetPath();
+  // The altered search path resolves wininet's own imports from its directory too.
+  HMODULE library = path.empty() ? nullptr : LoadLibraryExA(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+  if (!library) {
+    logError("Could not load wininet.dll");
+    return false;
+  }
+  WinInet api;
+  bool all = bindEntry(library, "InternetOpenUrlA", api.openUrl) & bindEntry(library, "InternetOpenA", api.open) &
+             bindEntry(library, "HttpQueryInfoA", api.queryInfo) &
+             bindEntry(library, "InternetAttemptConnect", api.attemptConnect) &
+             bindEntry(library, "InternetCloseHandle", api.closeHandle) &
+             bindEntry(library, "InternetReadFile", api.readFile) &
+             bindEntry(library, "InternetSetOptionA", api.setOption);
+  if (!all) {
+    logError("Could not load wininet functions");
+    return false;
+  }
+  g_winInet = api;
+  g_winInetBound = true;
+  return true;
+}
+
+bool downloadFile(HWND progressWindow, const char* url, const char* destinationPath,
+                  const std::string& expectedSha256) {
+  if (!g_winInetBound) return false;
+  if (progressWindow) setDlgItemTextWide(progressWindow, IDC_DOWNLOAD_STATUS, getConfigWString(20009));
+  DWORD attempt = g_winInet.attemptConnect(0);
+  if (attempt != 0) logError("InternetAttemptConnect returned %d", static_cast<int>(attempt));
+
+  HINTERNET internet = g_winInet.open(kUserAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+  if (!internet) {
+    logError("InternetOpen failed with error code %d", static_cast<int>(GetLastError()));
+    return false;
+  }
+  setReceiveTimeout(internet);
+  HINTERNET request = openAddress(internet, url);
+  if (!request) {
+    logError("InternetOpenUrl failed with error code %d", static_cast<int>(GetLastError()));
+    closeInternet(internet);
+    return false;
+  }
+
+  // Some servers announce the length only on a later request: ask again with a fresh one.
+  DWORD length = 0;
+  for (int failures = 0;;) {
+    if (!statusIsOk(request)) {
+      closeInternet(request);
+      closeInternet(internet);
+      return false;
+    }
+    DWORD size = sizeof length;
+    if (g_winInet.queryInfo(request, HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &length, &size, nullptr)) break;
+    ++failures;
+    logError("HttpQueryInfo (try %d) failed with error code %d", failures, static_cast<int>(GetLastError()));
+    Sleep(kLengthQueryPauseMillis);
+    closeInternet(request);
+    request = openAddress(internet, url);
+    if (!request) {
+      logError("InternetOpenUrl 2 failed with error code %d", static_cast<int>(GetLastError()));
+      closeInternet(internet);
+      return false;
+    }
+    if (failures == kLengthQueries) {
+      logError("Giving up");
+      closeInternet(request);
+      closeInternet(internet);
+      return false;
+    }
+  }
+  setReceiveTimeout(request);
+  return transferToFile(progressWindow, internet, request, length, destinationPath, expectedSha256);
+}
+
+bool transferToFile(HWND progressWindow, void* internetHandle, void* request, uint32_t length,
+                    const char* destinationPath, const std::string& expectedSha256) {
+  HINTERNET internet = static_cast<HINTERNET>(internetHandle);
+  logInfo("file size: %u, handle %p", length, request);
+  auto closeRequest = [&] {
+    closeInternet(static_cast<HINTERNET>(request));
+    closeInternet(internet);
+  };
+  Sha256Digest expected{};
+  bool checkDigest = !expectedSha256.empty();
+  if (checkDigest && !parseSha256Hex(expectedSha256, expected)) {
+    logError("the configured SHA-256 digest of the runtime is not 64 hexadecimal digits");
+    closeRequest();
+    return false;
+  }
+  Sha256Hasher hasher;
+  if (checkDigest && !hasher.ready()) {
+    logError("SHA-256 is not available: error code %d", static_cast<int>(hasher.error()));
+    closeRequest();
+    return false;
+  }
+
+  FileHandle file(CreateFileA(destinationPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.valid()) {
+    logError("opening the destination file %s failed with error code %d", destinationPath,
+             static_cast<int>(GetLastError()));
+    closeRequest();
+    return false;
+  }
+  WinInetBody body(progressWindow, static_cast<HINTERNET>(request), file.h, length, checkDigest ? &hasher : nullptr);
+  TransferResult result = copyDownloadBody(body, length, progressWindow != nullptr);
+  file.close();
+  closeRequest();
+  bool ok = result.outcome == TransferOutcome::complete;
+  if (!ok) logTransferFailure(result, body, length, destinationPath);
+  if (ok && checkDigest) {
+    Sha256Digest actual{};
+    if (!hasher.finish(actual)) {
+      logError("SHA-256 of the download failed with error code %d", static_cast<int>(hasher.error()));
+      ok = false;
+    } else if (actual != expected) {
+      logError("SHA-256 of the download is %s, expected %s", sha256Hex(actual).c_str(), sha256Hex(expected).c_str());
+      ok = false;
+    }
+  }
+  if (!ok) {
+    // Nothing of a failed download may be unpacked later.
+    DeleteFileA(destinationPath);
+    return false;
+  }
+  logInfo("download successful");
+  return true;
+}

@@ -1,0 +1,144 @@
+"""A local HTTP server for the runtime download tests: it serves one archive on 127.0.0.1 with
+the behaviour a test picks, and counts what it was asked. Every wait inside it is bounded, and
+stopping the server releases any response that is still stalling."""
+import http.server
+import threading
+import time
+
+ARCHIVE_PATH = "/jre/jre.tar.gz"
+# The longest a stalled or trickling response keeps its connection open.
+MAX_HOLD_SECONDS = 30
+
+BEHAVIOURS = (
+    "normal",         # 200 with Content-Length and the whole archive
+    "no_length",      # 200 without Content-Length; the body ends with the connection
+    "late_length",    # like no_length for the first two requests, normal from the third on
+    "cut_short",      # Content-Length of the archive, half of it, then the connection closes
+    "stall",          # Content-Length of the archive, half of it, then nothing until stopped
+    "not_found",      # 404 with an error page (and its length)
+    "server_error",   # 500 with an error page (and its length)
+    "empty",          # 200 with Content-Length 0
+    "trickle",        # the whole archive in small pieces over about `trickle_seconds`
+)
+
+
+class _Handler(http.server.BaseHTTPRequestHandler):
+    # HTTP/1.0: every response ends its connection, so a body without a length still ends.
+    protocol_version = "HTTP/1.0"
+    timeout = MAX_HOLD_SECONDS
+
+    def log_message(self, format, *args):
+        pass
+
+    def do_GET(self):
+        server = self.server.owner
+        with server.lock:
+            server.requests.append({"path": self.path, "agent": self.headers.get("User-Agent", "")})
+            number = len(server.requests)
+        if self.path != ARCHIVE_PATH:
+            self._page(404, b"<html><body>no such file</body></html>")
+            return
+        behaviour = server.behaviour
+        if behaviour == "late_length":
+            behaviour = "no_length" if number < 3 else "normal"
+        body = server.archive
+        try:
+            if behaviour == "not_found":
+                self._page(404, b"<html><body>Not Found: the runtime has moved</body></html>")
+            elif behaviour == "server_error":
+                self._page(500, b"<html><body>Internal Server Error</body></html>")
+            elif behaviour == "empty":
+                self._head(200, 0)
+            elif behaviour == "no_length":
+                self._head(200, None)
+                self.wfile.write(body)
+            elif behaviour == "cut_short":
+                self._head(200, len(body))
+                self.wfile.write(body[: len(body) // 2])
+            elif behaviour == "stall":
+                self._head(200, len(body))
+                self.wfile.write(body[: len(body) // 2])
+                self.wfile.flush()
+                server.stopping.wait(MAX_HOLD_SECONDS)
+            elif behaviour == "trickle":
+                self._head(200, len(body))
+                self._trickle(body, server)
+            else:
+                self._head(200, len(body))
+                self.wfile.write(body)
+            with server.lock:
+                server.completed += 1
+        except (BrokenPipeError, ConnectionResetError):
+            pass
+
+    def _head(self, status, length):
+        self.send_response(status)
+        self.send_header("Content-Type", "application/x-gzip")
+        if length is not None:
+            self.send_header("Content-Length", str(length))
+        self.end_headers()
+
+    def _page(self, status, page):
+        self.send_response(status)
+        self.send_header("Content-Type", "text/html")
+        self.send_header("Content-Length", str(len(page)))
+        self.end_headers()
+        self.wfile.write(page)
+
+    def _trickle(self, body, server):
+        pieces = 40
+        step = max(1, -(-len(body) // pieces))
+        pause = min(server.trickle_seconds, MAX_HOLD_SECONDS) / pieces
+        for start in range(0, len(body), step):
+            self.wfile.write(body[start:start + step])
+            self.wfile.flush()
+            if server.stopping.wait(pause):
+                return
+
+
+class DownloadServer:
+    """Serves `archive` at http://127.0.0.1:<port>/jre/jre.tar.gz until stopped."""
+
+    def __init__(self, archive, behaviour="normal", trickle_seconds=4.0):
+        assert behaviour in BEHAVIOURS, behaviour
+        self.archive = archive
+        self.behaviour = behaviour
+        self.trickle_seconds = trickle_seconds
+        self.requests = []
+        self.completed = 0
+        self.lock = threading.Lock()
+        self.stopping = threading.Event()
+        self._httpd = http.server.ThreadingHTTPServer(("127.0.0.1", 0), _Handler)
+        self._httpd.daemon_threads = True
+        self._httpd.owner = self
+        self._thread = threading.Thread(target=self._httpd.serve_forever, kwargs={"poll_interval": 0.1}, daemon=True)
+
+    @property
+    def url(self):
+        return f"http://127.0.0.1:{self._httpd.server_address[1]}{ARCHIVE_PATH}"
+
+    def start(self):
+        self._thread.start()
+        return self
+
+    def stop(self):
+        self.stopping.set()
+        self._httpd.shutdown()
+        self._httpd.server_close()
+        self._thread.join(timeout=10)
+
+    def __enter__(self):
+        return self.start()
+
+    def __exit__(self, *exc):
+        self.stop()
+
+
+def wait_for(condition, timeout):
+    """Polls until condition() is true; False after timeout seconds."""
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        if condition():
+            return True
+        time.sleep(0.1)
+    return condition()

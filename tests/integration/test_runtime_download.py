@@ -1,0 +1,219 @@
+"""The runtime download as the launcher performs it, against the local server of
+download_server.py: packaged installers under wine64 that find no runtime and download one
+without asking (entry 157, quiet mode). What the download did is read from the kept log, the
+console, the server's request count and the temporary directory the launcher leaves behind."""
+import hashlib
+import random
+
+import pytest
+
+from download_server import DownloadServer
+from installer_kit import build_installer, inspect, log_text, sample_config, temp_dirs
+
+MARKER_KEY = r"HKCU\SOFTWARE\harwell\nimbo"
+FAILED = ("Error downloading the Java(TM) Runtime Environment.\r\n"
+          "Please check your internet connection and start setup again.")
+# A body of five whole read chunks and a rest, not a real runtime: these tests stop at the download.
+ARCHIVE = random.Random(12).randbytes(5 * 16384 + 123)
+# The configuration's digest entry for the archive.
+DIGEST_ENTRY = "162"
+
+
+def no_proxy_env(wine, tmp, **extra):
+    """The test's own environment for the launcher: its temporary directory, a kept log and no
+    proxy between WinINet and 127.0.0.1."""
+    env = {"TMP": wine.winpath(tmp), "NIMBO_LOG": "yes", "no_proxy": "127.0.0.1", "NO_PROXY": "127.0.0.1"}
+    for name in ("http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "ftp_proxy", "all_proxy", "ALL_PROXY"):
+        env[name] = None
+    env.update(extra)
+    return env
+
+
+def download_installer(out, url, *, digest=None, without_asking=True):
+    config = sample_config()
+    config["narrow"]["150"] = url
+    config["narrow"]["157"] = "1" if without_asking else "0"
+    if digest is not None:
+        config["narrow"][DIGEST_ENTRY] = digest
+    return build_installer(out, config=config)
+
+
+def left_archive(tmp):
+    dirs = temp_dirs(tmp)
+    assert dirs, f"no temporary directory in {tmp}"
+    return dirs[-1] / "jre.tar.gz"
+
+
+def marker_values(wine):
+    """Names of the start markers present under the launcher's key."""
+    done = wine._reg("query", MARKER_KEY)
+    if done.returncode != 0:
+        return []
+    names = []
+    for line in done.stdout.decode("latin-1").splitlines():
+        parts = line.split()
+        if parts and parts[0].startswith("InstallStarted"):
+            names.append(parts[0])
+    return names
+
+
+LOCATED_KEYS = [rf"{root}\SOFTWARE\harwell\nimbo\locatedjvms" for root in ("HKLM", "HKCU")]
+
+
+def clean_registry(wine):
+    for name in marker_values(wine):
+        wine.reg_delete(MARKER_KEY, name)
+    # A runtime remembered by an earlier test would be found instead of asking.
+    for key in LOCATED_KEYS:
+        wine.reg_delete(key)
+
+
+@pytest.fixture
+def markers(wine):
+    """The start markers (earlier runs' process markers included) and the located runtimes start
+    and end clean."""
+    clean_registry(wine)
+    yield
+    clean_registry(wine)
+
+
+def run_quiet_download(wine, tmp_path, behaviour, timeout=120, digest=None, **env):
+    with DownloadServer(ARCHIVE, behaviour) as server:
+        installer = download_installer(tmp_path / "out", server.url, digest=digest)
+        result = wine.run(installer, ["-q"], env=no_proxy_env(wine, tmp_path, **env), timeout=timeout)
+        requests = list(server.requests)
+    return result, log_text(tmp_path), requests
+
+
+def assert_failed_download(result, log, tmp_path):
+    assert result.code == 1, result
+    assert result.stderr.startswith(FAILED), result.stderr
+    assert "download successful" not in log
+    assert "extracting JRE" not in log, "nothing of a failed download is unpacked"
+    assert not left_archive(tmp_path).exists(), "the partly written archive is deleted"
+
+
+def test_quiet_download_without_asking_fetches_the_archive(wine, tmp_path, markers):
+    result, log, requests = run_quiet_download(wine, tmp_path, "normal")
+    assert result.stdout.replace("\r\n", "\n").startswith("No JRE found. Trying to download.\n"), result
+    lines = log.splitlines()
+    assert any(line.startswith("Download location: http://127.0.0.1:") for line in lines), log
+    assert "Downloading JRE" in lines
+    assert any(line.startswith(f"file size: {len(ARCHIVE)}, handle ") for line in lines), log
+    assert lines.index("download successful") < lines.index("Done") < lines.index("extracting JRE")
+    assert "HttpQueryInfo" not in log
+    assert [r["agent"] for r in requests] == ["tessar download agent"]
+    # The archive is handed to the carried runtime's steps whole.
+    assert left_archive(tmp_path).read_bytes() == ARCHIVE
+
+
+def test_length_announced_from_the_third_request_on(wine, tmp_path, markers):
+    result, log, requests = run_quiet_download(wine, tmp_path, "late_length")
+    assert len(requests) == 3
+    assert "ERROR: HttpQueryInfo (try 1) failed with error code 12150" in log
+    assert "ERROR: HttpQueryInfo (try 2) failed with error code 12150" in log
+    assert "(try 3)" not in log
+    assert "download successful" in log
+    assert left_archive(tmp_path).read_bytes() == ARCHIVE
+
+
+def test_no_length_gives_up_after_twenty_queries(wine, tmp_path, markers):
+    result, log, requests = run_quiet_download(wine, tmp_path, "no_length")
+    assert len(requests) == 21, "the first request and twenty reopenings"
+    for attempt in range(1, 21):
+        assert f"ERROR: HttpQueryInfo (try {attempt}) failed with error code 12150" in log
+    assert "(try 21)" not in log
+    assert log.splitlines().count("ERROR: Giving up") == 1
+    assert_failed_download(result, log, tmp_path)
+
+
+@pytest.mark.parametrize("behaviour,status", [("not_found", 404), ("server_error", 500)])
+def test_an_error_status_is_a_failed_download(wine, tmp_path, markers, behaviour, status):
+    result, log, requests = run_quiet_download(wine, tmp_path, behaviour)
+    assert len(requests) == 1
+    assert f"ERROR: the server answered with HTTP status {status}" in log
+    assert "file size:" not in log
+    assert_failed_download(result, log, tmp_path)
+
+
+def test_a_body_cut_short_is_a_failed_download(wine, tmp_path, markers):
+    result, log, _ = run_quiet_download(wine, tmp_path, "cut_short")
+    assert f"ERROR: the connection ended after {len(ARCHIVE) // 2} of {len(ARCHIVE)} bytes" in log
+    assert_failed_download(result, log, tmp_path)
+
+
+def test_an_empty_body_is_a_failed_download(wine, tmp_path, markers):
+    result, log, _ = run_quiet_download(wine, tmp_path, "empty")
+    assert "file size: 0, handle " in log
+    assert "ERROR: the server announced an empty file" in log
+    assert_failed_download(result, log, tmp_path)
+
+
+def test_a_stalled_transfer_ends_at_the_receive_timeout(wine, tmp_path, markers):
+    result, log, _ = run_quiet_download(wine, tmp_path, "stall", timeout=60, PATHMERE_TEST_RECEIVE_TIMEOUT_MS="2000")
+    # 12002: the receive timeout; the server would hold the connection for half a minute.
+    assert "ERROR: InternetReadFile failed with error code 12002" in log, log
+    assert_failed_download(result, log, tmp_path)
+
+
+def test_an_unreachable_server_is_a_failed_download(wine, tmp_path, markers):
+    with DownloadServer(ARCHIVE) as server:
+        url = server.url
+    # The server is gone: nothing listens on its port any more.
+    installer = download_installer(tmp_path / "out", url)
+    result = wine.run(installer, ["-q"], env=no_proxy_env(wine, tmp_path))
+    log = log_text(tmp_path)
+    assert "ERROR: InternetOpenUrl failed with error code" in log
+    assert_failed_download(result, log, tmp_path)
+
+
+def test_a_wininet_dll_beside_the_installer_is_not_loaded(wine, tmp_path, markers):
+    """A planted wininet.dll that the search order would pick first: a valid DLL without the
+    entry points would make binding fail with message 20002."""
+    from conftest import BIN64
+    planted = BIN64 / "Nelvar.dll"
+    if not planted.exists():
+        pytest.skip(f"{planted} is not built (cmake --build build/win64 --target nelvar)")
+    with DownloadServer(ARCHIVE) as server:
+        installer = download_installer(tmp_path / "out", server.url)
+        (installer.parent / "wininet.dll").write_bytes(planted.read_bytes())
+        wine.run(installer, ["-q"], env=no_proxy_env(wine, tmp_path, WINEDLLOVERRIDES="wininet=n,b"),
+                 cwd=installer.parent)
+    log = log_text(tmp_path)
+    assert "Could not load wininet" not in log
+    assert "download successful" in log, log
+
+
+def test_a_matching_digest_is_accepted(wine, tmp_path, markers):
+    result, log, _ = run_quiet_download(wine, tmp_path, "normal", digest=hashlib.sha256(ARCHIVE).hexdigest().upper())
+    assert "download successful" in log
+    assert left_archive(tmp_path).read_bytes() == ARCHIVE
+
+
+def test_a_differing_digest_is_a_failed_download(wine, tmp_path, markers):
+    wrong = hashlib.sha256(ARCHIVE + b"x").hexdigest()
+    result, log, _ = run_quiet_download(wine, tmp_path, "normal", digest=wrong)
+    actual = hashlib.sha256(ARCHIVE).hexdigest()
+    assert f"ERROR: SHA-256 of the download is {actual}, expected {wrong}" in log
+    assert_failed_download(result, log, tmp_path)
+
+
+def test_a_malformed_digest_entry_is_a_failed_download(wine, tmp_path, markers):
+    result, log, _ = run_quiet_download(wine, tmp_path, "normal", digest="abc")
+    assert "ERROR: the configured SHA-256 digest of the runtime is not 64 hexadecimal digits" in log
+    assert_failed_download(result, log, tmp_path)
+
+
+def test_packaging_tool_writes_the_digest_of_the_archive_to_serve(wine, tmp_path, markers):
+    archive_path = tmp_path / "served.tar.gz"
+    archive_path.write_bytes(ARCHIVE)
+    with DownloadServer(ARCHIVE + b"changed on the server") as server:
+        config = sample_config()
+        config["narrow"]["150"] = server.url
+        config["narrow"]["157"] = "1"
+        installer = build_installer(tmp_path / "out", config=config, extra=("--jre-download", str(archive_path)))
+        assert inspect(installer)["runtimeDigest"] == hashlib.sha256(ARCHIVE).hexdigest()
+        result = wine.run(installer, ["-q"], env=no_proxy_env(wine, tmp_path))
+    log = log_text(tmp_path)
+    assert f"expected {hashlib.sha256(ARCHIVE).hexdigest()}" in log
+    assert_failed_download(result, log, tmp_path)

@@ -1,0 +1,308 @@
+"""The runtime-missing dialog as a user meets it under wine64 and Xvfb: its texts and buttons,
+Cancel in its three forms, Locate with the system's open-file dialog, and Download with the
+progress on the progress dialog. The dialog's texts are read with the bench's box reader."""
+import importlib
+import random
+import time
+
+import pytest
+
+from conftest import BIN64, ROOT
+from download_server import DownloadServer
+from installer_kit import build_installer, log_text, sample_config
+from test_runtime_download import LOCATED_KEYS, clean_registry, marker_values, no_proxy_env
+
+WIZARD = "tessar Wizard"
+EXPLANATION = ("The tessar wizard could not find a Java(TM) Runtime Environment on your system. You can locate "
+               "or download a suitable 64-bit JRE. (minimum version: 1.6, maximum version: 1.7)")
+LOCATE_ONLY = ("The tessar wizard could not find a Java(TM) Runtime Environment on your system. Please locate "
+               "a suitable 64-bit JRE. (minimum version: 1.6, maximum version: 1.7)")
+FILE_DIALOG = 'Please choose the file "java.exe" of the JRE'
+ARCHIVE = random.Random(7).randbytes(40 * 16384)
+
+
+def missing_pieces_for_a_runtime():
+    """Why a located or downloaded runtime cannot run the Java program yet, or None."""
+    loader = (ROOT / "launcher" / "runtime" / "vm_library.cpp").read_text()
+    if "bool LoadDLL(bool, const char*, bool) { return false; }" in loader:
+        return "LoadDLL is still the placeholder that loads nothing (the runtime loading is not merged)"
+    if "untarGzArchive" not in (ROOT / "launcher" / "runtime" / "carried_runtime.cpp").read_text():
+        return "the carried runtime's untar is not merged: a downloaded archive cannot be unpacked"
+    try:
+        importlib.import_module("java_runtime")
+    except ImportError:
+        return "tests/integration/java_runtime.py (the runtime double's tree builder) is not merged"
+    if not (BIN64 / "java_runtime" / "jvm.dll").exists():
+        return "the runtime double is not built (build/win64/bin/java_runtime/jvm.dll)"
+    return None
+
+
+MAIN_EXIT = 7
+
+
+@pytest.fixture
+def markers(wine):
+    """The start markers and the located runtimes start and end clean."""
+    clean_registry(wine)
+    yield
+    clean_registry(wine)
+
+
+def dialog_installer(out, url="http://127.0.0.1:9/jre/jre.tar.gz", without_asking=False, files=None, entry155="0"):
+    config = sample_config()
+    config["narrow"]["155"] = entry155
+    config["narrow"]["150"] = url
+    config["narrow"]["157"] = "1" if without_asking else "0"
+    config["narrow"]["153"] = "0"
+    return build_installer(out, config=config, files=files)
+
+
+def missing_dialog(wine, press=None, wait=60):
+    """The runtime-missing dialog's line from the box reader, pressing a button when asked; None
+    when it is not shown. It shares its caption with the progress dialog: its Locate button
+    tells them apart."""
+    return wine.find_box(title=WIZARD, text="|Locate|", press=press, wait=wait)
+
+
+def wait_for_dialog(wine, timeout=60):
+    box = missing_dialog(wine, wait=timeout)
+    assert box is not None, "the runtime-missing dialog did not appear"
+    return box
+
+
+def end_leftovers(wine, proc):
+    """A failed test may leave the launcher (a child of envrun) with its dialog open: cancel it."""
+    if proc.running():
+        wine.find_box(title="Error", press=1, wait=1)
+        wine.find_box(title=FILE_DIALOG, press=2, wait=1)
+        missing_dialog(wine, press=2, wait=1)
+    proc.kill()
+
+
+def start(wine, installer, tmp_path, **env):
+    return wine.start(installer, [], env=no_proxy_env(wine, tmp_path, **env))
+
+
+def test_dialog_offers_locate_and_download_with_the_version_bounds(wine, display, tmp_path, markers):
+    proc = start(wine, dialog_installer(tmp_path / "out"), tmp_path)
+    try:
+        box = wait_for_dialog(wine)
+        assert display.screenshot(tmp_path / "runtime_missing.png")
+        assert marker_values(wine), "the start markers are set while the dialog is open"
+        missing_dialog(wine, press=2, wait=5)
+        result = proc.wait(timeout=60)
+    finally:
+        end_leftovers(wine, proc)
+    parts = box.split("|")
+    assert parts[0] == WIZARD
+    assert EXPLANATION in parts, box
+    assert {"Download", "Locate", "Cancel"} <= set(parts)
+    assert result.code == 1, result
+    assert marker_values(wine) == [], "Cancel removes both start markers"
+    assert "Download location: http://127.0.0.1:9/jre/jre.tar.gz" in log_text(tmp_path)
+
+
+def test_without_an_address_there_is_no_download_button(wine, display, tmp_path, markers):
+    proc = start(wine, dialog_installer(tmp_path / "out", url=""), tmp_path)
+    try:
+        box = wait_for_dialog(wine)
+        wid = display.find_window(WIZARD)
+        # Enter would choose the hidden default button: nothing happens.
+        display.press_key(wid, "Return")
+        time.sleep(1)
+        assert proc.running()
+        assert wait_for_dialog(wine, timeout=10)
+        missing_dialog(wine, press=2, wait=5)
+        result = proc.wait(timeout=60)
+    finally:
+        end_leftovers(wine, proc)
+    parts = box.split("|")
+    assert LOCATE_ONLY in parts, box
+    assert "Download" not in parts
+    assert result.code == 1
+    assert "Downloading JRE" not in log_text(tmp_path)
+
+
+def dialog_windows(display):
+    """X windows titled like the dialog: the progress dialog and, above it, the runtime-missing
+    dialog (the stacking order of X lists it last)."""
+    found = display._tool("xdotool", "search", "--onlyvisible", "--name", f"^{WIZARD}$")
+    return found.stdout.split()
+
+
+def close_box_point(display, wid):
+    """The close box of an unmanaged Wine window: at the right end of its caption."""
+    geometry = display._tool("xdotool", "getwindowgeometry", "--shell", wid).stdout
+    values = dict(line.split("=", 1) for line in geometry.split() if "=" in line)
+    return int(values["X"]) + int(values["WIDTH"]) - 12, int(values["Y"]) + 10
+
+
+@pytest.mark.parametrize("how", ["escape", "close_box"])
+def test_escape_and_the_close_box_act_as_cancel(wine, display, tmp_path, markers, how):
+    proc = start(wine, dialog_installer(tmp_path / "out"), tmp_path)
+    try:
+        wait_for_dialog(wine)
+        wid = dialog_windows(display)[-1]
+        if how == "escape":
+            display.press_key(wid, "Escape")
+        else:
+            x, y = close_box_point(display, wid)
+            display._tool("xdotool", "mousemove", "--sync", str(x), str(y))
+            display._tool("xdotool", "click", "1")
+        result = proc.wait(timeout=60)
+    finally:
+        end_leftovers(wine, proc)
+    assert result.code == 1, result
+    assert marker_values(wine) == []
+
+
+def test_a_cancelled_file_dialog_leaves_the_dialog_open(wine, display, tmp_path, markers):
+    proc = start(wine, dialog_installer(tmp_path / "out"), tmp_path)
+    try:
+        wait_for_dialog(wine)
+        missing_dialog(wine, press=1005, wait=5)
+        chooser = wine.find_box(title=FILE_DIALOG, wait=30)
+        assert chooser is not None, "the open-file dialog did not appear"
+        wine.find_box(title=FILE_DIALOG, press=2, wait=5)
+        again = wait_for_dialog(wine, timeout=20)
+        assert wine.find_box(wait=1, title="Error") is None, "no message for a cancelled choice"
+        missing_dialog(wine, press=2, wait=5)
+        result = proc.wait(timeout=60)
+    finally:
+        end_leftovers(wine, proc)
+    assert "Locate" in again.split("|")
+    assert result.code == 1
+
+
+def test_download_from_the_dialog_shows_its_progress(wine, display, tmp_path, markers):
+    with DownloadServer(ARCHIVE, "trickle", trickle_seconds=6) as server:
+        proc = start(wine, dialog_installer(tmp_path / "out", url=server.url), tmp_path)
+        try:
+            wait_for_dialog(wine)
+            missing_dialog(wine, press=1004, wait=5)
+            statuses, positions = set(), set()
+            deadline = time.monotonic() + 30
+            while time.monotonic() < deadline and len(statuses) < 3:
+                box = wine.find_box(title=WIZARD, wait=2) or ""
+                for part in box.split("|"):
+                    if " MB of " in part:
+                        statuses.add(part)
+                    elif part.startswith("progress="):
+                        positions.add(int(part.split("=")[1]))
+                if "downloading the Java(TM) Runtime Environment" in box:
+                    display.screenshot(tmp_path / "download.png")
+            # The served bytes are no runtime: the carried runtime's steps refuse them.
+            error = wine.find_box(title="Error", press=1, wait=60)
+            result = proc.wait(timeout=60)
+        finally:
+            end_leftovers(wine, proc)
+    assert len(statuses) >= 2, statuses
+    assert all(s.endswith(" kb/s") and "0.62 MB (" in s for s in statuses), statuses
+    assert len(positions) >= 2, positions
+    log = log_text(tmp_path)
+    assert "download successful" in log and "Done" in log.splitlines()
+    assert error is not None and "The bundled JRE is corrupted" in error
+    assert result.code == 1
+
+
+@pytest.mark.parametrize("entry155", ["0", "1"])
+def test_entry_157_downloads_without_asking_in_the_progress_dialog(wine, display, tmp_path, markers, entry155):
+    """With entry 155 the sequence runs without a window and opens the progress dialog only for
+    the download, which ends it; the carried runtime's steps then go on without it."""
+    with DownloadServer(ARCHIVE, "trickle", trickle_seconds=4) as server:
+        installer = dialog_installer(tmp_path / "out", url=server.url, without_asking=True, entry155=entry155)
+        proc = start(wine, installer, tmp_path)
+        try:
+            status = None
+            deadline = time.monotonic() + 60
+            while status is None and time.monotonic() < deadline:
+                box = wine.find_box(title=WIZARD, wait=2) or ""
+                status = next((part for part in box.split("|") if " MB of " in part), None)
+            asked = missing_dialog(wine, wait=0)
+            error = wine.find_box(title="Error", press=1, wait=60)
+            result = proc.wait(timeout=60)
+        finally:
+            end_leftovers(wine, proc)
+        requests = len(server.requests)
+    assert status is not None, "the download's progress line was not shown"
+    assert asked is None, "no question with entry 157"
+    assert requests == 1
+    assert error is not None and "The bundled JRE is corrupted" in error
+    assert result.code == 1
+
+
+def pick_in_file_dialog(wine, display, path):
+    """Types a path into the open-file dialog's name field and confirms it."""
+    missing_dialog(wine, press=1005, wait=5)
+    assert wine.find_box(title=FILE_DIALOG, wait=30) is not None, "the open-file dialog did not appear"
+    wid = display.find_window(FILE_DIALOG)
+    display._tool("xdotool", "windowfocus", "--sync", wid)
+    display._tool("xdotool", "type", "--delay", "20", wine.winpath(path))
+    display._tool("xdotool", "key", "Return")
+
+
+def test_located_runtime_is_loaded_and_remembered(wine, display, tmp_path, markers):
+    reason = missing_pieces_for_a_runtime()
+    if reason:
+        pytest.skip(reason)
+    java_runtime = importlib.import_module("java_runtime")
+    runtime = java_runtime.make_runtime(tmp_path / "jre")
+    located = wine.winpath(runtime.java_exe).replace("\\", "/")
+    for root in ("HKLM", "HKCU"):
+        wine.reg_delete(rf"{root}\SOFTWARE\harwell\nimbo\locatedjvms\{located}")
+    proc = start(wine, dialog_installer(tmp_path / "out", files={"tsrparams.conf": b"param=1\r\n"}), tmp_path)
+    try:
+        wait_for_dialog(wine)
+        pick_in_file_dialog(wine, display, runtime.java_exe)
+        result = proc.wait(timeout=120)
+    finally:
+        end_leftovers(wine, proc)
+    assert runtime.trace() is not None, "the Java program ran in the located runtime"
+    remembered = [wine._reg("query", rf"{root}\SOFTWARE\harwell\nimbo\locatedjvms\{located}").returncode == 0
+                  for root in ("HKLM", "HKCU")]
+    for root in ("HKLM", "HKCU"):
+        wine.reg_delete(rf"{root}\SOFTWARE\harwell\nimbo\locatedjvms\{located}")
+    assert any(remembered), "the located runtime is remembered under locatedjvms"
+    assert result.code == 0, result
+
+
+def test_an_unusable_located_file_shows_the_load_error_and_the_dialog_stays(wine, display, tmp_path, markers):
+    reason = missing_pieces_for_a_runtime()
+    if reason:
+        pytest.skip(reason)
+    java_runtime = importlib.import_module("java_runtime")
+    # A runtime without its VM library: the version is acceptable, the load fails.
+    runtime = java_runtime.make_runtime(tmp_path / "jre", jvm=False)
+    proc = start(wine, dialog_installer(tmp_path / "out"), tmp_path)
+    try:
+        wait_for_dialog(wine)
+        pick_in_file_dialog(wine, display, runtime.java_exe)
+        error = wine.find_box(title="Error", press=1, wait=60)
+        again = wait_for_dialog(wine, timeout=20)
+        missing_dialog(wine, press=2, wait=5)
+        result = proc.wait(timeout=60)
+    finally:
+        end_leftovers(wine, proc)
+    assert error is not None and "Log: " in error, error
+    assert "Locate" in again.split("|")
+    assert result.code == 1
+    assert runtime.trace() is None
+    assert all(wine._reg("query", key).returncode != 0 or "locatedjvms\\" not in wine._reg("query", key).stdout.decode("latin-1")
+               for key in LOCATED_KEYS), "an unusable runtime is not remembered"
+
+
+def test_downloaded_runtime_runs_the_java_program(wine, tmp_path, markers):
+    reason = missing_pieces_for_a_runtime()
+    if reason:
+        pytest.skip(reason)
+    java_runtime = importlib.import_module("java_runtime")
+    runtime, archive = java_runtime.make_runtime_archive(tmp_path / "runtime",
+                                                         script={"main": "exit", "exit_code": MAIN_EXIT})
+    with DownloadServer(archive) as server:
+        installer = dialog_installer(tmp_path / "out", url=server.url, without_asking=True,
+                                     files={"tsrparams.conf": b"param=1\r\n"})
+        result = wine.run(installer, ["-q"], env=no_proxy_env(wine, tmp_path, NIMBO_JAVA_HOME=None), timeout=180)
+    log = log_text(tmp_path)
+    assert "download successful" in log and "extracting JRE" in log, log
+    assert runtime.trace() is not None, "the Java program ran in the downloaded runtime"
+    assert result.code == MAIN_EXIT, result
