@@ -23,7 +23,7 @@ import subprocess
 import sys
 import time
 
-from media import WINE64, wine_env
+from media import Launcher, wine_env
 
 ROOT = pathlib.Path(__file__).resolve().parents[1]
 MIB = 1 << 20
@@ -95,42 +95,10 @@ def package(pack, stub, tree, work):
 
 def launcher_untar(env, exe):
     """Runs the installer quietly; returns (untar seconds, peak RSS in KiB) from its own log."""
-    temp = pathlib.Path(env["WINEPREFIX"]) / "drive_c" / "users" / os.environ.get("USER", "root") / "Temp"
-    marker = ("Started executable Z:" + str(exe).replace("/", "\\")).encode("latin-1")
-    before = set(temp.glob("tsr_nlog_*"))
-    start = time.perf_counter()
-    popen = subprocess.Popen([WINE64, str(exe), "-q"], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                             stderr=subprocess.DEVNULL, env=env)
-    log_path, seen, stamps = None, b"", {}
-    while True:
-        pid, status, usage = os.wait4(popen.pid, os.WNOHANG)
-        if log_path is None:
-            for candidate in set(temp.glob("tsr_nlog_*")) - before:
-                with open(candidate, "rb") as log:
-                    if log.read(len(marker)) == marker:
-                        log_path = candidate
-        if log_path is not None:
-            with open(log_path, "rb") as log:
-                log.seek(len(seen))
-                seen += log.read()
-            now = time.perf_counter() - start
-            for line in seen.decode("latin-1").splitlines(keepends=True):
-                if line.endswith("\n"):
-                    stamps.setdefault(line.rstrip("\r\n"), now)
-        if pid:
-            break
-        time.sleep(0.0005)
-    log = log_path.read_text(encoding="latin-1") if log_path else ""
-    for line in log.splitlines():
-        if line.startswith("tempFile is "):
-            name = line.rstrip("\r").rsplit("\\", 1)[-1]
-            (temp / name).unlink(missing_ok=True)
-            shutil.rmtree(temp / (name + "_dir"), ignore_errors=True)
-    if log_path:
-        log_path.unlink()
-    if "extracting JRE" not in stamps or "untaring JRE was successful" not in stamps:
-        raise SystemExit(f"bench: the launcher did not untar {exe}:\n{log[-3000:]}")
-    return stamps["untaring JRE was successful"] - stamps["extracting JRE"], usage.ru_maxrss
+    run = Launcher(env).follow(exe)
+    if "extracting JRE" not in run.stamps or "untaring JRE was successful" not in run.stamps:
+        raise SystemExit(f"bench: the launcher did not untar {exe}:\n{run.log[-3000:]}")
+    return run.stamps["untaring JRE was successful"] - run.stamps["extracting JRE"], run.peak_rss_kib
 
 
 def tar_seconds(archive, target):

@@ -13,6 +13,7 @@ Everything runs from the page cache: the bench compares code paths, not disks.
 Run by hand (never in CI):  bench/media.py [--sizes 16,128,512] [--runs 5]
 """
 import argparse
+import collections
 import json
 import os
 import pathlib
@@ -47,6 +48,11 @@ def wine_env():
     return dict(os.environ, WINEPREFIX=prefix, WINEDEBUG="-all", NIMBO_LOG="yes")
 
 
+# One quiet installer run: exit code, seconds to its end, {log line: seconds since start}, peak
+# resident memory in KiB and the whole log.
+Run = collections.namedtuple("Run", "returncode seconds stamps peak_rss_kib log")
+
+
 class Launcher:
     """Runs installers in the shared prefix and times their phases from their own log, which the
     launcher appends to line by line: each line is stamped when this process first sees it."""
@@ -67,17 +73,19 @@ class Launcher:
                 pass
         return None
 
-    def run(self, exe, *args):
-        """Runs the installer quietly; returns ({log line: seconds since start}, peak RSS in KiB).
-        Removes what the run left in the shared temp directory, found through its own log."""
+    def follow(self, exe, *args):
+        """Runs the installer quietly and stamps each log line when it first appears. Returns a
+        Run; removes what the run left in the shared temp directory, found through its own log."""
         marker = ("Started executable Z:" + str(exe).replace("/", "\\")).encode("latin-1")
         before = set(self.temp.glob("tsr_nlog_*"))
         start = time.perf_counter()
         popen = subprocess.Popen([WINE64, str(exe), "-q", *args], stdin=subprocess.DEVNULL,
                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=self.env)
-        log_path, seen, stamps, status, usage = None, b"", {}, None, None
+        log_path, seen, stamps = None, b"", {}
         while True:
             pid, status, usage = os.wait4(popen.pid, os.WNOHANG)
+            if pid:
+                seconds = time.perf_counter() - start
             if log_path is None:
                 log_path = self._find_log(before, marker)
             if log_path is not None:
@@ -91,9 +99,9 @@ class Launcher:
             if pid:
                 break
             time.sleep(self.POLL_SECONDS)
-        popen.returncode = os.waitstatus_to_exitcode(status)
+        returncode = os.waitstatus_to_exitcode(status)
         if log_path is None:
-            raise SystemExit(f"bench: no log of {exe} {args} in {self.temp} (exit {popen.returncode})")
+            raise SystemExit(f"bench: no log of {exe} {args} in {self.temp} (exit {returncode})")
         log = log_path.read_text(encoding="latin-1")
         for line in log.splitlines():
             if line.startswith("tempFile is "):
@@ -101,10 +109,15 @@ class Launcher:
                 (self.temp / name).unlink(missing_ok=True)
                 shutil.rmtree(self.temp / (name + "_dir"), ignore_errors=True)
         log_path.unlink()
-        if popen.returncode not in (0, 83) or "extracting files done" not in stamps or not any(
-                line.startswith("checksums:") for line in stamps):
-            raise SystemExit(f"bench: {exe} {' '.join(args)} exited {popen.returncode}:\n{log}")
-        return stamps, usage.ru_maxrss
+        return Run(returncode, seconds, stamps, usage.ru_maxrss, log)
+
+    def run(self, exe, *args):
+        """Runs the installer quietly; returns ({log line: seconds since start}, peak RSS in KiB)."""
+        run = self.follow(exe, *args)
+        if run.returncode not in (0, 83) or "extracting files done" not in run.stamps or not any(
+                line.startswith("checksums:") for line in run.stamps):
+            raise SystemExit(f"bench: {exe} {' '.join(args)} exited {run.returncode}:\n{run.log}")
+        return run.stamps, run.peak_rss_kib
 
 
 def phase_seconds(stamps, first, last):

@@ -28,7 +28,7 @@ sys.path.insert(0, str(ROOT / "scripts"))
 from conftest import BIN64, HOST_BIN, Wine  # noqa: E402
 from main_job import fixtures_dir, stage_times  # noqa: E402
 import java_runtime  # noqa: E402
-from media import WINE64, wine_env  # noqa: E402
+from media import WINE64, Launcher, wine_env  # noqa: E402
 
 MIB = 1 << 20
 MAIN_EXIT = 7
@@ -101,48 +101,13 @@ def package(pack, stub, tree, work, fixtures):
 
 def launcher_to_main(env, exe, runtime):
     """Runs the installer quietly; returns (seconds to the end of main, {log line: seconds})."""
-    temp = pathlib.Path(env["WINEPREFIX"]) / "drive_c" / "users" / os.environ.get("USER", "root") / "Temp"
-    marker = ("Started executable " + Wine.winpath(exe)).encode("latin-1")
-    before = set(temp.glob("tsr_nlog_*"))
     runtime.reset_observations()
-    start = time.perf_counter()
-    popen = subprocess.Popen([WINE64, str(exe), "-q"], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                             stderr=subprocess.DEVNULL, env=env)
-    log_path, seen, stamps = None, b"", {}
-    while True:
-        pid, status, _ = os.wait4(popen.pid, os.WNOHANG)
-        if pid:
-            total = time.perf_counter() - start
-        if log_path is None:
-            for candidate in set(temp.glob("tsr_nlog_*")) - before:
-                with open(candidate, "rb") as log:
-                    if log.read(len(marker)) == marker:
-                        log_path = candidate
-        if log_path is not None:
-            with open(log_path, "rb") as log:
-                log.seek(len(seen))
-                seen += log.read()
-            now = time.perf_counter() - start
-            for line in seen.decode("latin-1").splitlines(keepends=True):
-                if line.endswith("\n"):
-                    stamps.setdefault(line.rstrip("\r\n"), now)
-        if pid:
-            break
-        time.sleep(0.0005)
-    popen.returncode = os.waitstatus_to_exitcode(status)
-    log = log_path.read_text(encoding="latin-1") if log_path else ""
-    for line in log.splitlines():
-        if line.startswith("tempFile is "):
-            name = line.rstrip("\r").rsplit("\\", 1)[-1]
-            (temp / name).unlink(missing_ok=True)
-            shutil.rmtree(temp / (name + "_dir"), ignore_errors=True)
-    if log_path:
-        log_path.unlink()
+    run = Launcher(env).follow(exe)
     trace = runtime.trace()
     reached = trace is not None and "CallStaticVoidMethod" in [e["call"] for e in trace["events"]]
-    if popen.returncode != MAIN_EXIT or not reached:
-        raise SystemExit(f"bench: the launcher did not reach main (exit code {popen.returncode}):\n{log[-3000:]}")
-    return total, stamps
+    if run.returncode != MAIN_EXIT or not reached:
+        raise SystemExit(f"bench: the launcher did not reach main (exit code {run.returncode}):\n{run.log[-3000:]}")
+    return run.seconds, run.stamps
 
 
 def timed(command, check=True, **kwargs):
