@@ -21,18 +21,8 @@ for preset in win32 win64; do
 done
 find build/host/bin -maxdepth 1 -name 'pathmere-pack' -exec file {} \;
 
-# A display of its own: Wine's desktop process keeps the display it saw when it started, so a
-# server left from an earlier run is stopped first.
-display_number=${PATHMERE_DISPLAY:-88}
-while [ -e /tmp/.X11-unix/X$display_number ] || [ -e /tmp/.X$display_number-lock ]; do
-  display_number=$((display_number + 1))
-done
-Xvfb :$display_number -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb_pid=$!
-export DISPLAY=:$display_number
-for _ in $(seq 50); do [ -e /tmp/.X11-unix/X$display_number ] && break; sleep 0.1; done
-
 source scripts/wine-env.sh
+start_virtual_display ${PATHMERE_DISPLAY:-88}
 trap 'wine_stop; kill $xvfb_pid 2>/dev/null' EXIT
 wine_stop
 wine_prefix_ready

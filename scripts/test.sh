@@ -18,18 +18,9 @@ results=$root/build/test-results
 rm -rf "$results"
 mkdir -p "$results"
 
-# One X display for the whole run: Wine's desktop process is started with the first program
-# and keeps the display it saw then.
-display_number=77
-while [ -e /tmp/.X11-unix/X$display_number ] || [ -e /tmp/.X$display_number-lock ]; do
-  display_number=$((display_number + 1))
-done
-Xvfb :$display_number -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb_pid=$!
-export DISPLAY=:$display_number
-for _ in $(seq 50); do [ -e /tmp/.X11-unix/X$display_number ] && break; sleep 0.1; done
-
 source scripts/wine-env.sh
+# One X display for the whole run: Wine's desktop process keeps the display it saw first.
+start_virtual_display 77
 trap 'wine_stop; kill $xvfb_pid 2>/dev/null' EXIT
 # A server left from an earlier run would keep a desktop without this run's display.
 wine_stop

@@ -35,3 +35,17 @@ wine_prefix_ready() {
 wine_stop() {
   [ -d "$WINEPREFIX" ] && "$WINESERVER" -k >/dev/null 2>&1 || true
 }
+
+# Starts a virtual X display (the first free number from $1 on), exports DISPLAY and sets
+# xvfb_pid. Wine's desktop process keeps the display it saw when it started, so callers stop a
+# server left from an earlier run (wine_stop) before their first program.
+start_virtual_display() {
+  local number=$1
+  while [ -e /tmp/.X11-unix/X$number ] || [ -e /tmp/.X$number-lock ]; do
+    number=$((number + 1))
+  done
+  Xvfb :$number -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+  xvfb_pid=$!
+  export DISPLAY=:$number
+  for _ in $(seq 50); do [ -e /tmp/.X11-unix/X$number ] && break; sleep 0.1; done
+}
