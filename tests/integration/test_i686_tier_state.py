@@ -1,6 +1,6 @@
 """Whether the 32-bit tier can run, and how the test summary reports it: no Wine needed."""
-import importlib.util
-import pathlib
+import importlib
+import sys
 
 from conftest import ROOT, i686_tier_missing
 
@@ -47,10 +47,9 @@ def test_nothing_missing_when_every_piece_is_there(tmp_path):
 
 
 def load_summary():
-    spec = importlib.util.spec_from_file_location("summarize_results", ROOT / "scripts" / "summarize_results.py")
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
-    return module
+    if str(ROOT / "scripts") not in sys.path:
+        sys.path.insert(0, str(ROOT / "scripts"))
+    return importlib.import_module("summarize_results")
 
 
 def write_reports(folder, integration_cases):

@@ -96,7 +96,7 @@ TEST_F(JavaProbe, BypassingTheCacheAlwaysProbes) {
 }
 
 TEST_F(JavaProbe, NonZeroExitCachesTheDummyVersion) {
-  TestRuntime runtime(dir.file("jre"), RuntimeSpec{false, true, true, "client", {{"version_exit_code", "3"}}});
+  TestRuntime runtime(dir.file("jre"), RuntimeLayout{false, true, true, "client", {{"version_exit_code", "3"}}});
   std::string exe = runtime.javaExe();
   std::string version;
   EXPECT_FALSE(checkJavaExe(exe, version, "", "", false));
@@ -112,7 +112,7 @@ TEST_F(JavaProbe, NonZeroExitCachesTheDummyVersion) {
 
 TEST_F(JavaProbe, AHangingRuntimeIsTerminatedAndNothingCached) {
   ScopedEnvironment limit("PATHMERE_PROBE_LIMIT_MS", "1500");
-  TestRuntime runtime(dir.file("jre"), RuntimeSpec{false, true, true, "client", {{"hang", "1"}}});
+  TestRuntime runtime(dir.file("jre"), RuntimeLayout{false, true, true, "client", {{"hang", "1"}}});
   std::string exe = runtime.javaExe();
   std::string version;
   EXPECT_FALSE(checkJavaExe(exe, version, "", "", false));
@@ -124,7 +124,7 @@ TEST_F(JavaProbe, AHangingRuntimeIsTerminatedAndNothingCached) {
 
 TEST_F(JavaProbe, AFirstLineThatIsNoVersionLineFailsAndCachesNothing) {
   TestRuntime runtime(dir.file("jre"),
-                      RuntimeSpec{false, true, true, "client", {{"version_line", "Picked up _JAVA_OPTIONS: -Xmx64m"}}});
+                      RuntimeLayout{false, true, true, "client", {{"version_line", "Picked up _JAVA_OPTIONS: -Xmx64m"}}});
   std::string exe = runtime.javaExe();
   std::string version;
   EXPECT_FALSE(checkJavaExe(exe, version, "", "", false));
@@ -134,7 +134,7 @@ TEST_F(JavaProbe, AFirstLineThatIsNoVersionLineFailsAndCachesNothing) {
 
 TEST_F(JavaProbe, AVersionLineLongerThanWhatIsReadIsRefused) {
   std::string longVersion = "1.6.0_21-" + std::string(90, 'x');
-  TestRuntime runtime(dir.file("jre"), RuntimeSpec{false, true, true, "client",
+  TestRuntime runtime(dir.file("jre"), RuntimeLayout{false, true, true, "client",
                                                    {{"version_line", "java version \"" + longVersion + "\""}}});
   std::string exe = runtime.javaExe();
   std::string version;
@@ -144,7 +144,7 @@ TEST_F(JavaProbe, AVersionLineLongerThanWhatIsReadIsRefused) {
 
 TEST_F(JavaProbe, OpenJdkFormIsRead) {
   TestRuntime runtime(dir.file("jre"),
-                      RuntimeSpec{false, true, true, "client", {{"version_line", "openjdk version \"1.7.0-u60\""}}});
+                      RuntimeLayout{false, true, true, "client", {{"version_line", "openjdk version \"1.7.0-u60\""}}});
   std::string exe = runtime.javaExe();
   std::string version;
   EXPECT_TRUE(checkJavaExe(exe, version, "1.6", "1.7", false));
@@ -155,7 +155,7 @@ TEST_F(JavaProbe, OpenJdkFormIsRead) {
 TEST_F(JavaProbe, PreReleaseRefusedOnlyWhereTheCallerAsksAndBetaIsOff) {
   ScopedConfig betaOff({{130, "0"}});
   TestRuntime runtime(dir.file("jre"),
-                      RuntimeSpec{false, true, true, "client", {{"version_line", "java version \"1.6.0-ea\""}}});
+                      RuntimeLayout{false, true, true, "client", {{"version_line", "java version \"1.6.0-ea\""}}});
   std::string exe = runtime.javaExe();
   EXPECT_FALSE(testJavaExe(exe, "1.6", "1.7", false, true));
   EXPECT_TRUE(log.inOrder({"beta vm not allowed"}));
@@ -171,7 +171,7 @@ TEST_F(JavaProbe, AMissingExecutableIsRefusedWithoutARun) {
 
 TEST_F(JavaProbe, WindowedLauncherNeedsJavawAndSwitchesToIt) {
   ScopedConfig windowed({{107, "1"}});
-  TestRuntime without(dir.file("plain"), RuntimeSpec{false, false, true, "client", {}});
+  TestRuntime without(dir.file("plain"), RuntimeLayout{false, false, true, "client", {}});
   std::string exe = without.javaExe();
   EXPECT_FALSE(testJavaExe(exe, "1.6", "1.7", true, true));
 

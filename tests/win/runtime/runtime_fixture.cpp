@@ -23,18 +23,18 @@ void copyFileOrFail(const std::string& from, const std::string& to) {
   ASSERT_TRUE(CopyFileA(from.c_str(), to.c_str(), FALSE)) << from << " -> " << to << ": " << GetLastError();
 }
 
-TestRuntime::TestRuntime(const std::string& home, const RuntimeSpec& spec)
-    : home_(home), jdk_(spec.jdk), script_(spec.script) {
+TestRuntime::TestRuntime(const std::string& home, const RuntimeLayout& layout)
+    : home_(home), jdk_(layout.jdk), script_(layout.script) {
   std::string runtimeHome = jdk_ ? home_ + "\\jre" : home_;
   if (jdk_) {
     copyFileOrFail(doubleFile("java.exe"), home_ + "\\bin\\java.exe");
-    if (spec.javaw) copyFileOrFail(doubleFile("javaw.exe"), home_ + "\\bin\\javaw.exe");
+    if (layout.javaw) copyFileOrFail(doubleFile("javaw.exe"), home_ + "\\bin\\javaw.exe");
     makeDirectories(home_ + "\\lib");
     writeWholeFile(home_ + "\\lib\\tools.jar", "PK");
   }
   copyFileOrFail(doubleFile("java.exe"), runtimeHome + "\\bin\\java.exe");
-  if (spec.javaw) copyFileOrFail(doubleFile("javaw.exe"), runtimeHome + "\\bin\\javaw.exe");
-  if (spec.jvm) copyFileOrFail(doubleFile("jvm.dll"), runtimeHome + "\\bin\\" + spec.vmType + "\\jvm.dll");
+  if (layout.javaw) copyFileOrFail(doubleFile("javaw.exe"), runtimeHome + "\\bin\\javaw.exe");
+  if (layout.jvm) copyFileOrFail(doubleFile("jvm.dll"), runtimeHome + "\\bin\\" + layout.vmType + "\\jvm.dll");
   writeScript({});
 }
 

@@ -9,7 +9,7 @@
 
 // A runtime home laid out from the double's files (bin\java.exe, bin\javaw.exe,
 // bin\<vmType>\jvm.dll; a kit adds lib\tools.jar and puts the runtime under jre\).
-struct RuntimeSpec {
+struct RuntimeLayout {
   bool jdk = false;
   bool javaw = true;
   bool jvm = true;
@@ -19,7 +19,7 @@ struct RuntimeSpec {
 
 class TestRuntime {
  public:
-  TestRuntime(const std::string& home, const RuntimeSpec& spec = RuntimeSpec());
+  TestRuntime(const std::string& home, const RuntimeLayout& layout = RuntimeLayout());
   const std::string& home() const { return home_; }
   // The executable the search settles on: a kit's embedded jre\bin\java.exe.
   std::string javaExe() const;

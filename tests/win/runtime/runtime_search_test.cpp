@@ -45,11 +45,11 @@ class RuntimeSearch : public ::testing::Test {
   RuntimeSourceKind search(std::string& exe, std::string& description) { return findJavaRuntime(exe, description); }
 };
 
-RuntimeSpec withVersion(const std::string& version, bool jdk = false) {
-  RuntimeSpec spec;
-  spec.jdk = jdk;
-  spec.script["version_line"] = "java version \"" + version + "\"";
-  return spec;
+RuntimeLayout withVersion(const std::string& version, bool jdk = false) {
+  RuntimeLayout layout;
+  layout.jdk = jdk;
+  layout.script["version_line"] = "java version \"" + version + "\"";
+  return layout;
 }
 
 }  // namespace

@@ -46,9 +46,9 @@ class VmLibrary : public ::testing::Test {
 }  // namespace
 
 TEST_F(VmLibrary, ServerOnlyLoadsAfterTheEarlierTypesFail) {
-  RuntimeSpec spec;
-  spec.vmType = "server";
-  TestRuntime runtime(dir.file("jre"), spec);
+  RuntimeLayout layout;
+  layout.vmType = "server";
+  TestRuntime runtime(dir.file("jre"), layout);
   HMODULE module = loadJvmFromBinDir(runtime.javaExe());
   ASSERT_NE(module, nullptr);
   EXPECT_EQ(modulePath(module), makeAbsolutePath(runtime.binDir() + "\\server\\jvm.dll", false));
@@ -69,9 +69,9 @@ TEST_F(VmLibrary, PreferredTypeComesFirst) {
 }
 
 TEST_F(VmLibrary, KitWithoutItsOwnLibraryLoadsTheEmbeddedRuntimes) {
-  RuntimeSpec spec;
-  spec.jdk = true;
-  TestRuntime kit(dir.file("jdk"), spec);
+  RuntimeLayout layout;
+  layout.jdk = true;
+  TestRuntime kit(dir.file("jdk"), layout);
   HMODULE module = loadJvmForJavaExe(kit.home() + "\\bin\\java.exe");
   ASSERT_NE(module, nullptr);
   EXPECT_EQ(modulePath(module), makeAbsolutePath(kit.home() + "\\jre\\bin\\client\\jvm.dll", false));
@@ -81,7 +81,7 @@ TEST_F(VmLibrary, KitWithoutItsOwnLibraryLoadsTheEmbeddedRuntimes) {
 
 TEST_F(VmLibrary, PathIsRestoredExactlyAfterAFailedLoadAndKeptAfterAGoodOne) {
   std::optional<std::string> before = environmentPath();
-  RuntimeSpec none;
+  RuntimeLayout none;
   none.jvm = false;
   TestRuntime empty(dir.file("empty"), none);
   EXPECT_EQ(loadJvmFromBinDir(empty.javaExe()), nullptr);
@@ -128,7 +128,7 @@ TEST_F(VmLibrary, UnusableGivenExecutableAndNothingFoundFailBeforeLoading) {
 }
 
 TEST_F(VmLibrary, NoLibraryLogsBothErrors) {
-  RuntimeSpec none;
+  RuntimeLayout none;
   none.jvm = false;
   TestRuntime runtime(dir.file("nolib"), none);
   std::optional<std::string> before = environmentPath();
@@ -138,7 +138,7 @@ TEST_F(VmLibrary, NoLibraryLogsBothErrors) {
 }
 
 TEST_F(VmLibrary, ALibraryWithoutTheEntryPointIsDroppedAndPathPutBack) {
-  RuntimeSpec none;
+  RuntimeLayout none;
   none.jvm = false;
   TestRuntime runtime(dir.file("noentry"), none);
   copyFileOrFail(testBinDir() + "Nelvar.dll", runtime.binDir() + "\\client\\jvm.dll");
@@ -182,9 +182,9 @@ class LoadFailureMessage : public VmLibrary {
   }
 
   TestRuntime withoutLibrary(const char* name) {
-    RuntimeSpec spec;
-    spec.jvm = false;
-    return TestRuntime(dir.file(name), spec);
+    RuntimeLayout layout;
+    layout.jvm = false;
+    return TestRuntime(dir.file(name), layout);
   }
 };
 
