@@ -53,6 +53,25 @@ def wine_env():
 Run = collections.namedtuple("Run", "returncode seconds stamps peak_rss_kib log")
 
 
+class LogStamps:
+    """Follows a launcher log as it grows and stamps each complete line with the seconds since
+    `start` at which this process first saw it (the log itself has no timestamps)."""
+
+    def __init__(self, start):
+        self.start = start
+        self.seen = b""
+        self.stamps = {}
+
+    def follow(self, log_path):
+        with open(log_path, "rb") as log:
+            log.seek(len(self.seen))
+            self.seen += log.read()
+        now = time.perf_counter() - self.start
+        for line in self.seen.decode("latin-1").splitlines(keepends=True):
+            if line.endswith("\n"):
+                self.stamps.setdefault(line.rstrip("\r\n"), now)
+
+
 class Launcher:
     """Runs installers in the shared prefix and times their phases from their own log, which the
     launcher appends to line by line: each line is stamped when this process first sees it."""
@@ -81,7 +100,7 @@ class Launcher:
         start = time.perf_counter()
         popen = subprocess.Popen([WINE64, str(exe), "-q", *args], stdin=subprocess.DEVNULL,
                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=self.env)
-        log_path, seen, stamps = None, b"", {}
+        log_path, stamps = None, LogStamps(start)
         while True:
             pid, status, usage = os.wait4(popen.pid, os.WNOHANG)
             if pid:
@@ -89,13 +108,7 @@ class Launcher:
             if log_path is None:
                 log_path = self._find_log(before, marker)
             if log_path is not None:
-                with open(log_path, "rb") as log:
-                    log.seek(len(seen))
-                    seen += log.read()
-                now = time.perf_counter() - start
-                for line in seen.decode("latin-1").splitlines(keepends=True):
-                    if line.endswith("\n"):
-                        stamps.setdefault(line.rstrip("\r\n"), now)
+                stamps.follow(log_path)
             if pid:
                 break
             time.sleep(self.POLL_SECONDS)
@@ -109,7 +122,7 @@ class Launcher:
                 (self.temp / name).unlink(missing_ok=True)
                 shutil.rmtree(self.temp / (name + "_dir"), ignore_errors=True)
         log_path.unlink()
-        return Run(returncode, seconds, stamps, usage.ru_maxrss, log)
+        return Run(returncode, seconds, stamps.stamps, usage.ru_maxrss, log)
 
     def run(self, exe, *args):
         """Runs the installer quietly; returns ({log line: seconds since start}, peak RSS in KiB)."""

@@ -22,9 +22,11 @@ import time
 
 ROOT = pathlib.Path(__file__).resolve().parents[1]
 sys.path.insert(0, str(ROOT / "tests" / "integration"))
+sys.path.insert(0, str(ROOT / "bench"))
 
 from conftest import BIN64, HOST_BIN, Wine  # noqa: E402
 import java_runtime  # noqa: E402
+from media import LogStamps  # noqa: E402
 
 SAMPLE = ROOT / "samples" / "pathmere"
 INSTALLED_HOME = r"C:\Program Files\Common Files\tsr_jres\1.6.0_21"
@@ -183,7 +185,8 @@ def run_stamped(wine, installer, tmp, screenshot):
     start = time.perf_counter()
     # By its Windows path, as Explorer starts it: the launcher hands its own path on to Java.
     process = wine.start(wine.winpath(installer), USER_ARGUMENTS, env=env)
-    stamps, seen, log_path = {}, b"", None
+    log_stamps, log_path = LogStamps(start), None
+    stamps = log_stamps.stamps
     deadline = start + 300
     while True:
         finished = not process.running()
@@ -191,13 +194,7 @@ def run_stamped(wine, installer, tmp, screenshot):
             logs = sorted(tmp.glob("tsr_nlog_*"))
             log_path = logs[0] if logs else None
         if log_path is not None:
-            with open(log_path, "rb") as log:
-                log.seek(len(seen))
-                seen += log.read()
-            now = time.perf_counter() - start
-            for line in seen.decode("latin-1").splitlines(keepends=True):
-                if line.endswith("\n"):
-                    stamps.setdefault(line.rstrip("\r\n"), now)
+            log_stamps.follow(log_path)
             if screenshot is not None and "extracting files done" in stamps:
                 screenshot.poll()
         if finished:

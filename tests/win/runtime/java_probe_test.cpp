@@ -14,13 +14,8 @@ namespace {
 
 const char* kCacheRoot = "SOFTWARE\\harwell\\nimbo\\jvms";
 
-class JavaProbe : public ::testing::Test {
+class JavaProbe : public RuntimeTest {
  protected:
-  // First: the log file is placed on first use, and must not land in the test's own directory.
-  LogWatch log;
-  TempDir dir;
-  // The probe's output files go to the test's own temporary directory.
-  ScopedEnvironment tmp{"TMP", dir.path().c_str()};
   ScopedConfig config{{{130, "1"}, {107, "5"}}};
   RegistryTrees cache{{{HKEY_CURRENT_USER, kCacheRoot}}};
 

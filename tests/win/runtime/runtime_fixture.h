@@ -1,11 +1,14 @@
 // Runtime trees made of the Java runtime double, the launcher's log and registry keys, for the
 // runtime tests.
 #pragma once
+#include <gtest/gtest.h>
 #include <windows.h>
 
 #include <map>
 #include <string>
 #include <vector>
+
+#include "temp_dir.h"
 
 // A runtime home laid out from the double's files (bin\java.exe, bin\javaw.exe,
 // bin\<vmType>\jvm.dll; a kit adds lib\tools.jar and puts the runtime under jre\).
@@ -88,4 +91,17 @@ class ScopedConfig {
 
  private:
   std::map<int, std::string> entries_;
+};
+
+// What every runtime test starts from: the log watched from the start, a directory of its own
+// that is also TMP (so the log and the probe's output files land there), and no runtime named by
+// the two fallback variables.
+class RuntimeTest : public ::testing::Test {
+ protected:
+  // First: the log file is placed on first use, and must not land in the test's own directory.
+  LogWatch log;
+  TempDir dir;
+  ScopedEnvironment tmp{"TMP", dir.path().c_str()};
+  ScopedEnvironment nimbo{"NIMBO_JAVA_HOME", nullptr};
+  ScopedEnvironment tessar{"TESSAR_JAVA_HOME", nullptr};
 };

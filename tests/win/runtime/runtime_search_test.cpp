@@ -16,14 +16,8 @@ const char* kJdk = "SOFTWARE\\JavaSoft\\Java Development Kit";
 const char* kLocated = "SOFTWARE\\harwell\\nimbo\\locatedjvms";
 const char* kInstallations = "SOFTWARE\\harwell\\tessar\\installations";
 
-class RuntimeSearch : public ::testing::Test {
+class RuntimeSearch : public RuntimeTest {
  protected:
-  // First: the log file is placed on first use, and must not land in the test's own directory.
-  LogWatch log;
-  TempDir dir;
-  ScopedEnvironment tmp{"TMP", dir.path().c_str()};
-  ScopedEnvironment nimbo{"NIMBO_JAVA_HOME", nullptr};
-  ScopedEnvironment tessar{"TESSAR_JAVA_HOME", nullptr};
   // An install directory of the test's own, so that no location file of another run is read.
   ScopedConfig config{{{126, "1.6"}, {127, "1.7"}, {128, ""}, {130, "1"}, {131, "0"}, {107, "5"},
                        {160, "test-application"}, {10003, dir.path()}}};

@@ -26,14 +26,8 @@ std::string modulePath(HMODULE module) {
   return makeAbsolutePath(std::string(path, n), false);
 }
 
-class VmLibrary : public ::testing::Test {
+class VmLibrary : public RuntimeTest {
  protected:
-  // First: the log file is placed on first use, and must not land in the test's own directory.
-  LogWatch log;
-  TempDir dir;
-  ScopedEnvironment tmp{"TMP", dir.path().c_str()};
-  ScopedEnvironment nimbo{"NIMBO_JAVA_HOME", nullptr};
-  ScopedEnvironment tessar{"TESSAR_JAVA_HOME", nullptr};
   ScopedConfig config{{{126, "1.6"}, {127, "1.7"}, {128, ""}, {130, "1"}, {131, "0"}, {107, "5"},
                        {152, ""}, {160, ""}, {10003, dir.path()}}};
   RegistryTrees cache{{{HKEY_CURRENT_USER, "SOFTWARE\\harwell\\nimbo\\jvms"}}};
