@@ -45,7 +45,11 @@ def wine_env():
     subprocess.run(["bash", "-c", f"source '{ROOT}/scripts/wine-env.sh'; wine_prefix_ready"], check=True,
                    stdin=subprocess.DEVNULL, timeout=900)
     prefix = os.environ.get("PATHMERE_WINEPREFIX", str(ROOT / "build" / "wine" / "prefix"))
-    return dict(os.environ, WINEPREFIX=prefix, WINEDEBUG="-all", NIMBO_LOG="yes")
+    env = dict(os.environ, WINEPREFIX=prefix, WINEDEBUG="-all", NIMBO_LOG="yes")
+    if pathlib.Path("/proc/sys/fs/binfmt_misc/qemu-i386").exists():
+        # 32-bit Wine under qemu-i386 starts only with the whole 32-bit address space reserved.
+        env.setdefault("QEMU_RESERVED_VA", "0xffff0000")
+    return env
 
 
 # One quiet installer run: exit code, seconds to its end, {log line: seconds since start}, peak

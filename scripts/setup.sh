@@ -21,8 +21,7 @@ core=(cmake g++ ninja-build pkg-config
       xvfb xdotool x11-apps imagemagick
       clang libclang-rt-14-dev llvm
       python3-pytest openjdk-17-jdk-headless ecj file nlohmann-json3-dev osslsigncode)
-# Only the i686 tier needs this one. Its i386 dependencies must match the amd64 versions, so it
-# cannot be installed while an i386 index is missing; the tier then says so and is skipped.
+# Only the i686 tier needs this one (see install_wine32 below).
 optional=(wine32:i386)
 
 missing() { local p; for p in "$@"; do have_pkg "$p" || echo "$p"; done; }
@@ -51,9 +50,48 @@ if [ ${#need[@]} -gt 0 ]; then
     exit 1
   fi
 fi
+# wine32:i386 pulls in i386 libraries that are Multi-Arch "same": each must have exactly the
+# version of its installed amd64 twin. While the security suite's i386 index is missing (a mirror
+# out of step, for days at a time), the i386 candidates come from the main suite only, and amd64
+# libraries installed from the security suite are then newer than any i386 candidate. So: prefer
+# the main suite (-t bookworm), and for each library the simulated install names as blocking,
+# pin both architectures to the main suite's version (a downgrade where needed); repeat until the
+# simulation passes. Prints one line saying what it did.
+install_wine32() {
+  local pins=() round out blocked p version installed added
+  for round in 1 2 3 4 5 6 7 8; do
+    if out=$($SUDO apt-get install -s -y --no-install-recommends -t bookworm --allow-downgrades \
+          wine32:i386 "${pins[@]}" 2>&1) && ! grep -q '^E:' <<<"$out"; then
+      if $SUDO apt-get install -y -qq --no-install-recommends -t bookworm --allow-downgrades \
+          wine32:i386 "${pins[@]}" >/dev/null 2>&1; then
+        if [ ${#pins[@]} -eq 0 ]; then
+          echo "setup: installed wine32:i386"
+        else
+          echo "setup: installed wine32:i386 with the main suite's versions of: ${pins[*]}"
+        fi
+        return 0
+      fi
+      break
+    fi
+    mapfile -t blocked < <(grep -oE 'Depends: [^ ]+:i386' <<<"$out" | awk '{print $2}' | sed 's/:i386$//' | sort -u)
+    added=0
+    for p in "${blocked[@]}"; do
+      version=$(apt-cache -t bookworm policy "$p:i386" 2>/dev/null | awk '/Candidate:/{print $2}')
+      installed=$(dpkg-query -W -f='${Version}' "$p:amd64" 2>/dev/null || true)
+      if [ -z "$version" ] || [ "$version" = "(none)" ] || [ -z "$installed" ] || [ "$installed" = "$version" ]; then
+        continue
+      fi
+      case " ${pins[*]} " in *" $p:amd64=$version "*) continue ;; esac
+      pins+=("$p:amd64=$version" "$p:i386=$version")
+      added=1
+    done
+    [ $added = 1 ] || break
+  done
+  echo "setup: could not install wine32:i386 (i386 dependencies do not match the installed amd64 versions); the i686 tier will be skipped" >&2
+  return 1
+}
 if [ ${#need_optional[@]} -gt 0 ]; then
-  $SUDO apt-get install -y -qq --no-install-recommends "${need_optional[@]}" >/dev/null 2>&1 \
-    || echo "setup: could not install ${need_optional[*]}; the i686 tier will be skipped" >&2
+  install_wine32 || true
 fi
 
 # mingw-w64 ships the win32-thread compilers as the default alternative; std::thread needs posix.

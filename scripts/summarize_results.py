@@ -11,7 +11,10 @@ I686_MODULES = ("test_i686_smoke", "test_i686_java")
 
 
 def is_i686_case(case):
-    return any(module in case.get("classname", "") or module in case.get("file", "") for module in I686_MODULES)
+    """A case of the 32-bit tier: in one of its modules, or a 32-bit case of another module."""
+    name = case.get("name", "")
+    return ("32bit" in name or "i686" in name
+            or any(module in case.get("classname", "") or module in case.get("file", "") for module in I686_MODULES))
 
 
 def i686_tier_line(outcomes, reasons):

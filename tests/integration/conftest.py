@@ -19,6 +19,10 @@ WINE64 = "/usr/lib/wine/wine64"
 WINE32 = "/usr/lib/wine/wine"
 WINESERVER = "/usr/lib/wine/wineserver"
 SCREEN = "1024x768x24"
+BINFMT = pathlib.Path("/proc/sys/fs/binfmt_misc")
+# Wine's 32-bit loader under qemu-i386 stops at once ("failed to map the shared user data")
+# unless qemu reserves the whole 32-bit address space; lower values do not work.
+QEMU_RESERVED_VA = "0xffff0000"
 
 
 class Result:
@@ -61,6 +65,8 @@ class Wine:
 
     def env(self, extra=None):
         env = dict(os.environ, WINEPREFIX=str(self.prefix), WINEDEBUG="-all")
+        if (BINFMT / "qemu-i386").exists():
+            env.setdefault("QEMU_RESERVED_VA", QEMU_RESERVED_VA)
         for name, value in (extra or {}).items():
             if value is None:
                 env.pop(name, None)
@@ -225,7 +231,7 @@ def display():
         xvfb.wait(timeout=10)
 
 
-def i686_tier_missing(binfmt_dir=pathlib.Path("/proc/sys/fs/binfmt_misc"), wine32_loader=pathlib.Path(WINE32)):
+def i686_tier_missing(binfmt_dir=BINFMT, wine32_loader=pathlib.Path(WINE32)):
     """What keeps the 32-bit tier from running on this machine, or None when nothing does: 32-bit
     Windows programs need Wine's i386 loader, which this kernel starts only through qemu-i386."""
     if not (binfmt_dir / "register").exists():
@@ -242,8 +248,15 @@ def i686_tier_missing(binfmt_dir=pathlib.Path("/proc/sys/fs/binfmt_misc"), wine3
 
 @pytest.fixture(scope="session")
 def wine32(request):
-    """The same prefix for 32-bit programs, which run through qemu-user (about a minute each)."""
+    """The same prefix for 32-bit programs, which run through qemu-user (about a minute each).
+    Without wine32:i386 the tier is skipped with the reason; with it, anything else that keeps
+    the tier from starting is a failure, so that a broken tier cannot pass as a skipped one."""
     missing = i686_tier_missing()
-    if missing:
+    if missing and not pathlib.Path(WINE32).exists():
         pytest.skip(f"32-bit tier skipped: {missing}")
-    return request.getfixturevalue("wine")
+    if missing:
+        pytest.fail(f"32-bit tier cannot start although wine32:i386 is installed: {missing}")
+    wine = request.getfixturevalue("wine")
+    if not (wine.prefix / "drive_c" / "windows" / "syswow64" / "kernel32.dll").exists():
+        pytest.fail(f"32-bit tier cannot start: the prefix {wine.prefix} has no 32-bit system DLLs")
+    return wine
