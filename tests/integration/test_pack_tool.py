@@ -1,6 +1,7 @@
 """Black-box tests of pathmere-pack: build, inspect, verify and extract installers made from a
 small handmade PE stub (and from the real launcher stub when the win64 tree has one)."""
 import json
+import shutil
 import struct
 import subprocess
 
@@ -407,3 +408,45 @@ def test_init_writes_a_commented_starting_point_and_schema_and_reference_follow_
     narrow = schema["properties"]["narrow"]["properties"]
     assert narrow["mainClass"] == narrow["122"] and "20013" in schema["properties"]["wide"]["properties"]
     assert "| 122 | `mainClass` | narrow | text |" in pack("reference").stdout
+
+
+SETUP_JAVA = """package com.example;
+public class Setup {
+    public static void main(String[] args) {
+        System.exit(42);
+    }
+}
+"""
+
+
+def test_readme_steps_reach_main_in_the_real_vm(tmp_path, wine):
+    """"Your own installer" as a new user follows it: init, a jar with the main class, build
+    carrying a runtime (the real VM), verify, run to main under wine64."""
+    from java_runtime import fixtures_dir
+    stub = BIN64 / "pathmere_setup.exe"
+    vm = fixtures_dir() / "java-vm" / "windows-x86_64" / "jvm.dll"
+    if not stub.exists() or not vm.exists() or not shutil.which("ecj"):
+        pytest.skip("needs the win64 stub, the real VM fixture and ecj")
+    my = tmp_path / "my"
+    pack("init", my, check=True)
+    source = tmp_path / "src" / "com" / "example" / "Setup.java"
+    source.parent.mkdir(parents=True)
+    source.write_text(SETUP_JAVA)
+    subprocess.run(["ecj", "-1.6", "-proc:none", "-d", tmp_path / "classes", source], check=True, capture_output=True)
+    subprocess.run(["jar", "cf", my / "files" / "app.jar", "-C", tmp_path / "classes", "."], check=True)
+    (tmp_path / "jre" / "bin" / "client").mkdir(parents=True)
+    shutil.copyfile(vm, tmp_path / "jre" / "bin" / "client" / "jvm.dll")
+    out = tmp_path / "my_setup.exe"
+    done = pack("build", "--stub", stub, "--config", my / "config.json", "--files", my / "files",
+                "--jre", tmp_path / "jre", "-o", out, check=True)
+    assert "warning" not in done.stderr, done.stderr
+    assert pack("verify", out).stdout.strip() == "OK"
+    key = r"HKCU\SOFTWARE\harwell\nimbo"
+    wine.reg_delete(key, "InstallStarted")
+    result = wine.run(out, ["-q"], env={"TMP": wine.winpath(tmp_path), "NIMBO_LOG": "yes"}, timeout=300)
+    log = "".join(p.read_text(errors="replace") for p in tmp_path.glob("tsr_nlog_*"))
+    assert result.code == 42, (result, log)
+    # The start marker stays for the Java program to clear; left set, the next start asks the
+    # recovery question.
+    assert wine.reg_query(key, "InstallStarted") == 1
+    wine.reg_delete(key, "InstallStarted")
