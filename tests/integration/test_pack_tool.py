@@ -410,6 +410,32 @@ def test_init_writes_a_commented_starting_point_and_schema_and_reference_follow_
     assert "| 122 | `mainClass` | narrow | text |" in pack("reference").stdout
 
 
+def pe_resources(data):
+    """The resource tree {type: {name: {language: bytes}}} of a PE image, read here on its own."""
+    pe = struct.unpack_from("<I", data, 60)[0]
+    sections, optional_size = struct.unpack_from("<H", data, pe + 6)[0], struct.unpack_from("<H", data, pe + 20)[0]
+    optional = pe + 24
+    directories = optional + (96 if struct.unpack_from("<H", data, optional)[0] == 0x10B else 112)
+    rva = struct.unpack_from("<I", data, directories + 16)[0]
+    for i in range(sections):
+        _, va, _, raw = struct.unpack_from("<IIII", data, optional + optional_size + 40 * i + 8)
+        if va == rva:
+            break
+
+    def walk(offset, depth):
+        named, ids = struct.unpack_from("<HH", data, raw + offset + 12)
+        tree = {}
+        for k in range(named + ids):
+            name, target = struct.unpack_from("<II", data, raw + offset + 16 + 8 * k)
+            if depth < 2:
+                tree[name] = walk(target & 0x7FFFFFFF, depth + 1)
+            else:
+                data_rva, size = struct.unpack_from("<II", data, raw + target)
+                tree[name] = data[raw + data_rva - va:raw + data_rva - va + size]
+        return tree
+    return walk(0, 0)
+
+
 SETUP_JAVA = """package com.example;
 public class Setup {
     public static void main(String[] args) {
@@ -437,10 +463,25 @@ def test_readme_steps_reach_main_in_the_real_vm(tmp_path, wine):
     (tmp_path / "jre" / "bin" / "client").mkdir(parents=True)
     shutil.copyfile(vm, tmp_path / "jre" / "bin" / "client" / "jvm.dll")
     out = tmp_path / "my_setup.exe"
+    icon = ROOT / "launcher" / "res" / "pathmere.ico"
     done = pack("build", "--stub", stub, "--config", my / "config.json", "--files", my / "files",
-                "--jre", tmp_path / "jre", "-o", out, check=True)
+                "--jre", tmp_path / "jre", "--icon", icon, "-o", out, check=True)
     assert "warning" not in done.stderr, done.stderr
     assert pack("verify", out).stdout.strip() == "OK"
+    tree = pe_resources(out.read_bytes())
+    version = tree[16][1][0x409]
+    assert "My Product setup\0".encode("utf-16-le") in version and b"\xbd\x04\xef\xfe\x00\x00\x01\x00\x00\x00\x01\x00" in version
+    ico = icon.read_bytes()
+    count = struct.unpack_from("<H", ico, 4)[0]
+    group = next(iter(next(iter(tree[14].values())).values()))
+    assert group[:6] == ico[:6] and len(group) == 6 + 14 * count
+    for i in range(count):
+        size, offset = struct.unpack_from("<II", ico, 6 + 16 * i + 8)
+        icon_id = struct.unpack_from("<H", group, 6 + 14 * i + 12)[0]
+        assert group[6 + 14 * i:6 + 14 * i + 12] == ico[6 + 16 * i:6 + 16 * i + 12]
+        assert next(iter(tree[3][icon_id].values())) == ico[offset:offset + size]
+    info = inspect_json(out)["resources"]
+    assert info["versionStrings"]["ProductName"] == "My Product" and len(info["icons"]) == count
     key = r"HKCU\SOFTWARE\harwell\nimbo"
     wine.reg_delete(key, "InstallStarted")
     result = wine.run(out, ["-q"], env={"TMP": wine.winpath(tmp_path), "NIMBO_LOG": "yes"}, timeout=300)
@@ -450,3 +491,21 @@ def test_readme_steps_reach_main_in_the_real_vm(tmp_path, wine):
     # recovery question.
     assert wine.reg_query(key, "InstallStarted") == 1
     wine.reg_delete(key, "InstallStarted")
+
+
+def test_icon_and_version_refusals_leave_no_output(tmp_path, stub):
+    not_ico = tmp_path / "x.ico"
+    not_ico.write_bytes(b"\x00\x00\x01\x00\x05\x00" + bytes(8))
+    real = BIN64 / "pathmere_setup.exe"
+    cases = {"no PE32": ({"versionInfo": {"productName": "x"}}, [], "neither a PE32 nor a PE32+ image"),
+             "bad version": ({"versionInfo": {"fileVersion": "1.x"}}, [], '"1.x" is not a version'),
+             "unknown member": ({"versionInfo": {"product": "x"}}, [], 'unknown member "product"'),
+             "bad icon": ({}, ["--icon", not_ico], "--icon: the icon directory is cut short")}
+    for case, (config_data, extra, expected) in cases.items():
+        if case == "bad icon" and not real.exists():
+            continue
+        config, _ = write_config(tmp_path, config_data)
+        done = pack("build", "--stub", real if case == "bad icon" else stub, "--config", config, *extra,
+                    "-o", tmp_path / "out.exe")
+        assert done.returncode == 1 and expected in done.stderr, (case, done.stderr)
+        assert not (tmp_path / "out.exe").exists()

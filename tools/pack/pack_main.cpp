@@ -28,6 +28,7 @@
 #include "pack/pack_runtime.h"
 #include "pack/pack_entries.h"
 #include "pack/pack_zip.h"
+#include "pack/pack_resources.h"
 
 extern const char kLauncherClassesJar[];
 extern const std::size_t kLauncherClassesJar_size;
@@ -389,6 +390,26 @@ int buildCommand(const Arguments& args) {
   PeLayout layout;
   std::string problem = stubProblem(stub, layout);
   if (!problem.empty()) throw PackError("stub " + stubPath + " " + problem);
+  // A new icon or version resource changes the image itself, before anything is appended.
+  VersionInfo versionInfo;
+  bool hasVersion = parseVersionInfo(configText, versionInfo);
+  std::string icon = iconPath.empty() ? std::string() : readWholeFile(iconPath);
+  std::string rewritten;
+  std::unique_ptr<MemorySource> rewrittenStub;
+  if (hasVersion || !iconPath.empty()) {
+    std::string image(stub.size(), '\0');
+    if (!stub.readAt(0, image.data(), image.size())) throw PackError("cannot read " + stubPath);
+    ResourceChanges changes;
+    changes.icon = iconPath.empty() ? nullptr : &icon;
+    changes.version = hasVersion ? &versionInfo : nullptr;
+    try {
+      rewritten = rewriteResources(image, changes);
+    } catch (const PackError& e) {
+      throw PackError("stub " + stubPath + ": " + e.what());
+    }
+    rewrittenStub = std::make_unique<MemorySource>(rewritten.data(), rewritten.size());
+    if (!readPeLayoutFrom(*rewrittenStub, layout)) throw PackError("the rewritten stub is no PE image");
+  }
 
   std::size_t ownFiles = config.files.size() - (config.addedLauncherClasses ? 1 : 0) - (runtimeArchivePath.empty() ? 0 : 1);
   if (ownFiles > 0 && filesDir.empty()) throw UsageError("build: missing --files (the configuration lists files)");
@@ -431,7 +452,7 @@ int buildCommand(const Arguments& args) {
   }
 
   MediaInputs inputs;
-  inputs.stub = &stub;
+  inputs.stub = rewrittenStub ? static_cast<ByteSource*>(rewrittenStub.get()) : &stub;
   inputs.fileAlignment = layout.fileAlignment;
   inputs.record = encodeConfigRecord(config.record);
   for (const auto& file : files) inputs.files.push_back(file.get());
@@ -615,11 +636,36 @@ void printInspection(const MediaInspection& info) {
   for (const std::string& problem : info.problems) std::printf("problem: %s\n", problem.c_str());
 }
 
+// The icon and version resources of the image before its appended data.
+ResourceView imageResources(FileSource& source, const MediaInspection& info, std::vector<std::string>& problems) {
+  std::string image(static_cast<std::size_t>(std::min<uint64_t>(info.appendedStart, source.size())), '\0');
+  if (!source.readAt(0, image.data(), image.size())) return {};
+  try {
+    return readResources(image);
+  } catch (const PackError& e) {
+    problems.push_back(std::string("resources: ") + e.what());
+  }
+  return {};
+}
+
 int inspectCommand(const Arguments& args) {
   FileSource source(args.operands[0]);
   MediaInspection info = inspectMedia(source);
-  if (args.has("--json")) std::cout << inspectionJson(info).dump(2) << "\n";
-  else printInspection(info);
+  ResourceView resources = imageResources(source, info, info.problems);
+  if (args.has("--json")) {
+    Json out = inspectionJson(info);
+    out["resources"] = {{"icons", resources.icons},
+                        {"fileVersion", resources.fileVersion},
+                        {"productVersion", resources.productVersion},
+                        {"versionStrings", resources.versionStrings}};
+    std::cout << out.dump(2) << "\n";
+  } else {
+    std::printf("icons: %zu", resources.icons.size());
+    for (const std::string& icon : resources.icons) std::printf(", %s", icon.c_str());
+    std::printf("\nversion: file %s, product %s\n", resources.fileVersion.c_str(), resources.productVersion.c_str());
+    for (const auto& [name, value] : resources.versionStrings) std::printf("  %s = %s\n", name.c_str(), quoted(value).c_str());
+    printInspection(info);
+  }
   return info.problems.empty() ? 0 : 1;
 }
 
