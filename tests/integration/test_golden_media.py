@@ -93,7 +93,7 @@ def golden_installer(tmp_path_factory):
     out = work / "out" / "setup.exe"
     out.parent.mkdir()
     subprocess.run([str(PACK), "build", "--stub", str(STUB), "--config", str(work / "config.json"),
-                    "--files", str(work / "files"), "--java-data", str(work / "java.dat"), "-o", str(out)],
+                    "--files", str(work / "files"), "--java-data", str(work / "java.dat"), "--no-defaults", "-o", str(out)],
                    check=True, capture_output=True, timeout=60)
     return out
 

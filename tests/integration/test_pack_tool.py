@@ -1,6 +1,7 @@
 """Black-box tests of pathmere-pack: build, inspect, verify and extract installers made from a
 small handmade PE stub (and from the real launcher stub when the win64 tree has one)."""
 import json
+import shutil
 import struct
 import subprocess
 
@@ -109,7 +110,7 @@ def test_sample_configuration_is_complete():
     config = json.loads((SAMPLE / "config.json").read_text(encoding="utf-8"))
     narrow = {int(k): v for k, v in config["narrow"].items()}
     settings = {101, 102, 103, 104, 105, 106, 107, 108, 121, 122, 123, 124, 125, 126, 127, 128, 130, 131, 141,
-                142, 145, 146, 147, 149, *range(150, 162)}
+                142, 145, 146, 147, 149, *range(150, 163)}
     assert settings | set(range(1000, 1021)) | {2001, 2002, 2003, 10003, 10004, 10005} | set(
         range(10109, 10124)) == set(narrow)
     wide = {int(k) for k in config["wide"]}
@@ -190,7 +191,8 @@ def test_a_count_that_disagrees_with_the_files_is_refused(tmp_path, stub):
 def test_java_data_without_files_is_refused(tmp_path, stub, java_data):
     config, files = write_config(tmp_path, {"files": []})
     out = tmp_path / "setup.exe"
-    done = pack("build", "--stub", stub, "--config", config, "--files", files, "--java-data", java_data, "-o", out)
+    done = pack("build", "--stub", stub, "--config", config, "--files", files, "--java-data", java_data, "--no-defaults",
+                "-o", out)
     assert done.returncode == 1
     assert "--java-data needs at least one included file" in done.stderr
     assert not out.exists()
@@ -294,7 +296,7 @@ def test_inspect_text_lists_header_entries_files_and_java_data(sample_installer)
     assert done.returncode == 0
     text = done.stdout
     assert "magic 0xE8E413D5 (ok), checksum flag 1" in text
-    assert '  101 = "Orvanta Pathmere"' in text
+    assert '  101 appTitle = "Orvanta Pathmere"' in text
     assert 'language "de" (' in text
     assert "user\\jdom.jar.pack" in text
     assert "java-side data at " in text and "trailing bytes: " in text
@@ -317,3 +319,193 @@ def test_a_header_offset_far_into_a_sparse_file_is_read_without_loading_what_lie
         code, peak_kb, message = done.stdout.split(" ", 2)
         assert code == "1" and "not a PE image" in message, done.stdout + done.stderr
         assert int(peak_kb) < 128 * 1024, f"{command} used {peak_kb} KB"
+
+
+def test_command_line_conventions(tmp_path, sample_installer):
+    for args in (["--help"], ["-h"], ["help"], ["build", "--help"], ["extract", "-h"], ["help", "inspect"]):
+        done = pack(*args)
+        assert done.returncode == 0 and done.stdout.startswith("usage: pathmere-pack") and not done.stderr, args
+    assert pack("--version").stdout.startswith("pathmere-pack ")
+    refusals = {("build", "--stub=x.exe", "--config", "c.json"): "build: missing -o",
+                ("build", "--frob"): "build: unknown option --frob",
+                ("extract", sample_installer): "extract: DIR is missing",
+                ("inspect",): "inspect: FILE is missing"}
+    for args, message in refusals.items():
+        done = pack(*args)
+        assert done.returncode == 2 and done.stderr.startswith(f"pathmere-pack: {message}\n"), (args, done.stderr)
+    bad = write_config(tmp_path, {"narrow": {"102": 3.5}})[0]
+    done = pack("build", "--stub", sample_installer, "--config", bad, "-o", tmp_path / "x.exe")
+    assert done.stderr.count("narrow entry 102") == 1, done.stderr
+    target = tmp_path / "full"
+    target.mkdir()
+    (target / "mine.txt").write_text("keep")
+    done = pack("extract", sample_installer, target)
+    assert done.returncode == 1 and "--force" in done.stderr and sorted(target.iterdir()) == [target / "mine.txt"]
+    assert pack("extract", sample_installer, target, "--force").returncode == 0
+    assert (target / "tsrparams.conf").exists() and (target / "mine.txt").read_text() == "keep"
+
+
+def test_minimal_configuration_gets_names_defaults_and_launcher_classes(tmp_path, stub):
+    import zipfile, io
+    app = io.BytesIO()
+    with zipfile.ZipFile(app, "w") as jar:
+        jar.writestr("com/example/Other.class", b"\xca\xfe\xba\xbe")
+    config, files = write_config(tmp_path, {"narrow": {"appTitle": "Acme", "mainClass": "com.example.Setup",
+                                                       "jreDownloadSize": 10240, "dropJArguments": True},
+                                            "files": ["app.jar"]}, {"app.jar": app.getvalue()})
+    out = tmp_path / "setup.exe"
+    done = pack("build", "--stub", stub, "--config", config, "--files", files, "-o", out)
+    assert done.returncode == 0, done.stderr
+    assert "the main class com.example.Setup (com/example/Setup.class) is in none of the included jars" in done.stderr
+    info = inspect_json(out)
+    narrow = {e["name"]: e["value"] for e in info["narrow"]}
+    assert narrow["jreDownloadSize"] == "10240" and narrow["dropJArguments"] == "1" and narrow["executableType"] == "5"
+    assert {e["id"] for e in info["narrow"]} >= set(range(1000, 1021))
+    wide = {e["id"]: e["value"] for e in info["wide"]}
+    assert set(wide) == set(range(20001, 20021)) - {20017} and wide[20013] == "Acme"
+    assert [f["name"] for f in info["files"]] == ["app.jar", "tsrlauncher.jar"]
+    extracted = tmp_path / "x"
+    pack("extract", out, extracted, check=True)
+    names = zipfile.ZipFile(extracted / "tsrlauncher.jar").namelist()
+    assert "com/tessar/runtime/launcher/WinLauncher.class" in names
+    # The configuration's own launcher jar wins; --no-defaults writes only what is given.
+    config, files = write_config(tmp_path, {"narrow": {"mainClass": "com.example.Other"}, "files": ["app.jar"]},
+                                 {"app.jar": app.getvalue()})
+    done = pack("build", "--stub", stub, "--config", config, "--files", files, "--no-defaults", "-o", out, check=True)
+    assert "main class" not in done.stderr
+    info = inspect_json(out)
+    assert [f["name"] for f in info["files"]] == ["app.jar"] and info["wide"] == []
+
+
+ENTRY_REFUSALS = {
+    "typo in an id": ({"1222": "x"}, 'unknown entry id "1222" (nearest: 122 mainClass'),
+    "typo in a name": ({"mainClas": "x"}, 'unknown entry name "mainClas" (nearest: 122 mainClass'),
+    "wide entry under narrow": ({"20013": "x"}, 'entry 20013 (wizardCaption) is a wide entry: put it under "wide"'),
+    "text in a number": ({"151": "12abc"}, 'narrow entry 151 (jreDownloadSize): "12abc" is not a decimal number'),
+    "download without digest": ({"150": "http://127.0.0.1:8080/jre.tar.gz"}, "--allow-unverified-download"),
+}
+
+
+@pytest.mark.parametrize("case", ENTRY_REFUSALS, ids=list(ENTRY_REFUSALS))
+def test_entries_are_checked_against_the_table(tmp_path, stub, case):
+    narrow, expected = ENTRY_REFUSALS[case]
+    config, files = write_config(tmp_path, {"narrow": narrow})
+    done = pack("build", "--stub", stub, "--config", config, "-o", tmp_path / "setup.exe")
+    assert done.returncode == 1 and expected in done.stderr, done.stderr
+    allow = {"1222": "--unknown-entries", "150": "--allow-unverified-download"}
+    if list(narrow)[0] in allow:
+        pack("build", "--stub", stub, "--config", config, allow[list(narrow)[0]], "-o", tmp_path / "setup.exe",
+             check=True)
+
+
+def test_init_writes_a_commented_starting_point_and_schema_and_reference_follow_the_table(tmp_path):
+    done = pack("init", tmp_path / "new")
+    assert done.returncode == 0, done.stderr
+    text = (tmp_path / "new" / "config.json").read_text()
+    assert text.startswith("//") and '"mainClass": "com.example.Setup"' in text and (tmp_path / "new" / "files").is_dir()
+    assert pack("init", tmp_path / "new").returncode == 1
+    schema = json.loads(pack("schema").stdout)
+    narrow = schema["properties"]["narrow"]["properties"]
+    assert narrow["mainClass"] == narrow["122"] and "20013" in schema["properties"]["wide"]["properties"]
+    assert "| 122 | `mainClass` | narrow | text |" in pack("reference").stdout
+
+
+def pe_resources(data):
+    """The resource tree {type: {name: {language: bytes}}} of a PE image, read here on its own."""
+    pe = struct.unpack_from("<I", data, 60)[0]
+    sections, optional_size = struct.unpack_from("<H", data, pe + 6)[0], struct.unpack_from("<H", data, pe + 20)[0]
+    optional = pe + 24
+    directories = optional + (96 if struct.unpack_from("<H", data, optional)[0] == 0x10B else 112)
+    rva = struct.unpack_from("<I", data, directories + 16)[0]
+    for i in range(sections):
+        _, va, _, raw = struct.unpack_from("<IIII", data, optional + optional_size + 40 * i + 8)
+        if va == rva:
+            break
+
+    def walk(offset, depth):
+        named, ids = struct.unpack_from("<HH", data, raw + offset + 12)
+        tree = {}
+        for k in range(named + ids):
+            name, target = struct.unpack_from("<II", data, raw + offset + 16 + 8 * k)
+            if depth < 2:
+                tree[name] = walk(target & 0x7FFFFFFF, depth + 1)
+            else:
+                data_rva, size = struct.unpack_from("<II", data, raw + target)
+                tree[name] = data[raw + data_rva - va:raw + data_rva - va + size]
+        return tree
+    return walk(0, 0)
+
+
+SETUP_JAVA = """package com.example;
+public class Setup {
+    public static void main(String[] args) {
+        System.exit(42);
+    }
+}
+"""
+
+
+def test_readme_steps_reach_main_in_the_real_vm(tmp_path, wine):
+    """"Your own installer" as a new user follows it: init, a jar with the main class, build
+    carrying a runtime (the real VM), verify, run to main under wine64."""
+    from java_runtime import fixtures_dir
+    stub = BIN64 / "pathmere_setup.exe"
+    vm = fixtures_dir() / "java-vm" / "windows-x86_64" / "jvm.dll"
+    if not stub.exists() or not vm.exists() or not shutil.which("ecj"):
+        pytest.skip("needs the win64 stub, the real VM fixture and ecj")
+    my = tmp_path / "my"
+    pack("init", my, check=True)
+    source = tmp_path / "src" / "com" / "example" / "Setup.java"
+    source.parent.mkdir(parents=True)
+    source.write_text(SETUP_JAVA)
+    subprocess.run(["ecj", "-1.6", "-proc:none", "-d", tmp_path / "classes", source], check=True, capture_output=True)
+    subprocess.run(["jar", "cf", my / "files" / "app.jar", "-C", tmp_path / "classes", "."], check=True)
+    (tmp_path / "jre" / "bin" / "client").mkdir(parents=True)
+    shutil.copyfile(vm, tmp_path / "jre" / "bin" / "client" / "jvm.dll")
+    out = tmp_path / "my_setup.exe"
+    icon = ROOT / "launcher" / "res" / "pathmere.ico"
+    done = pack("build", "--stub", stub, "--config", my / "config.json", "--files", my / "files",
+                "--jre", tmp_path / "jre", "--icon", icon, "-o", out, check=True)
+    assert "warning" not in done.stderr, done.stderr
+    assert pack("verify", out).stdout.strip() == "OK"
+    tree = pe_resources(out.read_bytes())
+    version = tree[16][1][0x409]
+    assert "My Product setup\0".encode("utf-16-le") in version and b"\xbd\x04\xef\xfe\x00\x00\x01\x00\x00\x00\x01\x00" in version
+    ico = icon.read_bytes()
+    count = struct.unpack_from("<H", ico, 4)[0]
+    group = next(iter(next(iter(tree[14].values())).values()))
+    assert group[:6] == ico[:6] and len(group) == 6 + 14 * count
+    for i in range(count):
+        size, offset = struct.unpack_from("<II", ico, 6 + 16 * i + 8)
+        icon_id = struct.unpack_from("<H", group, 6 + 14 * i + 12)[0]
+        assert group[6 + 14 * i:6 + 14 * i + 12] == ico[6 + 16 * i:6 + 16 * i + 12]
+        assert next(iter(tree[3][icon_id].values())) == ico[offset:offset + size]
+    info = inspect_json(out)["resources"]
+    assert info["versionStrings"]["ProductName"] == "My Product" and len(info["icons"]) == count
+    key = r"HKCU\SOFTWARE\harwell\nimbo"
+    wine.reg_delete(key, "InstallStarted")
+    result = wine.run(out, ["-q"], env={"TMP": wine.winpath(tmp_path), "NIMBO_LOG": "yes"}, timeout=300)
+    log = "".join(p.read_text(errors="replace") for p in tmp_path.glob("tsr_nlog_*"))
+    assert result.code == 42, (result, log)
+    # The start marker stays for the Java program to clear; left set, the next start asks the
+    # recovery question.
+    assert wine.reg_query(key, "InstallStarted") == 1
+    wine.reg_delete(key, "InstallStarted")
+
+
+def test_icon_and_version_refusals_leave_no_output(tmp_path, stub):
+    not_ico = tmp_path / "x.ico"
+    not_ico.write_bytes(b"\x00\x00\x01\x00\x05\x00" + bytes(8))
+    real = BIN64 / "pathmere_setup.exe"
+    cases = {"no PE32": ({"versionInfo": {"productName": "x"}}, [], "neither a PE32 nor a PE32+ image"),
+             "bad version": ({"versionInfo": {"fileVersion": "1.x"}}, [], '"1.x" is not a version'),
+             "unknown member": ({"versionInfo": {"product": "x"}}, [], 'unknown member "product"'),
+             "bad icon": ({}, ["--icon", not_ico], "--icon: the icon directory is cut short")}
+    for case, (config_data, extra, expected) in cases.items():
+        if case == "bad icon" and not real.exists():
+            continue
+        config, _ = write_config(tmp_path, config_data)
+        done = pack("build", "--stub", real if case == "bad icon" else stub, "--config", config, *extra,
+                    "-o", tmp_path / "out.exe")
+        assert done.returncode == 1 and expected in done.stderr, (case, done.stderr)
+        assert not (tmp_path / "out.exe").exists()

@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include "media/launcher_config.h"
+#include "pack/pack_entries.h"
 
 namespace {
 using Json = nlohmann::ordered_json;
@@ -67,27 +68,72 @@ void encodeUtf8(std::string& out, char32_t c) {
   }
 }
 
-// Entry ids are JSON object keys: plain decimal, optional minus, within signed 32 bits.
-int32_t parseEntryId(const std::string& key) {
+// Keys name an entry of the table or give its decimal id; ids outside the table pass only when
+// the caller asks for them.
+int32_t parseEntryKey(const std::string& key, bool wide, const PackConfigOptions& options) {
+  const EntryInfo* entry = findEntryByName(key);
   std::size_t digits = key.size() - (!key.empty() && key[0] == '-');
-  bool ok = digits > 0 && digits <= 10 &&
-            std::all_of(key.end() - digits, key.end(), [](char c) { return c >= '0' && c <= '9'; });
-  long long id = ok ? std::stoll(key) : 0;
-  if (!ok || id < INT32_MIN || id > INT32_MAX) throw PackError("entry id \"" + key + "\" is not a decimal 32-bit number");
-  return static_cast<int32_t>(id);
+  bool numeric = digits > 0 && digits <= 10 &&
+                 std::all_of(key.end() - digits, key.end(), [](char c) { return c >= '0' && c <= '9'; });
+  long long id = numeric ? std::stoll(key) : 0;
+  if (numeric && (id < INT32_MIN || id > INT32_MAX)) numeric = false;
+  if (!entry && numeric) entry = findEntry(static_cast<int32_t>(id));
+  if (!entry) {
+    if (numeric && options.unknownEntries) return static_cast<int32_t>(id);
+    std::string nearest;
+    for (const std::string& near : nearestEntries(key)) nearest += (nearest.empty() ? "" : ", ") + near;
+    throw PackError(std::string(numeric ? "unknown entry id " : "unknown entry name ") + "\"" + key +
+                    "\" (nearest: " + nearest + ")" +
+                    (numeric ? "; --unknown-entries writes ids outside the table as they stand" : ""));
+  }
+  if ((entry->type == EntryType::Wide) != wide) {
+    throw PackError("entry " + std::to_string(entry->id) + " (" + entry->name + ") is a " +
+                    (wide ? "narrow" : "wide") + " entry: put it under \"" + (wide ? "narrow" : "wide") + "\"");
+  }
+  return entry->id;
 }
 
-std::string entryLabel(const char* kind, int32_t id) { return std::string(kind) + " entry " + std::to_string(id); }
+std::string entryLabel(const std::string& kind, int32_t id) {
+  const EntryInfo* entry = findEntry(id);
+  return kind + " entry " + std::to_string(id) + (entry ? std::string(" (") + entry->name + ")" : "");
+}
 
 const std::string& stringValue(const Json& value, const std::string& label) {
   if (!value.is_string()) throw PackError(label + ": the value must be a JSON string");
   return value.get_ref<const std::string&>();
 }
 
+// Flags and numbers may be JSON numbers (and flags booleans); the record stores decimal text,
+// which must read back as the number meant.
+std::string numericText(int32_t id, const Json& value, const std::string& label) {
+  const EntryInfo* entry = findEntry(id);
+  bool numeric = entry && (entry->type == EntryType::Flag || entry->type == EntryType::Number);
+  if (!numeric) return stringValue(value, label);
+  if (value.is_boolean() && entry->type == EntryType::Flag) return value.get<bool>() ? "1" : "0";
+  if (value.is_number_integer()) {
+    long long number = value.get<long long>();
+    if (number < INT32_MIN || number > INT32_MAX) throw PackError(label + ": " + value.dump() + " is outside 32 bits");
+    return std::to_string(number);
+  }
+  if (!value.is_string()) {
+    throw PackError(label + ": the value must be a whole number" +
+                    std::string(entry->type == EntryType::Flag ? ", true/false" : "") + " or decimal text");
+  }
+  const std::string& text = value.get_ref<const std::string&>();
+  std::size_t digits = text.size() - (!text.empty() && text[0] == '-');
+  bool decimal = digits <= 10 && std::all_of(text.end() - digits, text.end(), [](char c) { return c >= '0' && c <= '9'; });
+  if (!text.empty() && (!decimal || digits == 0)) {
+    throw PackError(label + ": \"" + text + "\" is not a decimal number (the launcher would read " +
+                    std::to_string(parseConfigInt(text)) + ")");
+  }
+  return text;
+}
+
 std::string narrowValue(int32_t id, const Json& value, const std::string& label) {
+  std::string text = numericText(id, value, label);
   std::string ansi;
   try {
-    ansi = utf8ToAnsi(stringValue(value, label));
+    ansi = utf8ToAnsi(text);
   } catch (const PackError& e) {
     throw PackError(label + ": " + e.what());
   }
@@ -99,9 +145,10 @@ std::string narrowValue(int32_t id, const Json& value, const std::string& label)
 }
 
 std::u16string wideValue(int32_t id, const Json& value, const std::string& label) {
+  const std::string& text = stringValue(value, label);
   std::u16string wide;
   try {
-    wide = utf8ToUtf16(stringValue(value, label));
+    wide = utf8ToUtf16(text);
   } catch (const PackError& e) {
     throw PackError(label + ": " + e.what());
   }
@@ -112,14 +159,43 @@ std::u16string wideValue(int32_t id, const Json& value, const std::string& label
   return wide;
 }
 
-std::vector<std::pair<int32_t, std::u16string>> wideEntries(const Json& object, const std::string& where) {
-  if (!object.is_object()) throw PackError(where + " must be a JSON object keyed by entry id");
+std::vector<std::pair<int32_t, std::u16string>> wideEntries(const Json& object, const std::string& where,
+                                                             const PackConfigOptions& options) {
+  if (!object.is_object()) throw PackError(where + " must be a JSON object keyed by entry name or id");
   std::vector<std::pair<int32_t, std::u16string>> entries;
   for (const auto& [key, value] : object.items()) {
-    int32_t id = parseEntryId(key);
-    entries.emplace_back(id, wideValue(id, value, where + " entry " + std::to_string(id)));
+    int32_t id = parseEntryKey(key, true, options);
+    entries.emplace_back(id, wideValue(id, value, entryLabel(where, id)));
   }
   return entries;
+}
+
+std::string replaceAll(std::string text, const std::string& from, const std::string& to) {
+  for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
+    text.replace(at, from.size(), to);
+  }
+  return text;
+}
+
+// The built-in values for what the configuration leaves out, after its own entries.
+void addDefaults(ConfigRecord& record) {
+  auto has = [](const auto& entries, int32_t id) {
+    return std::any_of(entries.begin(), entries.end(), [id](const auto& entry) { return entry.first == id; });
+  };
+  const std::string* title = nullptr;
+  for (const auto& [id, value] : record.narrow) {
+    if (id == 101 && !value.empty()) title = &value;
+  }
+  std::string titleUtf8 = title ? ansiToUtf8(*title) : "Setup";
+  for (const EntryInfo& entry : entryTable()) {
+    if (!entry.defaultValue) continue;
+    std::string text = replaceAll(entry.defaultValue, "{appTitle}", titleUtf8);
+    if (entry.type == EntryType::Wide) {
+      if (!has(record.wide, entry.id)) record.wide.emplace_back(entry.id, utf8ToUtf16(text));
+    } else if (!has(record.narrow, entry.id)) {
+      record.narrow.emplace_back(entry.id, narrowValue(entry.id, Json(text), entryLabel("narrow", entry.id)));
+    }
+  }
 }
 
 std::string lowerAscii(std::string text) {
@@ -220,14 +296,14 @@ std::string utf16ToUtf8(std::u16string_view utf16) {
 PackConfig parsePackConfig(std::string_view jsonText, const PackConfigOptions& options) {
   Json root;
   try {
-    root = Json::parse(jsonText.begin(), jsonText.end());
+    root = Json::parse(jsonText.begin(), jsonText.end(), nullptr, true, true);
   } catch (const Json::parse_error& e) {
     throw PackError(std::string("configuration is not valid JSON: ") + e.what());
   }
   if (!root.is_object()) throw PackError("configuration must be a JSON object");
   for (const auto& [key, value] : root.items()) {
     (void)value;
-    if (key != "narrow" && key != "wide" && key != "languages" && key != "files") {
+    if (key != "narrow" && key != "wide" && key != "languages" && key != "files" && key != "versionInfo") {
       throw PackError("configuration has an unknown member \"" + key + "\"");
     }
   }
@@ -235,15 +311,16 @@ PackConfig parsePackConfig(std::string_view jsonText, const PackConfigOptions& o
   PackConfig config;
   const Json empty = Json::object();
   const Json& narrow = root.contains("narrow") ? root["narrow"] : empty;
-  if (!narrow.is_object()) throw PackError("\"narrow\" must be a JSON object keyed by entry id");
+  if (!narrow.is_object()) throw PackError("\"narrow\" must be a JSON object keyed by entry name or id");
   bool explicitCount = false, explicitNames = false;
   for (const auto& [key, value] : narrow.items()) {
-    int32_t id = parseEntryId(key);
+    int32_t id = parseEntryKey(key, false, options);
     config.record.narrow.emplace_back(id, narrowValue(id, value, entryLabel("narrow", id)));
     explicitCount |= id == kIncludedFileCountId;
     explicitNames |= id == kIncludedFileNamesId;
   }
-  config.record.wide = wideEntries(root.contains("wide") ? root["wide"] : empty, "\"wide\"");
+  config.record.wide = wideEntries(root.contains("wide") ? root["wide"] : empty, "\"wide\"", options);
+  if (options.defaults) addDefaults(config.record);
 
   if (root.contains("languages")) {
     const Json& languages = root["languages"];
@@ -254,7 +331,7 @@ PackConfig parsePackConfig(std::string_view jsonText, const PackConfigOptions& o
       language.code = narrowValue(0, group["code"], "language code");
       if (language.code.empty()) throw PackError("a language group's code is empty: it would apply to every locale");
       std::string where = "language \"" + language.code + "\"";
-      language.wide = wideEntries(group.contains("wide") ? group["wide"] : empty, where);
+      language.wide = wideEntries(group.contains("wide") ? group["wide"] : empty, where, options);
       config.record.languages.push_back(std::move(language));
     }
   }
@@ -271,6 +348,13 @@ PackConfig parsePackConfig(std::string_view jsonText, const PackConfigOptions& o
       }
       config.files.push_back(utf8);
     }
+  }
+  bool ownsLauncherClasses = std::any_of(config.files.begin(), config.files.end(), [](const std::string& name) {
+    return lowerAscii(name) == kLauncherClassesName;
+  });
+  if (options.addLauncherClasses && !ownsLauncherClasses && !explicitCount && !explicitNames) {
+    config.files.push_back(kLauncherClassesName);
+    config.addedLauncherClasses = true;
   }
   checkNames(config.files, "\"files\"");
 

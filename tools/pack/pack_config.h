@@ -14,10 +14,14 @@ struct PackError : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// The name under which the launcher's Java classes travel.
+constexpr const char* kLauncherClassesName = "tsrlauncher.jar";
+
 struct PackConfig {
   ConfigRecord record;
   std::vector<std::string> files;     // names as the record stores them ("\" separators), UTF-8
   std::vector<std::string> warnings;  // accepted, but probably not what was meant
+  bool addedLauncherClasses = false;  // the last of `files` is the tool's own launcher jar
 };
 
 struct PackConfigOptions {
@@ -26,10 +30,19 @@ struct PackConfigOptions {
   // whose table names a hostile or two-level path or miscounts the files. The `files` list is
   // always checked.
   bool uncheckedNames = false;
+  // Accepts numeric ids outside the table of entries, written as they stand.
+  bool unknownEntries = false;
+  // Fills entries with a built-in default (messages, executable type) that the configuration
+  // leaves out.
+  bool defaults = false;
+  // Appends the launcher's Java classes to `files` unless the configuration includes a
+  // tsrlauncher.jar or sets entries 2002/2003 itself.
+  bool addLauncherClasses = false;
 };
 
-// Parses the JSON text. Entries keep their order of appearance; entries 2002 and 2003 are
-// appended from `files` unless the configuration sets them itself. Throws PackError.
+// Parses the JSON text. Keys are entry names or ids of the table of entries (pack_entries.h).
+// Entries keep their order of appearance, defaults follow; entries 2002 and 2003 are appended
+// from `files` unless the configuration sets them itself. Throws PackError.
 PackConfig parsePackConfig(std::string_view jsonText, const PackConfigOptions& options = {});
 
 // Why an included-file name cannot be stored, or "" when it can. The launcher creates only the

@@ -41,3 +41,14 @@ void setRuntimeDigest(ConfigRecord& record, const std::string& hexDigest) {
   }
   record.narrow.emplace_back(kRuntimeDigestEntry, hexDigest);
 }
+
+std::string unverifiedDownload(const ConfigRecord& record) {
+  std::string url, digest;
+  for (const auto& [id, value] : record.narrow) {
+    if (id == 150) url = value;
+    if (id == kRuntimeDigestEntry) digest = value;
+  }
+  if (url.empty() || !digest.empty()) return "";
+  return "entry 150 (jreDownloadUrl) names a runtime download but entry 162 (jreDownloadSha256) gives no "
+         "SHA-256: the downloaded runtime would be run unverified";
+}

@@ -9,3 +9,7 @@ std::string fileSha256Hex(const std::string& path);
 
 // Sets the configuration entry of the runtime archive's digest, replacing any earlier value.
 void setRuntimeDigest(ConfigRecord& record, const std::string& hexDigest);
+
+// Why the record's runtime download would be used unverified (an address in entry 150 without a
+// digest in entry 162), or "".
+std::string unverifiedDownload(const ConfigRecord& record);

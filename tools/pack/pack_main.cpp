@@ -1,6 +1,7 @@
 // pathmere-pack: writes the launcher's appended data onto a stub, and inspects, verifies and
 // unpacks finished installers. Payloads can be far larger than memory is worth spending on them,
 // so every file is streamed in blocks.
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -25,9 +26,17 @@
 #include "pack/pack_digest.h"
 #include "pack/pack_media.h"
 #include "pack/pack_runtime.h"
+#include "pack/pack_entries.h"
+#include "pack/pack_zip.h"
+#include "pack/pack_resources.h"
+
+extern const char kLauncherClassesJar[];
+extern const std::size_t kLauncherClassesJar_size;
 
 namespace {
 using Json = nlohmann::ordered_json;
+
+std::string_view launcherClassesJar() { return std::string_view(kLauncherClassesJar, kLauncherClassesJar_size); }
 constexpr std::size_t kBlockSize = 1 << 20;
 
 std::string systemError(const std::string& what, const std::string& path) {
@@ -157,15 +166,159 @@ std::string hostPath(const std::string& dir, const std::string& name) {
   return path;
 }
 
-int usage() {
-  std::cerr << "usage:\n"
-               "  pathmere-pack build --stub STUB.exe --config CONFIG.json --files DIR [--java-data FILE]\n"
-               "                      [--jre DIR|ARCHIVE.tar.gz] [--jre-download ARCHIVE] [--no-checksum]\n"
-               "                      [--unchecked-names] -o OUT.exe\n"
-               "  pathmere-pack inspect FILE [--json]\n"
-               "  pathmere-pack verify FILE\n"
-               "  pathmere-pack extract FILE DIR\n";
-  return 2;
+// A command line the tool cannot follow: reported with the command's usage, exit code 2.
+struct UsageError : PackError {
+  using PackError::PackError;
+};
+
+constexpr const char* kVersion = "pathmere-pack 5.0.7";
+
+struct OptionSpec {
+  const char* name;   // the long form, "--stub"
+  const char* alias;  // a short form or nullptr
+  const char* value;  // the value's placeholder, nullptr for a switch
+  const char* help;
+};
+
+struct CommandSpec {
+  const char* name;
+  const char* operands;  // positional arguments, for the synopsis
+  const char* summary;
+  std::vector<OptionSpec> options;
+};
+
+const std::vector<CommandSpec>& commands() {
+  static const std::vector<CommandSpec> table = {
+      {"build", "", "write an installer: the stub, then the configuration and the files",
+       {{"--stub", nullptr, "STUB.exe", "the launcher stub (build/win32/bin/pathmere_setup.exe)"},
+        {"--config", nullptr, "CONFIG.json", "the configuration (see docs/configuration.md)"},
+        {"--files", nullptr, "DIR", "the folder holding the configuration's \"files\" (needed when it lists any)"},
+        {"--output", "-o", "OUT.exe", "the installer to write; replaced only when the build succeeds"},
+        {"--jre", nullptr, "DIR|ARCHIVE.tar.gz", "carry this Java runtime as jre.tar.gz (sets entries 151 and 153)"},
+        {"--jre-download", nullptr, "ARCHIVE", "write the SHA-256 of the archive the download address serves (entry 162)"},
+        {"--allow-unverified-download", nullptr, nullptr, "accept a download address (entry 150) without a digest (entry 162)"},
+        {"--icon", nullptr, "FILE.ico", "replace the stub's icon"},
+        {"--java-data", nullptr, "FILE", "append the Java application's own data"},
+        {"--no-checksum", nullptr, nullptr, "write an installer whose CRC-32 is not checked"},
+        {"--no-defaults", nullptr, nullptr, "write only what the configuration holds: no built-in messages, no launcher classes"},
+        {"--unknown-entries", nullptr, nullptr, "accept entry ids outside the tool's table, written as they stand"},
+        {"--unchecked-names", nullptr, nullptr,
+         "write entries 2002/2003 as given even when they disagree with \"files\" (a warning), for launcher tests"}}},
+      {"inspect", "FILE", "show an installer's header, entries (with names), files and resources; exit 1 on a problem",
+       {{"--json", nullptr, nullptr, "print JSON instead of text"}}},
+      {"verify", "FILE", "check the appended data as the launcher will (magic, CRC-32): \"OK\" and exit 0, or the reason and exit 1", {}},
+      {"extract", "FILE DIR", "write the included files into DIR (which must be empty or new)",
+       {{"--force", nullptr, nullptr, "write into a folder that is not empty, replacing files of the same name"}}},
+      {"init", "DIR", "start a new installer: DIR/config.json (a minimal, commented configuration) and DIR/files/",
+       {{"--force", nullptr, nullptr, "replace an existing DIR/config.json"}}},
+      {"schema", "", "print the configuration's JSON Schema (for editors)", {}},
+      {"reference", "", "print the configuration reference (docs/configuration.md)", {}},
+  };
+  return table;
+}
+
+const CommandSpec* findCommand(const std::string& name) {
+  for (const CommandSpec& command : commands()) {
+    if (name == command.name) return &command;
+  }
+  return nullptr;
+}
+
+std::string commandUsage(const CommandSpec& command) {
+  std::string text = std::string("usage: pathmere-pack ") + command.name;
+  if (*command.operands) text += std::string(" ") + command.operands;
+  if (!command.options.empty()) text += " [options]";
+  text += "\n" + std::string(command.summary) + "\n";
+  if (!command.options.empty()) text += "\noptions:\n";
+  for (const OptionSpec& option : command.options) {
+    std::string left = std::string("  ") + (option.alias ? std::string(option.alias) + ", " : "") + option.name +
+                       (option.value ? std::string(" ") + option.value : "");
+    text += left + std::string(left.size() < 34 ? 34 - left.size() : 1, ' ') + option.help + "\n";
+  }
+  text += "  -h, --help" + std::string(24, ' ') + "this help\n";
+  return text;
+}
+
+std::string toolUsage() {
+  std::string text =
+      "usage: pathmere-pack COMMAND [options]\n"
+      "Builds, inspects, verifies and unpacks Pathmere installers.\n\ncommands:\n";
+  for (const CommandSpec& command : commands()) {
+    std::string left = std::string("  ") + command.name + (*command.operands ? std::string(" ") + command.operands : "");
+    text += left + std::string(left.size() < 20 ? 20 - left.size() : 1, ' ') + command.summary + "\n";
+  }
+  text +=
+      "\n`pathmere-pack COMMAND --help` describes a command; `pathmere-pack --version` the version.\n"
+      "Exit codes: 0 done, 1 refused or a problem found, 2 a command line it cannot follow.\n";
+  return text;
+}
+
+struct Arguments {
+  std::vector<std::string> operands;
+  std::vector<std::pair<std::string, std::string>> values;  // long option name, value
+  std::vector<std::string> switches;
+  bool help = false;
+
+  bool has(const std::string& name) const {
+    return std::find(switches.begin(), switches.end(), name) != switches.end();
+  }
+  std::string value(const std::string& name) const {
+    std::string found;
+    for (const auto& [option, text] : values) {
+      if (option == name) found = text;
+    }
+    return found;
+  }
+};
+
+Arguments parseArguments(const CommandSpec& command, const std::vector<std::string>& args) {
+  Arguments parsed;
+  bool optionsEnded = false;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
+      parsed.operands.push_back(arg);
+      continue;
+    }
+    if (arg == "--") {
+      optionsEnded = true;
+      continue;
+    }
+    if (arg == "-h" || arg == "--help") {
+      parsed.help = true;
+      continue;
+    }
+    std::size_t equals = arg.rfind("--", 0) == 0 ? arg.find('=') : std::string::npos;
+    std::string name = arg.substr(0, equals);
+    const OptionSpec* spec = nullptr;
+    for (const OptionSpec& option : command.options) {
+      if (name == option.name || (option.alias && name == option.alias)) spec = &option;
+    }
+    if (!spec) throw UsageError(std::string(command.name) + ": unknown option " + name);
+    if (!spec->value) {
+      if (equals != std::string::npos) throw UsageError(std::string(command.name) + ": " + name + " takes no value");
+      parsed.switches.push_back(spec->name);
+    } else if (equals != std::string::npos) {
+      parsed.values.emplace_back(spec->name, arg.substr(equals + 1));
+    } else if (i + 1 < args.size()) {
+      parsed.values.emplace_back(spec->name, args[++i]);
+    } else {
+      throw UsageError(std::string(command.name) + ": " + name + " needs a value (" + spec->value + ")");
+    }
+  }
+  return parsed;
+}
+
+void expectOperands(const CommandSpec& command, const Arguments& args) {
+  std::vector<std::string> wanted;
+  std::istringstream words(command.operands);
+  for (std::string word; words >> word;) wanted.push_back(word);
+  if (args.operands.size() < wanted.size()) {
+    throw UsageError(std::string(command.name) + ": " + wanted[args.operands.size()] + " is missing");
+  }
+  if (args.operands.size() > wanted.size()) {
+    throw UsageError(std::string(command.name) + ": unexpected argument " + args.operands[wanted.size()]);
+  }
 }
 
 // A scratch file beside the output, removed when done.
@@ -190,30 +343,21 @@ class ScratchFile {
   std::string path_;
 };
 
-int buildCommand(const std::vector<std::string>& args) {
-  std::string stubPath, configPath, filesDir, javaDataPath, outPath, jrePath, downloadArchive;
-  bool checksum = true;
+int buildCommand(const Arguments& args) {
+  std::string stubPath = args.value("--stub"), configPath = args.value("--config"), filesDir = args.value("--files"),
+              javaDataPath = args.value("--java-data"), outPath = args.value("--output"), jrePath = args.value("--jre"),
+              downloadArchive = args.value("--jre-download"), iconPath = args.value("--icon");
+  bool checksum = !args.has("--no-checksum");
   PackConfigOptions options;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    auto value = [&](std::string& into) {
-      if (i + 1 >= args.size()) throw PackError(arg + " needs a value");
-      into = args[++i];
-    };
-    if (arg == "--stub") value(stubPath);
-    else if (arg == "--config") value(configPath);
-    else if (arg == "--files") value(filesDir);
-    else if (arg == "--java-data") value(javaDataPath);
-    else if (arg == "--jre") value(jrePath);
-    else if (arg == "--jre-download") value(downloadArchive);
-    else if (arg == "-o" || arg == "--output") value(outPath);
-    else if (arg == "--no-checksum") checksum = false;
-    else if (arg == "--unchecked-names") options.uncheckedNames = true;
-    else throw PackError("unknown option " + arg);
+  options.uncheckedNames = args.has("--unchecked-names");
+  options.unknownEntries = args.has("--unknown-entries");
+  options.defaults = options.addLauncherClasses = !args.has("--no-defaults");
+  std::string missing;
+  for (const auto& [value, name] : {std::make_pair(&stubPath, "--stub"), std::make_pair(&configPath, "--config"),
+                                    std::make_pair(&outPath, "-o")}) {
+    if (value->empty()) missing += (missing.empty() ? "" : ", ") + std::string(name);
   }
-  if (stubPath.empty() || configPath.empty() || filesDir.empty() || outPath.empty()) {
-    throw PackError("build needs --stub, --config, --files and -o");
-  }
+  if (!missing.empty()) throw UsageError("build: missing " + missing);
 
   std::string configText = readWholeFile(configPath);
   std::unique_ptr<ScratchFile> runtimeScratch;
@@ -235,24 +379,63 @@ int buildCommand(const std::vector<std::string>& args) {
   }
   PackConfig config = parsePackConfig(configText, options);
   config.warnings.insert(config.warnings.end(), runtimeWarnings.begin(), runtimeWarnings.end());
-  for (const std::string& warning : config.warnings) std::cerr << "pathmere-pack: warning: " << warning << "\n";
   // The archive the server will serve: the launcher refuses a download with another digest.
   if (!downloadArchive.empty()) setRuntimeDigest(config.record, fileSha256Hex(downloadArchive));
+  std::string download = unverifiedDownload(config.record);
+  if (!download.empty() && !args.has("--allow-unverified-download")) {
+    throw PackError(download + "; give --jre-download ARCHIVE (or entry 162), or --allow-unverified-download");
+  }
 
   FileSource stub(stubPath);
   PeLayout layout;
   std::string problem = stubProblem(stub, layout);
   if (!problem.empty()) throw PackError("stub " + stubPath + " " + problem);
+  // A new icon or version resource changes the image itself, before anything is appended.
+  VersionInfo versionInfo;
+  bool hasVersion = parseVersionInfo(configText, versionInfo);
+  std::string icon = iconPath.empty() ? std::string() : readWholeFile(iconPath);
+  std::string rewritten;
+  std::unique_ptr<MemorySource> rewrittenStub;
+  if (hasVersion || !iconPath.empty()) {
+    std::string image(stub.size(), '\0');
+    if (!stub.readAt(0, image.data(), image.size())) throw PackError("cannot read " + stubPath);
+    ResourceChanges changes;
+    changes.icon = iconPath.empty() ? nullptr : &icon;
+    changes.version = hasVersion ? &versionInfo : nullptr;
+    try {
+      rewritten = rewriteResources(image, changes);
+    } catch (const PackError& e) {
+      throw PackError("stub " + stubPath + ": " + e.what());
+    }
+    rewrittenStub = std::make_unique<MemorySource>(rewritten.data(), rewritten.size());
+    if (!readPeLayoutFrom(*rewrittenStub, layout)) throw PackError("the rewritten stub is no PE image");
+  }
 
-  if (!isDirectory(filesDir)) throw PackError("files directory " + filesDir + " does not exist");
-  std::vector<std::unique_ptr<FileSource>> files;
-  for (const std::string& name : config.files) {
+  std::size_t ownFiles = config.files.size() - (config.addedLauncherClasses ? 1 : 0) - (runtimeArchivePath.empty() ? 0 : 1);
+  if (ownFiles > 0 && filesDir.empty()) throw UsageError("build: missing --files (the configuration lists files)");
+  if (!filesDir.empty() && !isDirectory(filesDir)) throw PackError("files directory " + filesDir + " does not exist");
+  std::vector<std::unique_ptr<ByteSource>> files;
+  std::vector<const FileSource*> fileInputs;
+  for (std::size_t i = 0; i < config.files.size(); ++i) {
+    const std::string& name = config.files[i];
+    if (config.addedLauncherClasses && i + 1 == config.files.size()) {
+      files.push_back(std::make_unique<MemorySource>(launcherClassesJar().data(), launcherClassesJar().size()));
+      continue;
+    }
     bool carried = !runtimeArchivePath.empty() && name == kRuntimeArchiveName;
     std::string path = carried ? runtimeArchivePath : hostPath(filesDir, name);
     struct stat st;
     if (::stat(path.c_str(), &st) != 0) throw PackError("included file \"" + name + "\" not found: " + path);
-    files.push_back(std::make_unique<FileSource>(path));
+    auto source = std::make_unique<FileSource>(path);
+    fileInputs.push_back(source.get());
+    files.push_back(std::move(source));
   }
+  std::vector<std::pair<std::string, ByteSource*>> named;
+  for (std::size_t i = 0; i < files.size(); ++i) named.emplace_back(config.files[i], files[i].get());
+  const std::string* mainClass = lastNarrowValue(config.record, 122);
+  std::string mainClassWarning = mainClassProblem(mainClass ? ansiToUtf8(*mainClass) : "", named);
+  if (!mainClassWarning.empty()) config.warnings.push_back(mainClassWarning);
+  for (const std::string& warning : config.warnings) std::cerr << "pathmere-pack: warning: " << warning << "\n";
   // The launcher tells the Java side where its data begins only when it extracted files; with
   // none it hands on position 0 and the data cannot be found.
   if (!javaDataPath.empty() && config.files.empty()) {
@@ -264,12 +447,12 @@ int buildCommand(const std::vector<std::string>& args) {
   for (const FileSource* input : {&stub, javaData.get()}) {
     if (input && input->sameFileAs(outPath)) throw PackError("output " + outPath + " would overwrite input " + input->path());
   }
-  for (const auto& input : files) {
+  for (const FileSource* input : fileInputs) {
     if (input->sameFileAs(outPath)) throw PackError("output " + outPath + " would overwrite input " + input->path());
   }
 
   MediaInputs inputs;
-  inputs.stub = &stub;
+  inputs.stub = rewrittenStub ? static_cast<ByteSource*>(rewrittenStub.get()) : &stub;
   inputs.fileAlignment = layout.fileAlignment;
   inputs.record = encodeConfigRecord(config.record);
   for (const auto& file : files) inputs.files.push_back(file.get());
@@ -291,6 +474,12 @@ int buildCommand(const std::vector<std::string>& args) {
 }
 
 std::string quoted(const std::string& utf8) { return Json(utf8).dump(); }
+
+// The table's name of an id; "(unknown)" for one outside it.
+std::string entryName(int32_t id) {
+  const EntryInfo* entry = findEntry(id);
+  return entry ? entry->name : "(unknown)";
+}
 
 // What the launcher will make of a carried runtime: entry 151 scales its progress bar, entry
 // 153 makes it unpack the pack200 archives.
@@ -340,12 +529,16 @@ Json inspectionJson(const MediaInspection& info) {
                    {"checkedLength", info.header.checkedLength}};
   auto wideList = [](const std::vector<std::pair<int32_t, std::u16string>>& entries) {
     Json list = Json::array();
-    for (const auto& [id, value] : entries) list.push_back({{"id", id}, {"value", utf16ToUtf8(value)}});
+    for (const auto& [id, value] : entries) {
+      list.push_back({{"id", id}, {"name", entryName(id)}, {"value", utf16ToUtf8(value)}});
+    }
     return list;
   };
   if (info.recordRead) {
     Json narrow = Json::array();
-    for (const auto& [id, value] : info.record.narrow) narrow.push_back({{"id", id}, {"value", ansiToUtf8(value)}});
+    for (const auto& [id, value] : info.record.narrow) {
+      narrow.push_back({{"id", id}, {"name", entryName(id)}, {"value", ansiToUtf8(value)}});
+    }
     out["narrow"] = narrow;
     for (const auto& [id, value] : info.record.narrow) {
       if (id == kRuntimeDigestEntry) out["runtimeDigest"] = ansiToUtf8(value);
@@ -402,15 +595,21 @@ void printInspection(const MediaInspection& info) {
               info.header.checksumFlag, static_cast<unsigned>(info.header.storedChecksum), info.header.checkedLength);
   if (info.recordRead) {
     std::printf("narrow entries (%zu):\n", info.record.narrow.size());
-    for (const auto& [id, value] : info.record.narrow) std::printf("  %d = %s\n", id, quoted(ansiToUtf8(value)).c_str());
+    for (const auto& [id, value] : info.record.narrow) {
+      std::printf("  %d %s = %s\n", id, entryName(id).c_str(), quoted(ansiToUtf8(value)).c_str());
+    }
     for (const auto& [id, value] : info.record.narrow) {
       if (id == kRuntimeDigestEntry) std::printf("runtime download SHA-256 (entry %d): %s\n", id, ansiToUtf8(value).c_str());
     }
     std::printf("wide entries (%zu):\n", info.record.wide.size());
-    for (const auto& [id, value] : info.record.wide) std::printf("  %d = %s\n", id, quoted(utf16ToUtf8(value)).c_str());
+    for (const auto& [id, value] : info.record.wide) {
+      std::printf("  %d %s = %s\n", id, entryName(id).c_str(), quoted(utf16ToUtf8(value)).c_str());
+    }
     for (const LanguageGroup& group : info.record.languages) {
       std::printf("language %s (%zu entries):\n", quoted(ansiToUtf8(group.code)).c_str(), group.wide.size());
-      for (const auto& [id, value] : group.wide) std::printf("  %d = %s\n", id, quoted(utf16ToUtf8(value)).c_str());
+      for (const auto& [id, value] : group.wide) {
+        std::printf("  %d %s = %s\n", id, entryName(id).c_str(), quoted(utf16ToUtf8(value)).c_str());
+      }
     }
     std::printf("configuration record ends at %" PRIu64 "\n", info.configEnd);
     std::printf("included files (entry 2002: %d, walked: %zu):\n", info.fileCount, info.files.size());
@@ -437,25 +636,41 @@ void printInspection(const MediaInspection& info) {
   for (const std::string& problem : info.problems) std::printf("problem: %s\n", problem.c_str());
 }
 
-int inspectCommand(const std::vector<std::string>& args) {
-  std::string path;
-  bool json = false;
-  for (const std::string& arg : args) {
-    if (arg == "--json") json = true;
-    else if (path.empty() && arg.rfind("-", 0) != 0) path = arg;
-    else throw PackError("unexpected argument " + arg);
+// The icon and version resources of the image before its appended data.
+ResourceView imageResources(FileSource& source, const MediaInspection& info, std::vector<std::string>& problems) {
+  std::string image(static_cast<std::size_t>(std::min<uint64_t>(info.appendedStart, source.size())), '\0');
+  if (!source.readAt(0, image.data(), image.size())) return {};
+  try {
+    return readResources(image);
+  } catch (const PackError& e) {
+    problems.push_back(std::string("resources: ") + e.what());
   }
-  if (path.empty()) throw PackError("inspect needs a FILE");
-  FileSource source(path);
+  return {};
+}
+
+int inspectCommand(const Arguments& args) {
+  FileSource source(args.operands[0]);
   MediaInspection info = inspectMedia(source);
-  if (json) std::cout << inspectionJson(info).dump(2) << "\n";
-  else printInspection(info);
+  ResourceView resources = imageResources(source, info, info.problems);
+  if (args.has("--json")) {
+    Json out = inspectionJson(info);
+    out["resources"] = {{"icons", resources.icons},
+                        {"fileVersion", resources.fileVersion},
+                        {"productVersion", resources.productVersion},
+                        {"versionStrings", resources.versionStrings}};
+    std::cout << out.dump(2) << "\n";
+  } else {
+    std::printf("icons: %zu", resources.icons.size());
+    for (const std::string& icon : resources.icons) std::printf(", %s", icon.c_str());
+    std::printf("\nversion: file %s, product %s\n", resources.fileVersion.c_str(), resources.productVersion.c_str());
+    for (const auto& [name, value] : resources.versionStrings) std::printf("  %s = %s\n", name.c_str(), quoted(value).c_str());
+    printInspection(info);
+  }
   return info.problems.empty() ? 0 : 1;
 }
 
-int verifyCommand(const std::vector<std::string>& args) {
-  if (args.size() != 1) throw PackError("verify needs exactly one FILE");
-  FileSource source(args[0]);
+int verifyCommand(const Arguments& args) {
+  FileSource source(args.operands[0]);
   VerifyResult result = verifyMedia(source);
   std::cout << result.message << "\n";
   return result.ok ? 0 : 1;
@@ -466,15 +681,30 @@ void makeDirectory(const std::string& path) {
   if (!isDirectory(path)) throw PackError(path + " exists and is not a directory");
 }
 
-int extractCommand(const std::vector<std::string>& args) {
-  if (args.size() != 2) throw PackError("extract needs FILE and DIR");
-  FileSource source(args[0]);
-  const std::string& dir = args[1];
+bool isEmptyDirectory(const std::string& path) {
+  DIR* listing = ::opendir(path.c_str());
+  if (!listing) return false;
+  bool empty = true;
+  while (dirent* entry = ::readdir(listing)) {
+    std::string name = entry->d_name;
+    if (name != "." && name != "..") empty = false;
+  }
+  ::closedir(listing);
+  return empty;
+}
+
+int extractCommand(const Arguments& args) {
+  FileSource source(args.operands[0]);
+  const std::string& dir = args.operands[1];
   MediaInspection info = inspectMedia(source);
-  if (!info.problems.empty()) throw PackError(args[0] + ": " + info.problems.front());
+  if (!info.problems.empty()) throw PackError(args.operands[0] + ": " + info.problems.front());
   // Every name is checked before anything is written, so a hostile table extracts nothing.
   for (const IncludedFileEntry& file : info.files) {
     if (!isContainedFileName(file.name)) throw PackError("refusing \"" + ansiToUtf8(file.name) + "\": it escapes " + dir);
+  }
+  struct stat st;
+  if (::lstat(dir.c_str(), &st) == 0 && !args.has("--force") && !(S_ISDIR(st.st_mode) && isEmptyDirectory(dir))) {
+    throw PackError(dir + " exists and is not an empty folder; --force writes into it");
   }
   makeDirectory(dir);
   std::unique_ptr<uint8_t[]> block(new uint8_t[kBlockSize]);
@@ -497,7 +727,7 @@ int extractCommand(const std::vector<std::string>& args) {
       std::size_t n = static_cast<std::size_t>(std::min<uint64_t>(kBlockSize, uint64_t(file.size) - done));
       if (!source.readAt(dataStart + done, block.get(), n)) {
         ::close(fd);
-        throw PackError("cannot read " + name + " from " + args[0]);
+        throw PackError("cannot read " + name + " from " + args.operands[0]);
       }
       maskBytes(block.get(), n);
       for (std::size_t put = 0; written && put < n;) {
@@ -513,23 +743,95 @@ int extractCommand(const std::vector<std::string>& args) {
   }
   return 0;
 }
+const char kStarterConfig[] = R"(// Installer configuration for pathmere-pack: JSON, with // comments allowed.
+// Every entry, its meaning and its default: docs/configuration.md (or `pathmere-pack reference`).
+// Build: pathmere-pack build --stub pathmere_setup.exe --config config.json --files files -o setup.exe
+{
+  "narrow": {
+    // Names the product in the launcher's messages and dialog captions.
+    "appTitle": "My Product",
+    // Your Java program's main class; the jar that holds it goes into files/ and the list below.
+    "mainClass": "com.example.Setup",
+    // Lowest and highest Java versions the program accepts (empty: any).
+    "minJavaVersion": "1.6",
+    "maxJavaVersion": ""
+  },
+  // What the installer carries, from files/, in this order ("sub\\name" for one folder level).
+  // Jars and zips are on the class path. The tool adds the launcher's own Java classes
+  // (tsrlauncher.jar) and English texts for every message the launcher can show.
+  "files": ["app.jar"],
+  // Shown in the installer's file properties.
+  "versionInfo": {
+    "productName": "My Product",
+    "companyName": "My Company",
+    "fileDescription": "My Product setup",
+    "fileVersion": "1.0.0.0",
+    "productVersion": "1.0.0",
+    "legalCopyright": "Copyright (C) My Company"
+  }
+}
+)";
+
+int initCommand(const Arguments& args) {
+  const std::string& dir = args.operands[0];
+  makeDirectory(dir);
+  makeDirectory(dir + "/files");
+  std::string config = dir + "/config.json";
+  struct stat st;
+  if (::lstat(config.c_str(), &st) == 0 && !args.has("--force")) {
+    throw PackError(config + " exists; --force replaces it");
+  }
+  PendingOutput out(config);
+  out.write(kStarterConfig, sizeof kStarterConfig - 1);
+  out.commit(0644);
+  std::cout << "wrote " << config << " and " << dir << "/files/: put your jar there as app.jar, set mainClass, then\n"
+            << "  pathmere-pack build --stub pathmere_setup.exe --config " << config << " --files " << dir
+            << "/files -o setup.exe\n";
+  return 0;
+}
+
+int runCommand(const std::string& name, const std::vector<std::string>& rest) {
+  const CommandSpec* command = findCommand(name);
+  if (!command) throw UsageError("unknown command " + name);
+  Arguments args = parseArguments(*command, rest);
+  if (args.help) {
+    std::cout << commandUsage(*command);
+    return 0;
+  }
+  expectOperands(*command, args);
+  if (name == "build") return buildCommand(args);
+  if (name == "inspect") return inspectCommand(args);
+  if (name == "verify") return verifyCommand(args);
+  if (name == "extract") return extractCommand(args);
+  if (name == "init") return initCommand(args);
+  std::cout << (name == "schema" ? configurationSchema() : configurationReference());
+  return 0;
+}
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2) return usage();
-  std::string command = argv[1];
-  std::vector<std::string> args(argv + 2, argv + argc);
+  std::vector<std::string> args(argv + 1, argv + argc);
+  std::string command = args.empty() ? "" : args[0];
+  if (command == "--help" || command == "-h" || command == "help") {
+    const CommandSpec* about = args.size() > 1 ? findCommand(args[1]) : nullptr;
+    std::cout << (about ? commandUsage(*about) : toolUsage());
+    return 0;
+  }
+  if (command == "--version") {
+    std::cout << kVersion << "\n";
+    return 0;
+  }
+  if (command.empty()) {
+    std::cerr << toolUsage();
+    return 2;
+  }
   try {
-    if (command == "build") return buildCommand(args);
-    if (command == "inspect") return inspectCommand(args);
-    if (command == "verify") return verifyCommand(args);
-    if (command == "extract") return extractCommand(args);
-    if (command == "--help" || command == "-h") {
-      usage();
-      return 0;
-    }
-    std::cerr << "pathmere-pack: unknown command " << command << "\n";
-    return usage();
+    return runCommand(command, std::vector<std::string>(args.begin() + 1, args.end()));
+  } catch (const UsageError& e) {
+    const CommandSpec* spec = findCommand(command);
+    std::cerr << "pathmere-pack: " << e.what() << "\n"
+              << (spec ? "see pathmere-pack " + command + " --help" : std::string("see pathmere-pack --help")) << "\n";
+    return 2;
   } catch (const PackError& e) {
     std::cerr << "pathmere-pack: " << e.what() << "\n";
   } catch (const std::bad_alloc&) {

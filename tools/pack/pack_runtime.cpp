@@ -15,6 +15,7 @@
 
 #include "media/launcher_config.h"
 #include "pack/pack_config.h"
+#include "pack/pack_entries.h"
 #include "runtime/tar_archive.h"
 
 namespace {
@@ -285,7 +286,7 @@ std::string addCarriedRuntime(const std::string& configJson, const RuntimeArchiv
   using Json = nlohmann::ordered_json;
   Json root;
   try {
-    root = Json::parse(configJson);
+    root = Json::parse(configJson, nullptr, true, true);
   } catch (const Json::exception& e) {
     throw PackError(std::string("configuration is not valid JSON: ") + e.what());
   }
@@ -301,7 +302,14 @@ std::string addCarriedRuntime(const std::string& configJson, const RuntimeArchiv
   files.push_back(kRuntimeArchiveName);
   Json& narrow = root["narrow"];
   if (narrow.is_null()) narrow = Json::object();
-  if (!narrow.is_object()) throw PackError("\"narrow\" must be a JSON object keyed by entry id");
+  if (!narrow.is_object()) throw PackError("\"narrow\" must be a JSON object keyed by entry name or id");
+  // Entries given by name are looked at under their ids.
+  Json byId = Json::object();
+  for (const auto& [key, value] : narrow.items()) {
+    const EntryInfo* entry = findEntryByName(key);
+    byId[entry ? std::to_string(entry->id) : key] = value;
+  }
+  narrow = byId;
   if (narrow.contains("2003") && narrow["2003"].is_string()) {
     std::string names = narrow["2003"].get<std::string>();
     if (!names.empty() && names.back() != ';') names += ';';

@@ -1,4 +1,5 @@
 #include "pack/pack_config.h"
+#include "pack/pack_zip.h"
 
 #include <gtest/gtest.h>
 
@@ -163,11 +164,46 @@ TEST(PackConfig, RefusesMalformedConfigurations) {
   EXPECT_NE(refusal(R"({"narrow": {"abc": "x"}})").find("\"abc\""), std::string::npos);
   EXPECT_NE(refusal(R"({"narrow": {"99999999999": "x"}})"), "");
   EXPECT_NE(refusal(R"({"narrow": {"": "x"}})"), "");
-  EXPECT_NE(refusal(R"({"narrow": {"107": 5}})").find("JSON string"), std::string::npos);
+  EXPECT_NE(refusal(R"({"narrow": {"101": 5}})").find("JSON string"), std::string::npos);
+  EXPECT_NE(refusal(R"({"narrow": {"107": 5.5}})").find("whole number"), std::string::npos);
+  EXPECT_NE(refusal(R"({"narrow": {"107": true}})").find("whole number"), std::string::npos);
   EXPECT_NE(refusal(R"({"files": "a"})"), "");
   EXPECT_NE(refusal(R"({"languages": [{"wide": {}}]})"), "");
   EXPECT_NE(refusal(R"({"languages": [{"code": "", "wide": {}}]})"), "");
-  EXPECT_EQ(refusal(R"({"narrow": {"-1": "x"}})"), "");
+  EXPECT_NE(refusal(R"({"narrow": {"-1": "x"}})").find("unknown entry id"), std::string::npos);
+  PackConfigOptions unknown;
+  unknown.unknownEntries = true;
+  EXPECT_EQ(refusal(R"({"narrow": {"-1": "x"}})", unknown), "");
+  EXPECT_NE(refusal(R"({"narrow": {"someName": "x"}})", unknown).find("unknown entry name"), std::string::npos);
+  EXPECT_NE(refusal(R"({"languages": [{"code": "de", "wide": {"mainClass": "x"}}]})").find("is a narrow entry"),
+            std::string::npos);
+}
+
+TEST(PackZip, ReadsTheCentralDirectoryAndRefusesDamageWithoutReadingPastIt) {
+  // A stored zip with one entry "a/B.class" (no data), written by hand.
+  std::string name = "a/B.class";
+  std::string local = std::string("PK\x03\x04", 4) + std::string(22, '\0') + char(name.size()) + '\0' + "\0\0" + name;
+  std::string central = std::string("PK\x01\x02", 4) + std::string(24, '\0') + char(name.size()) + '\0' +
+                        std::string(16, '\0') + name;
+  auto end = [&](uint16_t count, uint32_t size, uint32_t offset) {
+    std::string e = std::string("PK\x05\x06", 4) + std::string(4, '\0');
+    for (uint16_t v : {count, count}) e += std::string{char(v & 0xFF), char(v >> 8)};
+    for (uint32_t v : {size, offset}) e += std::string{char(v & 0xFF), char(v >> 8 & 0xFF), char(v >> 16), char(v >> 24)};
+    return e + std::string(2, '\0');
+  };
+  std::string good = local + central + end(1, central.size(), local.size());
+  MemorySource source(good.data(), good.size());
+  EXPECT_EQ(zipEntryNames(source), std::vector<std::string>{name});
+  std::vector<std::pair<std::string, ByteSource*>> files = {{"app.jar", &source}};
+  EXPECT_EQ(mainClassProblem("a.B", files), "");
+  EXPECT_NE(mainClassProblem("a.C", files).find("none of the included jars"), std::string::npos);
+  for (const std::string& bad : {local + central + end(2, central.size(), local.size()),
+                                 local + central + end(1, central.size() + 100, local.size()),
+                                 local + central + end(1, central.size(), 0xFFFFFFF0u),
+                                 local + central.substr(0, 50) + end(1, 50, local.size()), std::string("PK")}) {
+    MemorySource damaged(bad.data(), bad.size());
+    EXPECT_THROW(zipEntryNames(damaged), PackError);
+  }
 }
 
 TEST(PackConfig, RefusesMalformedUtf8) {

@@ -1,0 +1,439 @@
+#include "pack/pack_resources.h"
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <nlohmann/json.hpp>
+
+#include "pack/pack_config.h"
+
+namespace {
+constexpr uint32_t kIcon = 3, kGroupIcon = 14, kVersion = 16;
+constexpr uint16_t kEnglishUs = 0x0409;
+
+struct Key {
+  bool named = false;
+  uint32_t id = 0;
+  std::u16string name;
+  // Windows wants named entries first, then ids in ascending order.
+  bool operator<(const Key& other) const {
+    if (named != other.named) return named;
+    return named ? name < other.name : id < other.id;
+  }
+};
+Key idKey(uint32_t id) { return Key{false, id, {}}; }
+
+struct Leaf {
+  std::string data;
+  uint32_t codePage = 0;
+};
+using Languages = std::map<Key, Leaf>;
+using Names = std::map<Key, Languages>;
+using Tree = std::map<Key, Names>;
+
+uint32_t get(const std::string& bytes, std::size_t at, int width) {
+  if (at > bytes.size() || bytes.size() - at < static_cast<std::size_t>(width)) throw PackError("the stub's PE image is cut short");
+  uint32_t value = 0;
+  for (int i = width - 1; i >= 0; --i) value = (value << 8) | static_cast<uint8_t>(bytes[at + i]);
+  return value;
+}
+void put(std::string& bytes, std::size_t at, uint32_t value, int width) {
+  for (int i = 0; i < width; ++i) bytes[at + i] = static_cast<char>(value >> (8 * i));
+}
+void append(std::string& bytes, uint32_t value, int width) {
+  bytes.append(width, '\0');
+  put(bytes, bytes.size() - width, value, width);
+}
+uint32_t alignUp(uint32_t value, uint32_t alignment) { return (value + alignment - 1) / alignment * alignment; }
+
+struct Section {
+  std::size_t header;  // file position of its table entry
+  std::string name;
+  uint32_t virtualSize, virtualAddress, rawSize, rawPointer;
+};
+
+struct Image {
+  std::size_t optional = 0, directories = 0;
+  uint32_t sectionAlignment = 0, fileAlignment = 0, directoryCount = 0;
+  std::vector<Section> sections;
+
+  explicit Image(const std::string& bytes) {
+    std::size_t pe = get(bytes, 60, 4);
+    if (get(bytes, pe, 4) != 0x4550) throw PackError("not a PE image");
+    uint32_t count = get(bytes, pe + 6, 2);
+    optional = pe + 24;
+    uint32_t magic = get(bytes, optional, 2);
+    if (magic != 0x10b && magic != 0x20b) throw PackError("neither a PE32 nor a PE32+ image");
+    sectionAlignment = get(bytes, optional + 32, 4);
+    fileAlignment = get(bytes, optional + 36, 4);
+    std::size_t countField = optional + (magic == 0x10b ? 92 : 108);
+    directoryCount = get(bytes, countField, 4);
+    directories = countField + 4;
+    if (fileAlignment == 0 || sectionAlignment == 0) throw PackError("an image without alignments");
+    std::size_t table = optional + get(bytes, pe + 20, 2);
+    for (uint32_t i = 0; i < count; ++i) {
+      std::size_t at = table + 40 * i;
+      std::string name = bytes.substr(at, 8);
+      name = name.substr(0, name.find('\0'));
+      sections.push_back({at, name, get(bytes, at + 8, 4), get(bytes, at + 12, 4), get(bytes, at + 16, 4),
+                          get(bytes, at + 20, 4)});
+    }
+  }
+  uint32_t directoryRva(const std::string& bytes, uint32_t index) const {
+    return index < directoryCount ? get(bytes, directories + 8 * index, 4) : 0;
+  }
+  int sectionOf(uint32_t rva) const {
+    for (std::size_t i = 0; i < sections.size(); ++i) {
+      const Section& s = sections[i];
+      if (rva >= s.virtualAddress && rva - s.virtualAddress < std::max(s.virtualSize, s.rawSize)) return static_cast<int>(i);
+    }
+    return -1;
+  }
+};
+
+// Reads the three levels (type, name, language) of a resource section; positions are checked
+// against the section, and the fixed depth keeps a looping directory from recursing.
+class TreeReader {
+ public:
+  TreeReader(const std::string& bytes, const Section& section) : bytes_(bytes), section_(section) {}
+
+  Tree read() {
+    Tree tree;
+    uint64_t leaves = 0, total = 0;
+    for (const auto& [type, typeDir] : entries(0, true)) {
+      for (const auto& [name, nameDir] : entries(typeDir, true)) {
+        for (const auto& [language, leaf] : entries(nameDir, false)) {
+          uint32_t rva = at(leaf, 4), size = at(leaf + 4, 4);
+          if (rva < section_.virtualAddress || rva - section_.virtualAddress > section_.rawSize ||
+              size > section_.rawSize - (rva - section_.virtualAddress)) {
+            throw PackError("a resource lies outside the resource section");
+          }
+          // Entries may share directories and data: bound what a hostile file can make us copy.
+          total += size;
+          if (++leaves > 65536 || total > (64u << 20)) throw PackError("a resource directory with too many entries");
+          tree[type][name][language] =
+              Leaf{bytes_.substr(section_.rawPointer + (rva - section_.virtualAddress), size), at(leaf + 8, 4)};
+        }
+      }
+    }
+    return tree;
+  }
+
+ private:
+  uint32_t at(uint32_t offset, int width) const {
+    if (offset > section_.rawSize || section_.rawSize - offset < static_cast<uint32_t>(width)) {
+      throw PackError("a damaged resource directory");
+    }
+    return get(bytes_, section_.rawPointer + offset, width);
+  }
+  std::vector<std::pair<Key, uint32_t>> entries(uint32_t dir, bool subdirectories) const {
+    uint32_t count = at(dir + 12, 2) + at(dir + 14, 2);
+    std::vector<std::pair<Key, uint32_t>> out;
+    for (uint32_t i = 0; i < count; ++i) {
+      uint32_t name = at(dir + 16 + 8 * i, 4), target = at(dir + 20 + 8 * i, 4);
+      if (((target >> 31) != 0) != subdirectories) throw PackError("a damaged resource directory");
+      Key key = idKey(name & 0xFFFF);
+      if (name >> 31) {
+        uint32_t text = name & 0x7FFFFFFF, length = at(text, 2);
+        key = Key{true, 0, {}};
+        for (uint32_t c = 0; c < length; ++c) key.name.push_back(static_cast<char16_t>(at(text + 2 + 2 * c, 2)));
+      }
+      out.emplace_back(key, target & 0x7FFFFFFF);
+    }
+    return out;
+  }
+  const std::string& bytes_;
+  const Section& section_;
+};
+
+std::string writeTree(const Tree& tree, uint32_t sectionRva) {
+  auto dirSize = [](std::size_t n) { return static_cast<uint32_t>(16 + 8 * n); };
+  uint32_t dirs = dirSize(tree.size()), leaves = 0, strings = 0, data = 0;
+  for (const auto& [type, names] : tree) {
+    dirs += dirSize(names.size());
+    for (const auto& [name, languages] : names) dirs += dirSize(languages.size());
+  }
+  auto stringsOf = [&](const Key& key) {
+    if (key.named) strings += 2 + 2 * static_cast<uint32_t>(key.name.size());
+  };
+  for (const auto& [type, names] : tree) {
+    stringsOf(type);
+    for (const auto& [name, languages] : names) {
+      stringsOf(name);
+      for (const auto& [language, leaf] : languages) {
+        stringsOf(language);
+        leaves += 16;
+        data += alignUp(static_cast<uint32_t>(leaf.data.size()), 8);
+      }
+    }
+  }
+  uint32_t stringStart = dirs, leafStart = alignUp(stringStart + strings, 8), dataStart = leafStart + leaves;
+  std::string out(dataStart + data, '\0');
+  uint32_t nextDir = 0, nextString = stringStart, nextLeaf = leafStart, nextData = dataStart;
+  auto keyField = [&](const Key& key) {
+    if (!key.named) return key.id;
+    uint32_t offset = nextString;
+    put(out, offset, static_cast<uint32_t>(key.name.size()), 2);
+    for (std::size_t c = 0; c < key.name.size(); ++c) put(out, offset + 2 + 2 * c, key.name[c], 2);
+    nextString += 2 + 2 * static_cast<uint32_t>(key.name.size());
+    return offset | 0x80000000u;
+  };
+  auto header = [&](uint32_t dir, const auto& map) {
+    uint32_t named = static_cast<uint32_t>(std::count_if(map.begin(), map.end(), [](const auto& e) { return e.first.named; }));
+    put(out, dir + 12, named, 2);
+    put(out, dir + 14, static_cast<uint32_t>(map.size()) - named, 2);
+  };
+  uint32_t root = nextDir;
+  nextDir += dirSize(tree.size());
+  header(root, tree);
+  uint32_t typeIndex = 0;
+  for (const auto& [type, names] : tree) {
+    uint32_t typeDir = nextDir;
+    nextDir += dirSize(names.size());
+    put(out, root + 16 + 8 * typeIndex, keyField(type), 4);
+    put(out, root + 20 + 8 * typeIndex++, typeDir | 0x80000000u, 4);
+    header(typeDir, names);
+    uint32_t nameIndex = 0;
+    for (const auto& [name, languages] : names) {
+      uint32_t nameDir = nextDir;
+      nextDir += dirSize(languages.size());
+      put(out, typeDir + 16 + 8 * nameIndex, keyField(name), 4);
+      put(out, typeDir + 20 + 8 * nameIndex++, nameDir | 0x80000000u, 4);
+      header(nameDir, languages);
+      uint32_t languageIndex = 0;
+      for (const auto& [language, leaf] : languages) {
+        put(out, nameDir + 16 + 8 * languageIndex, keyField(language), 4);
+        put(out, nameDir + 20 + 8 * languageIndex++, nextLeaf, 4);
+        put(out, nextLeaf, sectionRva + nextData, 4);
+        put(out, nextLeaf + 4, static_cast<uint32_t>(leaf.data.size()), 4);
+        put(out, nextLeaf + 8, leaf.codePage, 4);
+        std::memcpy(&out[nextData], leaf.data.data(), leaf.data.size());
+        nextLeaf += 16;
+        nextData += alignUp(static_cast<uint32_t>(leaf.data.size()), 8);
+      }
+    }
+  }
+  return out;
+}
+
+// One node of a version resource: length, value length, type, key, value, children, each
+// aligned to 32 bits.
+std::string versionBlock(const std::u16string& key, const std::string& value, uint16_t valueLength, bool text,
+                         const std::vector<std::string>& children) {
+  std::string out(6, '\0');
+  for (char16_t c : key + u'\0') append(out, c, 2);
+  out.resize(alignUp(static_cast<uint32_t>(out.size()), 4), '\0');
+  out += value;
+  for (const std::string& child : children) {
+    out.resize(alignUp(static_cast<uint32_t>(out.size()), 4), '\0');
+    out += child;
+  }
+  put(out, 0, static_cast<uint32_t>(out.size()), 2);
+  put(out, 2, valueLength, 2);
+  put(out, 4, text ? 1 : 0, 2);
+  return out;
+}
+
+void parseVersion(const std::string& text, uint32_t& high, uint32_t& low) {
+  uint32_t parts[4] = {0, 0, 0, 0};
+  std::size_t index = 0, start = 0;
+  bool ok = !text.empty();
+  while (ok && start <= text.size() && index < 4) {
+    std::size_t end = std::min(text.find('.', start), text.size());
+    std::string part = text.substr(start, end - start);
+    ok = !part.empty() && part.size() <= 5 && std::all_of(part.begin(), part.end(), ::isdigit) && std::stoul(part) <= 0xFFFF;
+    if (ok) parts[index++] = static_cast<uint32_t>(std::stoul(part));
+    start = end + 1;
+    if (end == text.size()) break;
+  }
+  if (!ok || start <= text.size()) throw PackError("\"versionInfo\": \"" + text + "\" is not a version of one to four numbers up to 65535");
+  high = parts[0] << 16 | parts[1];
+  low = parts[2] << 16 | parts[3];
+}
+
+std::string versionResource(const VersionInfo& info) {
+  std::string fixed;
+  uint32_t fileHigh = 0, fileLow = 0, productHigh = 0, productLow = 0;
+  if (!info.fileVersion.empty()) parseVersion(info.fileVersion, fileHigh, fileLow);
+  if (!info.productVersion.empty()) parseVersion(info.productVersion, productHigh, productLow);
+  for (uint32_t value : {0xFEEF04BDu, 0x00010000u, fileHigh, fileLow, productHigh, productLow, 0x3Fu, 0u, 0x40004u, 1u, 0u,
+                         0u, 0u}) {
+    append(fixed, value, 4);
+  }
+  std::vector<std::string> strings;
+  for (const auto& [name, value] : info.strings) {
+    std::u16string wide = utf8ToUtf16(value) + u'\0';
+    std::string bytes;
+    for (char16_t c : wide) append(bytes, c, 2);
+    strings.push_back(versionBlock(utf8ToUtf16(name), bytes, static_cast<uint16_t>(wide.size()), true, {}));
+  }
+  std::string translation;
+  append(translation, kEnglishUs, 2);
+  append(translation, 1200, 2);
+  std::string table = versionBlock(u"040904b0", "", 0, true, strings);
+  std::string stringInfo = versionBlock(u"StringFileInfo", "", 0, true, {table});
+  std::string var = versionBlock(u"Translation", translation, 4, false, {});
+  std::string varInfo = versionBlock(u"VarFileInfo", "", 0, true, {var});
+  return versionBlock(u"VS_VERSION_INFO", fixed, static_cast<uint16_t>(fixed.size()), false, {stringInfo, varInfo});
+}
+
+// An .ico file as the icons and the group entry that names them (ids from firstId on).
+void replaceIcons(Tree& tree, const std::string& ico) {
+  if (ico.size() < 6 || get(ico, 0, 2) != 0 || get(ico, 2, 2) != 1 || get(ico, 4, 2) == 0) {
+    throw PackError("--icon: not an .ico file");
+  }
+  uint32_t count = get(ico, 4, 2);
+  if (ico.size() < 6 + 16 * count) throw PackError("--icon: the icon directory is cut short");
+  Key language = idKey(kEnglishUs);
+  std::vector<Key> groups;
+  for (const auto& [name, languages] : tree[idKey(kGroupIcon)]) groups.push_back(name);
+  if (groups.empty()) groups.push_back(idKey(1));
+  if (!tree[idKey(kGroupIcon)].empty() && !tree[idKey(kGroupIcon)].begin()->second.empty()) {
+    language = tree[idKey(kGroupIcon)].begin()->second.begin()->first;
+  }
+  tree.erase(idKey(kIcon));
+  std::string group(6, '\0');
+  put(group, 2, 1, 2);
+  put(group, 4, count, 2);
+  for (uint32_t i = 0; i < count; ++i) {
+    std::size_t entry = 6 + 16 * i;
+    uint32_t size = get(ico, entry + 8, 4), offset = get(ico, entry + 12, 4);
+    if (offset > ico.size() || ico.size() - offset < size || size == 0) throw PackError("--icon: an image lies outside the file");
+    tree[idKey(kIcon)][idKey(i + 1)][language] = Leaf{ico.substr(offset, size), 0};
+    group += ico.substr(entry, 12);
+    append(group, i + 1, 2);
+  }
+  for (const Key& name : groups) tree[idKey(kGroupIcon)][name] = Languages{{language, Leaf{group, 0}}};
+}
+
+}  // namespace
+
+bool parseVersionInfo(const std::string& configJson, VersionInfo& info) {
+  using Json = nlohmann::ordered_json;
+  Json root = Json::parse(configJson, nullptr, false, true);
+  if (!root.is_object() || !root.contains("versionInfo")) return false;
+  const Json& object = root["versionInfo"];
+  if (!object.is_object()) throw PackError("\"versionInfo\" must be a JSON object");
+  static const std::map<std::string, std::string> kNames = {
+      {"productName", "ProductName"}, {"companyName", "CompanyName"},       {"fileDescription", "FileDescription"},
+      {"fileVersion", "FileVersion"}, {"productVersion", "ProductVersion"}, {"legalCopyright", "LegalCopyright"}};
+  for (const auto& [key, value] : object.items()) {
+    auto known = kNames.find(key);
+    if (known == kNames.end()) throw PackError("\"versionInfo\" has an unknown member \"" + key + "\"");
+    if (!value.is_string()) throw PackError("\"versionInfo\": \"" + key + "\" must be a JSON string");
+    info.strings[known->second] = value.get<std::string>();
+  }
+  info.fileVersion = info.strings.count("FileVersion") ? info.strings["FileVersion"] : "";
+  info.productVersion = info.strings.count("ProductVersion") ? info.strings["ProductVersion"] : "";
+  uint32_t high, low;
+  for (const std::string* version : {&info.fileVersion, &info.productVersion}) {
+    if (!version->empty()) parseVersion(*version, high, low);
+  }
+  return true;
+}
+
+std::string rewriteResources(const std::string& bytes, const ResourceChanges& changes) {
+  Image image(bytes);
+  uint32_t resourceRva = image.directoryRva(bytes, 2);
+  int index = resourceRva ? image.sectionOf(resourceRva) : -1;
+  int last = static_cast<int>(image.sections.size()) - 1;
+  if (index < 0) throw PackError("the stub has no resource section");
+  bool relocAfter = index == last - 1 && image.sections[last].name == ".reloc";
+  if (index != last && !relocAfter) {
+    throw PackError("the stub's resources are not in its last section (nor followed only by .reloc): they cannot be rewritten");
+  }
+  Section resources = image.sections[index];
+  if (resourceRva != resources.virtualAddress) throw PackError("the stub's resource directory does not open its section");
+  Tree tree = TreeReader(bytes, resources).read();
+  if (changes.icon) replaceIcons(tree, *changes.icon);
+  if (changes.version) {
+    tree.erase(idKey(kVersion));
+    tree[idKey(kVersion)][idKey(1)][idKey(kEnglishUs)] = Leaf{versionResource(*changes.version), 0};
+  }
+  std::string section = writeTree(tree, resources.virtualAddress);
+  uint32_t rawSize = alignUp(static_cast<uint32_t>(section.size()), image.fileAlignment);
+  std::string out = bytes.substr(0, resources.rawPointer) + section;
+  out.resize(resources.rawPointer + rawSize, '\0');
+  put(out, resources.header + 8, static_cast<uint32_t>(section.size()), 4);
+  put(out, resources.header + 16, rawSize, 4);
+  put(out, image.directories + 8 * 2 + 4, static_cast<uint32_t>(section.size()), 4);
+  uint32_t end = resources.virtualAddress + alignUp(static_cast<uint32_t>(section.size()), image.sectionAlignment);
+  if (relocAfter) {
+    const Section& reloc = image.sections[last];
+    uint32_t relocRva = image.directoryRva(bytes, 5);
+    uint32_t newAddress = end;
+    out += bytes.substr(reloc.rawPointer, reloc.rawSize);
+    put(out, reloc.header + 12, newAddress, 4);
+    put(out, reloc.header + 20, resources.rawPointer + rawSize, 4);
+    if (relocRva >= reloc.virtualAddress && relocRva - reloc.virtualAddress < reloc.virtualSize) {
+      put(out, image.directories + 8 * 5, newAddress + (relocRva - reloc.virtualAddress), 4);
+    }
+    end = newAddress + alignUp(reloc.virtualSize, image.sectionAlignment);
+  }
+  put(out, image.optional + 56, end, 4);  // SizeOfImage
+  return out;
+}
+
+ResourceView readResources(const std::string& bytes) {
+  ResourceView view;
+  std::unique_ptr<Image> parsed;
+  try {
+    parsed = std::make_unique<Image>(bytes);
+  } catch (const PackError&) {
+    return view;  // no optional header with data directories: nothing to show, no problem
+  }
+  const Image& image = *parsed;
+  uint32_t rva = image.directoryRva(bytes, 2);
+  int index = rva ? image.sectionOf(rva) : -1;
+  if (index < 0) return view;
+  Tree tree = TreeReader(bytes, image.sections[index]).read();
+  auto first = [&](uint32_t type) -> const std::string* {
+    auto names = tree.find(idKey(type));
+    if (names == tree.end() || names->second.empty() || names->second.begin()->second.empty()) return nullptr;
+    return &names->second.begin()->second.begin()->second.data;
+  };
+  if (const std::string* group = first(kGroupIcon)) {
+    uint32_t count = get(*group, 4, 2);
+    for (uint32_t i = 0; i < count; ++i) {
+      uint32_t width = get(*group, 6 + 14 * i, 1), height = get(*group, 7 + 14 * i, 1), bits = get(*group, 12 + 14 * i, 2);
+      view.icons.push_back(std::to_string(width ? width : 256) + "x" + std::to_string(height ? height : 256) + " " +
+                           std::to_string(bits) + "-bit");
+    }
+  }
+  if (const std::string* version = first(kVersion)) {
+    // Walks the blocks; strings are the leaves with type 1 under a string table.
+    std::vector<std::pair<std::size_t, std::size_t>> pending = {{0, get(*version, 0, 2)}};
+    while (!pending.empty()) {
+      auto [at, length] = pending.back();
+      pending.pop_back();
+      if (length < 6 || at + length > version->size()) continue;
+      uint32_t valueLength = get(*version, at + 2, 2), type = get(*version, at + 4, 2);
+      std::u16string key;
+      std::size_t pos = at + 6;
+      while (pos + 2 <= at + length && get(*version, pos, 2) != 0) key.push_back(static_cast<char16_t>(get(*version, pos, 2))), pos += 2;
+      pos = alignUp(static_cast<uint32_t>(pos + 2), 4);
+      std::size_t valueBytes = type == 1 ? 2 * valueLength : valueLength;
+      if (key == u"VS_VERSION_INFO" && valueLength >= 52 && pos + 52 <= version->size()) {
+        auto text = [&](std::size_t off) {
+          uint32_t high = get(*version, off, 4), low = get(*version, off + 4, 4);
+          return std::to_string(high >> 16) + "." + std::to_string(high & 0xFFFF) + "." + std::to_string(low >> 16) + "." +
+                 std::to_string(low & 0xFFFF);
+        };
+        view.fileVersion = text(pos + 8);
+        view.productVersion = text(pos + 16);
+      } else if (type == 1 && valueLength > 0 && pos + valueBytes <= at + length) {
+        std::u16string value;
+        for (std::size_t c = 0; c + 1 < valueLength; ++c) value.push_back(static_cast<char16_t>(get(*version, pos + 2 * c, 2)));
+        view.versionStrings[utf16ToUtf8(key)] = utf16ToUtf8(value);
+        continue;
+      }
+      for (std::size_t child = alignUp(static_cast<uint32_t>(pos + valueBytes), 4); child + 6 <= at + length;) {
+        std::size_t childLength = get(*version, child, 2);
+        if (childLength == 0) break;
+        pending.emplace_back(child, childLength);
+        child = alignUp(static_cast<uint32_t>(child + childLength), 4);
+      }
+    }
+  }
+  return view;
+}
