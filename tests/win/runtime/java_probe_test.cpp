@@ -209,6 +209,10 @@ DWORD WINAPI longPathAsShortName(LPCSTR path, LPSTR buffer, DWORD size) {
 
 TEST_F(JavaProbe, AProgramPathWithASpaceIsQuotedAndNamedAsTheApplication) {
   TestRuntime runtime(dir.file("Program Files\\jre"));
+  // What an unquoted command line would start instead: "...\Program.exe", failing as a real
+  // java.exe fails when handed the rest of its own path as a class name.
+  copyFileOrFail(doubleFile("java.exe"), dir.file("Program.exe"));
+  writeWholeFile(dir.file("runtime_double.cfg"), "version_exit_code=1\r\nruns=" + dir.file("wrong_runs.txt") + "\r\n");
   ShortPathNameFunction system = g_getShortPathName;
   g_getShortPathName = longPathAsShortName;
   std::string exe = runtime.javaExe();
@@ -218,6 +222,7 @@ TEST_F(JavaProbe, AProgramPathWithASpaceIsQuotedAndNamedAsTheApplication) {
   ASSERT_TRUE(accepted) << log.text();
   EXPECT_EQ(version, "1.6.0_21");
   EXPECT_EQ(readWholeFile(runtime.home() + "\\java_runs.txt"), "java.exe|\"" + exe + "\" -version\r\n");
+  EXPECT_FALSE(pathExists(dir.file("wrong_runs.txt").c_str()));
 }
 
 TEST_F(JavaProbe, APathTooLongForAKeyNameIsCachedUnderItsDigest) {
