@@ -69,6 +69,10 @@ void setPath(const std::optional<std::string>& value) {
   _putenv(assignment.c_str());
 }
 
+// The DLL search directory of the last bin directory whose library loaded; taken back when that
+// library turns out to be no VM. Launch-sequence thread only.
+void* g_keptSearchDirectory = nullptr;
+
 // PATH extended by a directory for as long as the guard lives, unless kept. The directory joins
 // the restricted DLL search as well, which does not read PATH.
 class PathExtension {
@@ -84,7 +88,10 @@ class PathExtension {
   }
   PathExtension(const PathExtension&) = delete;
   PathExtension& operator=(const PathExtension&) = delete;
-  void keep() { kept_ = true; }
+  void keep() {
+    kept_ = true;
+    g_keptSearchDirectory = searchCookie_;
+  }
 
  private:
   std::optional<std::string> saved_;
@@ -231,6 +238,8 @@ bool LoadDLL(bool showErrors, const char* location, bool locationIsJavaExecutabl
     // A library without the entry point is no VM: neither it nor its directory on PATH stays.
     FreeLibrary(module);
     setPath(pathBefore);
+    removeDllSearchDirectory(g_keptSearchDirectory);
+    g_keptSearchDirectory = nullptr;
   }
   if (showErrors) showLoadFailure(kind, description);
   return false;
