@@ -9,6 +9,7 @@
 
 #include "command_line.h"
 #include "dialogs.h"
+#include "dll_search.h"
 #include "errors.h"
 #include "install_markers.h"
 #include "launch_flags.h"
@@ -180,6 +181,7 @@ void rebootSystem() {
 }
 
 int launcherMain(HINSTANCE instance, const char* commandTail) {
+  restrictDllSearch();
   const char* tail = commandTail ? commandTail : "";
   if (tail[0] != '\0' && std::strcmp(tail, kRebootMarker) == 0) {
     rebootSystem();

@@ -13,6 +13,7 @@
 #include "runtime/registry_read.h"
 #include "runtime/search_rules.h"
 #include "runtime/version_rules.h"
+#include "runtime/vm_library.h"
 #include "text_limits.h"
 
 bool g_useVersionCache = true;
@@ -38,24 +39,30 @@ void deleteProbeOutput(const std::string& path) {
   logError("Could not delete %s (error %lu)", path.c_str(), GetLastError());
 }
 
-// One more character than the launcher reads, so that a longer line is seen as such.
-std::string readFirstLine(const std::string& path) {
+// The first lines of the output, each read with one more character than the launcher takes, so
+// that a longer line is seen as such (and its rest is not taken for a line of its own).
+std::vector<std::string> readFirstLines(const std::string& path) {
+  std::vector<std::string> lines;
   CFile file(std::fopen(path.c_str(), "r"));
-  if (!file) return std::string();
+  if (!file) return lines;
   char line[kVersionLineLimit + 2] = "";
-  if (!std::fgets(line, sizeof line, file.get())) return std::string();
-  return line;
+  while (lines.size() < kVersionLineCount && std::fgets(line, sizeof line, file.get())) {
+    lines.emplace_back(line);
+    if (lines.back().size() > kVersionLineLimit) break;
+  }
+  return lines;
 }
 
-// The short form keeps the command line free of spaces; where there is none, the path is quoted.
-std::string probeCommandLine(const std::string& exePath) {
+// The short form where the volume has one; a volume without 8.3 names answers with the long path.
+std::string probeProgram(const std::string& exePath) {
   std::vector<char> shortPath(kTextBufferSize);
-  DWORD n = GetShortPathNameA(exePath.c_str(), shortPath.data(), static_cast<DWORD>(shortPath.size()));
-  std::string program = n > 0 && n < shortPath.size() ? std::string(shortPath.data(), n) : "\"" + exePath + "\"";
-  return program + " -version";
+  DWORD n = g_getShortPathName(exePath.c_str(), shortPath.data(), static_cast<DWORD>(shortPath.size()));
+  return n > 0 && n < shortPath.size() ? std::string(shortPath.data(), n) : exePath;
 }
 
 }  // namespace
+
+ShortPathNameFunction g_getShortPathName = GetShortPathNameA;
 
 DWORD probeTimeLimitMs() {
   char value[32];
@@ -109,7 +116,10 @@ void storeCachedVersion(const std::string& exePath, const FILETIME& lastWriteTim
 }
 
 bool runJavaVersion(const std::string& exePath, const FILETIME& lastWriteTime, std::string& version) {
-  std::string command = probeCommandLine(exePath);
+  // Quoted and named as the application as well: unquoted, a path with a space would start
+  // "C:\Program.exe", or hand java.exe the rest of its own path as a class name.
+  std::string program = probeProgram(exePath);
+  std::string command = "\"" + program + "\" -version";
   std::string outputPath = makeTempFileName();
   FileHandle output(createInheritableFile(outputPath));
 
@@ -121,8 +131,8 @@ bool runJavaVersion(const std::string& exePath, const FILETIME& lastWriteTime, s
   PROCESS_INFORMATION process{};
   std::vector<char> commandBuffer(command.begin(), command.end());
   commandBuffer.push_back('\0');
-  if (!output.valid() || !CreateProcessA(nullptr, commandBuffer.data(), nullptr, nullptr, TRUE, NORMAL_PRIORITY_CLASS,
-                                         nullptr, nullptr, &startup, &process)) {
+  if (!output.valid() || !CreateProcessA(program.c_str(), commandBuffer.data(), nullptr, nullptr, TRUE,
+                                         NORMAL_PRIORITY_CLASS, nullptr, nullptr, &startup, &process)) {
     logInfo("Could not create process %s > %s (error %lu)", command.c_str(), outputPath.c_str(), GetLastError());
     output.close();
     deleteProbeOutput(outputPath);
@@ -146,7 +156,7 @@ bool runJavaVersion(const std::string& exePath, const FILETIME& lastWriteTime, s
 
   bool found = false;
   if (exitCode == 0) {
-    std::optional<std::string> parsed = parseVersionLine(readFirstLine(outputPath));
+    std::optional<std::string> parsed = parseVersionOutput(readFirstLines(outputPath));
     if (parsed) {
       version = *parsed;
       logInfo("Java version: %s", version.c_str());
@@ -176,7 +186,10 @@ bool checkJavaExe(std::string& exePath, std::string& version, const std::string&
   } else {
     logInfo("file exists");
     version.clear();
-    if (g_useVersionCache && readCachedVersion(exePath, lastWrite, version)) {
+    // Checked before the probe: such a runtime may answer "-version" well and still never load.
+    if (!runtimeMatchesBuild(exePath)) {
+      result = false;
+    } else if (g_useVersionCache && readCachedVersion(exePath, lastWrite, version)) {
       logInfo("got version from registry %s", version.c_str());
       result = acceptVersion(version, min, max, allowPreRelease);
     } else if (runJavaVersion(exePath, lastWrite, version)) {

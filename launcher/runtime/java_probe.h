@@ -36,5 +36,10 @@ void storeCachedVersion(const std::string& exePath, const FILETIME& lastWriteTim
 // standard error); INVALID_HANDLE_VALUE on failure.
 HANDLE createInheritableFile(const std::string& path);
 
+// GetShortPathNameA for the probe's command line; tests replace it to play a volume without 8.3
+// names, which answers with the long path.
+using ShortPathNameFunction = DWORD(WINAPI*)(LPCSTR, LPSTR, DWORD);
+extern ShortPathNameFunction g_getShortPathName;
+
 // How long a probe may run: 60 s, or the milliseconds in PATHMERE_PROBE_LIMIT_MS when tests set it.
 DWORD probeTimeLimitMs();

@@ -14,6 +14,7 @@
 #include "runtime/java_probe.h"
 #include "runtime/registry_read.h"
 #include "runtime/version_rules.h"
+#include "runtime/vm_library.h"
 #include "text_limits.h"
 #include "vm/variable_expansion.h"
 
@@ -276,7 +277,7 @@ RuntimeSourceKind findJavaRuntime(std::string& exePath, std::string& description
     if (!triedInRelativePass(item)) continue;
     logInfo("Testing relative location %s", item.argument.c_str());
     testLocation(exePath, item.argument, min, max, true);
-    if (pathExists(exePath.c_str())) {
+    if (pathExists(exePath.c_str()) && runtimeMatchesBuild(exePath)) {
       logInfo("%s exists", exePath.c_str());
       description = item.argument;
       return RuntimeSourceKind::Location;

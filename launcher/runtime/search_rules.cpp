@@ -78,6 +78,19 @@ std::vector<std::string> vmTypeOrder(const std::string& preferredVmType) {
   return types;
 }
 
+std::vector<std::string> vmLibraryCandidates(std::string_view exePath, const std::string& preferredVmType) {
+  std::vector<std::string> candidates;
+  std::optional<std::string> embedded = embeddedRuntimeExecutable(exePath);
+  for (std::optional<std::string> exe : {std::optional<std::string>(std::string(exePath)), embedded}) {
+    std::optional<std::string> binDir = exe ? binDirectoryOf(*exe) : std::nullopt;
+    if (!binDir) continue;
+    for (const std::string& type : vmTypeOrder(preferredVmType)) {
+      candidates.push_back(*binDir + "\\" + type + "\\jvm.dll");
+    }
+  }
+  return candidates;
+}
+
 std::vector<std::string> splitNonEmpty(std::string_view list, char sep) {
   std::vector<std::string> elements;
   while (!list.empty()) {

@@ -59,5 +59,9 @@ std::optional<std::string> windowedExecutable(std::string_view exePath);
 // preferred type first when set.
 std::vector<std::string> vmTypeOrder(const std::string& preferredVmType);
 
+// Every VM library the loader may try for a Java executable, in its order: the bin directory's
+// VM types, then those of a development kit's embedded runtime.
+std::vector<std::string> vmLibraryCandidates(std::string_view exePath, const std::string& preferredVmType);
+
 // The non-empty elements of a list separated by sep, in order.
 std::vector<std::string> splitNonEmpty(std::string_view list, char sep);

@@ -34,7 +34,24 @@ bool versionInRange(const std::string& version, const std::string& min, const st
 // kVersionLineLimit characters the launcher reads (its end would be lost).
 std::optional<std::string> parseVersionLine(std::string_view line);
 
-// "SOFTWARE\harwell\nimbo\jvms\" and the executable's path with every backslash as a slash.
+// A runtime started with _JAVA_OPTIONS, JAVA_TOOL_OPTIONS or JDK_JAVA_OPTIONS set writes one
+// "Picked up <variable>: <value>" line for each before its version line: at most this many lines
+// are read, each within kVersionLineLimit characters.
+inline constexpr std::size_t kVersionLineCount = 4;
+
+// Whether a line is such a "Picked up ..." notice.
+bool isPickedUpOptionsLine(std::string_view line);
+
+// The version in the probe's first lines, each as read (with its line end): the notices are
+// skipped, the first other line must be the version line (parseVersionLine). Refused as well: a
+// line longer than kVersionLineLimit, and no version line within kVersionLineCount lines.
+std::optional<std::string> parseVersionOutput(const std::vector<std::string>& lines);
+
+// A registry key name holds at most 255 characters.
+inline constexpr std::size_t kRegistryKeyNameLimit = 255;
+
+// "SOFTWARE\harwell\nimbo\jvms\" and the executable's path with every backslash as a slash;
+// a path too long for one key name is replaced by "sha256-" and the SHA-256 of the path.
 std::string versionCacheKey(const std::string& exePath);
 
 // The JavaSoft version subkeys within the bounds, in the order they are tried: the greatest by

@@ -4,11 +4,14 @@
 #include <optional>
 #include <vector>
 
+#include "dll_search.h"
 #include "errors.h"
+#include "handles.h"
 #include "log.h"
 #include "media/launcher_config.h"
 #include "media/paths.h"
 #include "runtime/java_probe.h"
+#include "runtime/pe_machine.h"
 #include "runtime/runtime_search.h"
 #include "vm/java_vm_launcher.h"
 #include "vm/variable_expansion.h"
@@ -26,6 +29,18 @@ constexpr const char* kBits = "32";
 constexpr int32_t kEnvironmentVariableMessage = 1017;
 constexpr int32_t kDamagedRuntimeMessage = 1019;
 #endif
+
+#ifdef _WIN64
+constexpr uint16_t kOwnMachine = kMachineAmd64;
+#else
+constexpr uint16_t kOwnMachine = kMachineI386;
+#endif
+
+bool readExactly(HANDLE file, DWORD offset, uint8_t* bytes, DWORD count) {
+  if (SetFilePointer(file, static_cast<LONG>(offset), nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER) return false;
+  DWORD read = 0;
+  return ReadFile(file, bytes, count, &read, nullptr) && read == count;
+}
 
 // PATH of the process, or none when it is not set. Read whole: a cut value could not be put back.
 std::optional<std::string> currentPath() {
@@ -54,21 +69,33 @@ void setPath(const std::optional<std::string>& value) {
   _putenv(assignment.c_str());
 }
 
-// PATH extended by a directory for as long as the guard lives, unless kept.
+// The DLL search directory of the last bin directory whose library loaded; taken back when that
+// library turns out to be no VM. Launch-sequence thread only.
+void* g_keptSearchDirectory = nullptr;
+
+// PATH extended by a directory for as long as the guard lives, unless kept. The directory joins
+// the restricted DLL search as well, which does not read PATH.
 class PathExtension {
  public:
-  explicit PathExtension(const std::string& directory) : saved_(currentPath()) {
+  explicit PathExtension(const std::string& directory)
+      : saved_(currentPath()), searchCookie_(addDllSearchDirectory(makeAbsolutePath(directory, true))) {
     setPath((saved_ ? *saved_ : std::string()) + ";" + directory);
   }
   ~PathExtension() {
-    if (!kept_) setPath(saved_);
+    if (kept_) return;
+    setPath(saved_);
+    removeDllSearchDirectory(searchCookie_);
   }
   PathExtension(const PathExtension&) = delete;
   PathExtension& operator=(const PathExtension&) = delete;
-  void keep() { kept_ = true; }
+  void keep() {
+    kept_ = true;
+    g_keptSearchDirectory = searchCookie_;
+  }
 
  private:
   std::optional<std::string> saved_;
+  void* searchCookie_;
   bool kept_ = false;
 };
 
@@ -93,11 +120,48 @@ void showLoadFailure(RuntimeSourceKind kind, const std::string& description) {
 
 }  // namespace
 
+std::optional<uint16_t> readPeMachine(const std::string& path) {
+  FileHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.valid()) return std::nullopt;
+  uint8_t dosHeader[kDosHeaderSize];
+  if (!readExactly(file.h, 0, dosHeader, sizeof dosHeader)) return std::nullopt;
+  std::optional<uint32_t> offset = peHeaderOffset(dosHeader, sizeof dosHeader);
+  uint8_t peHeader[kPeSignatureAndMachineSize];
+  if (!offset || !readExactly(file.h, *offset, peHeader, sizeof peHeader)) return std::nullopt;
+  return peMachineAt(peHeader, sizeof peHeader);
+}
+
+bool runtimeMatchesBuild(const std::string& exePath) {
+  std::optional<std::string> foreign;
+  uint16_t foreignMachine = 0;
+  for (const std::string& library : vmLibraryCandidates(exePath, getConfigString(152))) {
+    std::optional<uint16_t> machine = readPeMachine(library);
+    if (!machine) continue;
+    if (*machine == kOwnMachine) return true;
+    if (!foreign) {
+      foreign = library;
+      foreignMachine = *machine;
+    }
+  }
+  if (!foreign) return true;
+  logInfo("Refusing %s: its VM library %s is built for %s, this launcher for %s", exePath.c_str(), foreign->c_str(),
+          machineName(foreignMachine).c_str(), machineName(kOwnMachine).c_str());
+  return false;
+}
+
 HMODULE tryJvmLibrary(const std::string& binDir, const std::string& vmType) {
   std::string path = binDir + "\\" + vmType + "\\jvm.dll";
   bool exists = pathExists(path.c_str());
   logInfo("Trying %s (exists %d)", path.c_str(), exists ? 1 : 0);
-  HMODULE module = LoadLibraryA(path.c_str());
+  std::optional<uint16_t> machine = exists ? readPeMachine(path) : std::nullopt;
+  if (machine && *machine != kOwnMachine) {
+    logInfo("Skipping %s: built for %s, this launcher for %s", path.c_str(), machineName(*machine).c_str(),
+            machineName(kOwnMachine).c_str());
+    return nullptr;
+  }
+  // By full path with the altered search order: the library's own imports come from its directory.
+  HMODULE module = LoadLibraryExA(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
   if (!module && exists) logInfo("Failed with error code %lu", GetLastError());
   return module;
 }
@@ -174,6 +238,8 @@ bool LoadDLL(bool showErrors, const char* location, bool locationIsJavaExecutabl
     // A library without the entry point is no VM: neither it nor its directory on PATH stays.
     FreeLibrary(module);
     setPath(pathBefore);
+    removeDllSearchDirectory(g_keptSearchDirectory);
+    g_keptSearchDirectory = nullptr;
   }
   if (showErrors) showLoadFailure(kind, description);
   return false;

@@ -2,6 +2,8 @@
 #pragma once
 #include <windows.h>
 
+#include <cstdint>
+#include <optional>
 #include <string>
 
 // Searches (location null) or takes the runtime at location (a home directory, or a java.exe
@@ -14,7 +16,13 @@ HMODULE loadJvmForJavaExe(const std::string& exePath);
 // The first VM-type directory of the executable's bin directory whose jvm.dll loads. PATH is
 // extended by the bin directory, and put back exactly when nothing loads.
 HMODULE loadJvmFromBinDir(const std::string& exePath);
-// Loads binDir\vmType\jvm.dll.
+// The machine type in an image file's header; none when the file cannot be read or is no image.
+std::optional<uint16_t> readPeMachine(const std::string& path);
+// False (and logged) when the Java executable's runtime has VM libraries, all of them built for
+// another processor than this launcher: such a runtime could never be loaded into this process.
+bool runtimeMatchesBuild(const std::string& exePath);
+
+// Loads binDir\vmType\jvm.dll by full path; a library of another processor is skipped unloaded.
 HMODULE tryJvmLibrary(const std::string& binDir, const std::string& vmType);
 // Stores the module's JNI_CreateJavaVM in g_createJavaVm.
 bool bindCreateJavaVM(HMODULE module);

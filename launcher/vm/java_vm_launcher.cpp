@@ -49,12 +49,15 @@ void extendPathForNativeDlls() {
   logInfo("native lib dir is %s", directories.c_str());
   expandVariables(directories);
   std::string path = vmResolvePathList(directories);
+  vmAddDllSearchDirectories(path);
   if (!path.empty() && path.back() != kPathListSeparator) path += kPathListSeparator;
   std::string current;
   vmGetEnvironment("PATH", current);
   path += current;
-  if (!fitBuffer(path, kPathBufferSize)) {
-    logError("PATH (native libs) cut to %u bytes", static_cast<unsigned>(kPathBufferSize - 1));
+  std::vector<std::string> dropped;
+  path = fitPathList(path, kPathListSeparator, kPathBufferSize - 1, dropped);
+  for (const std::string& element : dropped) {
+    logError("PATH (native libs) element left out, PATH is full: %s", element.c_str());
   }
   unsigned long error = 0;
   if (vmSetPath(path, error)) {
@@ -80,7 +83,13 @@ std::vector<std::string> buildLaunchProperties() {
   properties.push_back("-Dnimbo.unextractedPosition=" + std::to_string(position));
   std::string path;
   vmGetEnvironment("PATH", path);
-  properties.push_back("-Djava.library.path=" + path);
+  const std::string libraryPathOption = "-Djava.library.path=";
+  std::vector<std::string> dropped;
+  path = fitPathList(path, kPathListSeparator, kTextBufferSize - 1 - libraryPathOption.size(), dropped);
+  for (const std::string& element : dropped) {
+    logError("java.library.path element left out, the property is full: %s", element.c_str());
+  }
+  properties.push_back(libraryPathOption + path);
   std::string unused;
   if (!vmGetEnvironment("MANPATH", unused)) {
     properties.push_back("-Dnimbo.consoleCodepage=cp" + std::to_string(vmConsoleOutputCodePage()));

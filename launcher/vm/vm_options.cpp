@@ -131,10 +131,26 @@ std::vector<ClassPathItem> parseClassPathItems(std::string_view value) {
   return items;
 }
 
-void ClassPathBuffer::append(std::string_view more) {
-  if (cut) return;
-  text.append(more);
-  cut = !fitBuffer(text, kClassPathBufferSize);
+void ClassPathBuffer::append(std::string_view more) { text.append(more); }
+
+std::string fitPathList(std::string_view list, char sep, std::size_t room, std::vector<std::string>& dropped) {
+  if (list.size() <= room) return std::string(list);
+  std::string kept;
+  bool first = true;
+  for (;;) {
+    std::size_t end = list.find(sep);
+    std::string_view element = list.substr(0, end);
+    if (kept.size() + (first ? 0 : 1) + element.size() <= room) {
+      if (!first) kept += sep;
+      kept.append(element);
+      first = false;
+    } else if (!element.empty()) {
+      dropped.emplace_back(element);
+    }
+    if (end == std::string_view::npos) break;
+    list.remove_prefix(end + 1);
+  }
+  return kept;
 }
 
 bool ClassPathBuffer::endsWithSeparator() const { return !text.empty() && text.back() == kPathListSeparator; }
@@ -295,7 +311,6 @@ void buildVmInitArgs(JavaVMInitArgs& initArgs, const char* const* firstOptions,
 
   const std::string separator(1, kPathListSeparator);
   ClassPathBuffer classPath;
-  classPath.append(kClassPathOption);
   if (overrides.prefix) {
     classPath.append(*overrides.prefix);
     classPath.append(separator);
@@ -317,10 +332,13 @@ void buildVmInitArgs(JavaVMInitArgs& initArgs, const char* const* firstOptions,
     if (!classPath.endsWithSeparator()) classPath.append(separator);
     classPath.append(*overrides.suffix);
   }
-  if (classPath.cut) {
-    logError("Class path cut to %u bytes", static_cast<unsigned>(kClassPathBufferSize - 1));
+  std::vector<std::string> dropped;
+  std::string fitted =
+      fitPathList(classPath.text, kPathListSeparator, kClassPathBufferSize - 1 - kClassPathOption.size(), dropped);
+  for (const std::string& element : dropped) {
+    logError("Class path element left out, the class path is full: %s", element.c_str());
   }
-  list.push_back(classPath.text);
+  list.push_back(std::string(kClassPathOption) + fitted);
 
   initArgs = JavaVMInitArgs();
   initArgs.version = JNI_VERSION_1_2;

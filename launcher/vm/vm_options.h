@@ -55,13 +55,17 @@ struct ClassPathItem {
 // optional marker and empty text.
 std::vector<ClassPathItem> parseClassPathItems(std::string_view value);
 
-// The class-path option under construction, cut where its buffer ends.
+// The class path under construction; fitted to its buffer once it is complete.
 struct ClassPathBuffer {
   std::string text;
-  bool cut = false;
   void append(std::string_view more);
   bool endsWithSeparator() const;
 };
+
+// A list of elements separated by sep made to fit room characters: elements that do not fit are
+// left out whole (never cut inside), each named in dropped; a later element that still fits
+// stays. A list that fits is returned unchanged, empty elements included.
+std::string fitPathList(std::string_view list, char sep, std::size_t room, std::vector<std::string>& dropped);
 
 // --- steps ------------------------------------------------------------------------------------
 

@@ -43,6 +43,9 @@ unsigned vmConsoleOutputCodePage();
 bool vmGetEnvironment(const char* name, std::string& value);
 std::vector<std::string> vmEnvironmentBlock();
 bool vmSetPath(const std::string& value, unsigned long& error);
+// The directories of a list that the launcher puts on PATH for libraries, made searchable for
+// libraries also where the system's DLL search no longer reads PATH.
+void vmAddDllSearchDirectories(const std::string& list);
 
 // Code pages: configured and option texts are ANSI; the Java side gets UTF-16; log lines and
 // the redirection paths use the file-system code page ("?" for characters it lacks).

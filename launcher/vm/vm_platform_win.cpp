@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "dll_search.h"
 #include "errors.h"
 #include "launch_flags.h"
 #include "media/extraction.h"
@@ -85,6 +86,17 @@ bool vmSetPath(const std::string& value, unsigned long& error) {
   std::string assignment = "PATH=" + value;
   _putenv(assignment.c_str());
   return true;
+}
+
+void vmAddDllSearchDirectories(const std::string& list) {
+  std::size_t start = 0;
+  while (start < list.size()) {
+    std::size_t end = list.find(kPathListSeparator, start);
+    if (end == std::string::npos) end = list.size();
+    // Kept for the life of the process, like PATH.
+    if (end > start) addDllSearchDirectory(list.substr(start, end - start));
+    start = end + 1;
+  }
 }
 
 std::u16string vmAnsiToUtf16(std::string_view text) {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "runtime/pe_machine.h"
+
 TEST(SearchList, ItemsAreLetterAndArgument) {
   auto items = parseSearchList("B.\\jre;RC:\\tsr_jres\\1.6.0_21;Y;S;Eown_home");
   ASSERT_EQ(items.size(), 5u);
@@ -105,4 +107,62 @@ TEST(Lists, SplitSkipsEmptyElements) {
   EXPECT_EQ(splitNonEmpty("c:\\a;;c:\\b;", ';'), (std::vector<std::string>{"c:\\a", "c:\\b"}));
   EXPECT_TRUE(splitNonEmpty(";;", ';').empty());
   EXPECT_TRUE(splitNonEmpty("", ';').empty());
+}
+
+TEST(VmTypes, LibraryCandidatesOfTheBinDirectoryThenOfTheEmbeddedRuntime) {
+  std::vector<std::string> candidates = vmLibraryCandidates("c:\\jdk\\bin\\java.exe", "");
+  ASSERT_EQ(candidates.size(), 10u);
+  EXPECT_EQ(candidates[0], "c:\\jdk\\bin\\hotspot\\jvm.dll");
+  EXPECT_EQ(candidates[4], "c:\\jdk\\bin\\jrockit\\jvm.dll");
+  EXPECT_EQ(candidates[5], "c:\\jdk\\bin\\..\\jre\\bin\\hotspot\\jvm.dll");
+  EXPECT_EQ(vmLibraryCandidates("c:\\j\\bin\\javaw.exe", "server")[0], "c:\\j\\bin\\server\\jvm.dll");
+  EXPECT_TRUE(vmLibraryCandidates("x.exe", "").empty());
+}
+
+namespace {
+
+// The first bytes of an image: a DOS header naming the PE header at peOffset, then the signature
+// and the machine field there.
+std::vector<uint8_t> imageHeader(uint32_t peOffset, uint16_t machine, const char* signature = "PE\0\0") {
+  std::vector<uint8_t> bytes(peOffset + kPeSignatureAndMachineSize, 0);
+  bytes[0] = 'M';
+  bytes[1] = 'Z';
+  for (int i = 0; i < 4; ++i) bytes[60 + i] = static_cast<uint8_t>(peOffset >> (8 * i));
+  for (int i = 0; i < 4; ++i) bytes[peOffset + i] = static_cast<uint8_t>(signature[i]);
+  bytes[peOffset + 4] = static_cast<uint8_t>(machine);
+  bytes[peOffset + 5] = static_cast<uint8_t>(machine >> 8);
+  return bytes;
+}
+
+std::optional<uint16_t> machineOf(const std::vector<uint8_t>& bytes) {
+  std::optional<uint32_t> offset = peHeaderOffset(bytes.data(), bytes.size());
+  if (!offset || *offset > bytes.size()) return std::nullopt;
+  return peMachineAt(bytes.data() + *offset, bytes.size() - *offset);
+}
+
+}  // namespace
+
+TEST(ImageMachine, ReadFromTheHeaderTheDosHeaderNames) {
+  EXPECT_EQ(machineOf(imageHeader(0x80, kMachineI386)), kMachineI386);
+  EXPECT_EQ(machineOf(imageHeader(0xf8, kMachineAmd64)), kMachineAmd64);
+  EXPECT_EQ(machineOf(imageHeader(64, 0xaa64)), 0xaa64);
+  EXPECT_EQ(machineName(kMachineI386), "i386");
+  EXPECT_EQ(machineName(kMachineAmd64), "x86-64");
+  EXPECT_EQ(machineName(0xaa64), "0xaa64");
+}
+
+TEST(ImageMachine, AnythingButAnImageHeaderHasNoMachine) {
+  std::vector<uint8_t> noDos = imageHeader(0x80, kMachineI386);
+  noDos[1] = 'X';
+  EXPECT_FALSE(machineOf(noDos));
+  EXPECT_FALSE(machineOf(imageHeader(0x80, kMachineI386, "NE\0\0")));
+  EXPECT_FALSE(machineOf(imageHeader(0x80, kMachineI386, "PE\0x")));
+  std::vector<uint8_t> truncated = imageHeader(0x80, kMachineI386);
+  EXPECT_FALSE(peHeaderOffset(truncated.data(), kDosHeaderSize - 1));
+  EXPECT_FALSE(peHeaderOffset(nullptr, 0));
+  EXPECT_FALSE(peMachineAt(truncated.data() + 0x80, kPeSignatureAndMachineSize - 1));
+  // An offset far past the file is only a number here; the reader's seek or read then fails.
+  std::vector<uint8_t> far = imageHeader(0x80, kMachineI386);
+  far[63] = 0xff;
+  EXPECT_EQ(peHeaderOffset(far.data(), far.size()), 0xff000080u);
 }

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace {
 
 bool accepted(const std::string& version, const std::string& min, const std::string& max, bool refuse = false) {
@@ -92,10 +94,61 @@ TEST(VersionLine, ALineLongerThanWhatIsReadIsRefused) {
   EXPECT_FALSE(parseVersionLine(tooLong));
 }
 
+TEST(VersionOutput, OptionsNoticesBeforeTheVersionLineAreSkippedWithinTheBounds) {
+  const std::string version = "java version \"1.6.0_21\"\r\n";
+  const std::string longNotice = "Picked up _JAVA_OPTIONS: " + std::string(kVersionLineLimit, 'x') + "\n";
+  struct Case {
+    std::vector<std::string> lines;
+    std::optional<std::string> expected;
+  };
+  const Case cases[] = {
+      {{version}, "1.6.0_21"},
+      {{"Picked up _JAVA_OPTIONS: -Xmx512m\n", version}, "1.6.0_21"},
+      {{"Picked up JAVA_TOOL_OPTIONS: -Dfile.encoding=UTF-8\r\n", "Picked up JDK_JAVA_OPTIONS: -Xss2m\n",
+        "Picked up _JAVA_OPTIONS: -Xmx1g\n", "openjdk version \"11.0.2\" 2019-01-15\n"},
+       "11.0.2"},
+      // Only the three notices a runtime writes, before the version line and nothing else.
+      {{"Picked up _JAVA_OPTIONS: a\n", "Picked up _JAVA_OPTIONS: b\n", "Picked up _JAVA_OPTIONS: c\n",
+        "Picked up _JAVA_OPTIONS: d\n", version},
+       std::nullopt},
+      {{"Warning: something\n", version}, std::nullopt},
+      {{"picked up _JAVA_OPTIONS: -Xmx512m\n", version}, std::nullopt},
+      {{"Picked up _JAVA_OPTIONS: -Xmx512m\n"}, std::nullopt},
+      {{longNotice.substr(0, kVersionLineLimit + 1), version}, std::nullopt},
+      {{}, std::nullopt},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(parseVersionOutput(c.lines), c.expected) << (c.lines.empty() ? "" : c.lines[0]);
+  }
+  EXPECT_TRUE(isPickedUpOptionsLine("Picked up JDK_JAVA_OPTIONS: x"));
+  EXPECT_FALSE(isPickedUpOptionsLine("Picked up OTHER_OPTIONS: x"));
+}
+
 TEST(VersionCache, KeyNameHasForwardSlashes) {
   EXPECT_EQ(versionCacheKey("c:\\program files\\java\\bin\\java.exe"),
             "SOFTWARE\\harwell\\nimbo\\jvms\\c:/program files/java/bin/java.exe");
   EXPECT_EQ(versionCacheKey("\\\\srv\\j\\java.exe"), "SOFTWARE\\harwell\\nimbo\\jvms\\//srv/j/java.exe");
+}
+
+TEST(VersionCache, APathTooLongForAKeyNameBecomesItsDigest) {
+  const std::string root = "SOFTWARE\\harwell\\nimbo\\jvms\\";
+  std::string fits = "c:\\" + std::string(kRegistryKeyNameLimit - 3 - 13, 'd') + "\\bin\\java.exe";
+  ASSERT_EQ(fits.size(), kRegistryKeyNameLimit);
+  std::string name = fits;
+  std::replace(name.begin(), name.end(), '\\', '/');
+  EXPECT_EQ(versionCacheKey(fits), root + name);
+
+  std::string longer = "c:\\" + std::string(kRegistryKeyNameLimit - 3 - 12, 'd') + "\\bin\\java.exe";
+  std::string other = "c:\\" + std::string(kRegistryKeyNameLimit - 3 - 12, 'e') + "\\bin\\java.exe";
+  std::string key = versionCacheKey(longer);
+  EXPECT_EQ(key.size(), root.size() + 7 + 64);
+  EXPECT_EQ(key.rfind(root + "sha256-", 0), 0u);
+  EXPECT_EQ(key.find_first_not_of("0123456789abcdef", root.size() + 7), std::string::npos);
+  EXPECT_NE(versionCacheKey(other), key);
+  EXPECT_EQ(versionCacheKey(std::string(5000, 'x')).size(), key.size());
+  // SHA-256 of the path as given, as any other implementation computes it.
+  EXPECT_EQ(versionCacheKey(std::string(256, 'a')),
+            root + "sha256-02d7160d77e18c6447be80c2e355c7ed4388545271702c50253b0914c65ce5fe");
 }
 
 TEST(JavaSoftOrder, GreatestInRangeFirstByteWise) {

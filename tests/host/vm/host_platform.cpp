@@ -121,6 +121,8 @@ bool vmSetPath(const std::string& value, unsigned long& error) {
   return setenv("PATH", value.c_str(), 1) == 0;
 }
 
+void vmAddDllSearchDirectories(const std::string&) {}
+
 std::u16string vmAnsiToUtf16(std::string_view text) {
   std::u16string out;
   for (std::size_t i = 0; i < text.size();) {

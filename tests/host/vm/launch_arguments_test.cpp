@@ -78,17 +78,20 @@ TEST_F(LaunchArguments, ProductKindIsReadAsOneCharacter) {
   EXPECT_EQ(javaLauncherClassName(), "com/nimbo/runtime/WinLauncher");
 }
 
-TEST_F(LaunchArguments, LibraryPathPastItsBufferIsCutAndReported) {
-  setenv("PATH", std::string(kTextBufferSize + 100, 'p').c_str(), 1);
+TEST_F(LaunchArguments, LibraryPathPastItsBufferLosesWholeElementsEachReported) {
+  std::string huge(kTextBufferSize, 'p');
+  setenv("PATH", ("/usr/bin:" + huge + ":/bin").c_str(), 1);
   std::vector<std::string> properties = buildLaunchProperties();
   std::string library;
   for (const std::string& property : properties) {
     if (property.rfind("-Djava.library.path=", 0) == 0) library = property;
   }
-  EXPECT_EQ(library.size(), kTextBufferSize - 1);
-  bool reported = false;
-  for (const std::string& line : g_logLines) reported |= line.rfind("ERROR: launch property cut", 0) == 0;
-  EXPECT_TRUE(reported);
+  EXPECT_EQ(library, "-Djava.library.path=/usr/bin:/bin");
+  int reported = 0;
+  for (const std::string& line : g_logLines) {
+    reported += line == "ERROR: java.library.path element left out, the property is full: " + huge;
+  }
+  EXPECT_EQ(reported, 1);
 }
 
 TEST_F(LaunchArguments, ArgumentListLeadingFiveThenProgramAppAndUserArguments) {
@@ -150,16 +153,18 @@ TEST_F(LaunchArguments, EmptyNativeLibraryDirectoryKeepsPath) {
   EXPECT_EQ(std::string(std::getenv("PATH")), "/usr/bin:/bin");
 }
 
-TEST_F(LaunchArguments, PathPastItsBufferIsCutAndReported) {
-  setenv("PATH", std::string(kPathBufferSize, 'q').c_str(), 1);
+TEST_F(LaunchArguments, PathPastItsBufferLosesWholeElementsEachReported) {
+  std::string first(kPathBufferSize / 2, 'q');
+  std::string second(kPathBufferSize / 2, 'r');
+  setenv("PATH", (first + ":" + second + ":/usr/bin").c_str(), 1);
   g_config.narrow[10004] = "lib";
   extendPathForNativeDlls();
-  std::string path = std::getenv("PATH");
-  EXPECT_EQ(path.size(), kPathBufferSize - 1);
-  EXPECT_EQ(path.rfind("/opt/app/lib:", 0), 0u);
-  bool reported = false;
-  for (const std::string& line : g_logLines) reported |= line == "ERROR: PATH (native libs) cut to 16383 bytes";
-  EXPECT_TRUE(reported);
+  EXPECT_EQ(std::string(std::getenv("PATH")), "/opt/app/lib:" + first + ":/usr/bin");
+  std::vector<std::string> errors;
+  for (const std::string& line : g_logLines) {
+    if (line.rfind("ERROR: ", 0) == 0) errors.push_back(line);
+  }
+  EXPECT_EQ(errors, std::vector<std::string>{"ERROR: PATH (native libs) element left out, PATH is full: " + second});
 }
 
 TEST_F(LaunchArguments, NoBoundEntryPointMeansNoVmAndNoCall) {

@@ -157,6 +157,24 @@ TEST_F(RealJvm, LauncherClassSendsStandardStreamsToTheConfiguredLogs) {
   EXPECT_EQ(stderrText().find("probe standard error"), std::string::npos);
 }
 
+TEST_F(RealJvm, AnErrorLogThatCannotBeOpenedLeavesStandardErrorWhereItWasAndTheStartGoesOn) {
+  withLauncherJar();
+  set("config.102", "1");
+  set("config.103", "no such folder/error.log");
+  set("config.104", "1");
+  set("config.105", "output.log");
+  ASSERT_EQ(launch(), 0) << stderrText();
+  std::ifstream in(root_ / "app" / "output.log");
+  std::stringstream output;
+  output << in.rdbuf();
+  EXPECT_EQ(output.str(), "probe standard output\n");
+  std::string errors = stderrText();
+  EXPECT_NE(errors.find("Could not open the error log " + (root_ / "app" / "no such folder" / "error.log").string()),
+            std::string::npos) << errors;
+  EXPECT_NE(errors.find("probe standard error"), std::string::npos) << errors;
+  EXPECT_FALSE(fs::exists(root_ / "app" / "no such folder"));
+}
+
 TEST_F(RealJvm, IncludeChainOfVmOptionsAndClassPathOverrides) {
   withLauncherJar();
   fs::create_directories(root_ / "extra");

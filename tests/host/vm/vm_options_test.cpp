@@ -17,6 +17,16 @@ namespace {
 
 const std::string kSep(1, kPathListSeparator);
 
+std::vector<std::string> elementsOf(const std::string& list) {
+  std::vector<std::string> elements;
+  std::size_t start = 0;
+  for (std::size_t end; (end = list.find(kPathListSeparator, start)) != std::string::npos; start = end + 1) {
+    elements.push_back(list.substr(start, end - start));
+  }
+  elements.push_back(list.substr(start));
+  return elements;
+}
+
 // A fresh executable directory and temporary directory per test, and a clean configuration.
 class VmOptions : public ::testing::Test {
  protected:
@@ -354,17 +364,58 @@ TEST_F(VmOptions, OptionalMissingItemsAddWhatTheirKindAdds) {
   EXPECT_EQ(classPathOf(build()), exeDir_ + "gone" + kSep);
 }
 
-TEST_F(VmOptions, ClassPathPastItsBufferIsCutAndReported) {
+TEST_F(VmOptions, ClassPathPastItsBufferLosesWholeElementsEachReported) {
   // Two hundred archives with 200-character names pass the 40960-byte buffer.
   for (int i = 0; i < 200; ++i) {
     std::string number = std::to_string(1000 + i);
     write(root_ / "tmp" / (number + std::string(196 - number.size(), 'n') + ".jar"), "");
   }
+  g_config.narrow[121] = "D0short.jar";
   std::vector<std::string> options = build();
-  EXPECT_EQ(options.back().size(), kClassPathBufferSize - 1);
-  bool reported = false;
-  for (const std::string& line : g_logLines) reported |= line == "ERROR: Class path cut to 40959 bytes";
-  EXPECT_TRUE(reported);
+  ASSERT_LE(options.back().size(), kClassPathBufferSize - 1);
+  std::string classPath = classPathOf(options);
+  int kept = 0;
+  for (const std::string& element : elementsOf(classPath)) {
+    if (element.empty()) continue;
+    // Every element is a whole archive path: nothing cut inside one.
+    EXPECT_TRUE(element == exeDir_ + "short.jar" || (element.size() == (root_ / "tmp").string().size() + 201 &&
+                                                      element.compare(element.size() - 4, 4, ".jar") == 0))
+        << element;
+    ++kept;
+  }
+  int reported = 0;
+  for (const std::string& line : g_logLines) {
+    reported += line.rfind("ERROR: Class path element left out, the class path is full: ", 0) == 0;
+  }
+  EXPECT_EQ(kept + reported, 201);
+  EXPECT_GT(reported, 0);
+  // The short configured element after the dropped archives still fits.
+  EXPECT_NE(classPath.find(exeDir_ + "short.jar" + kSep), std::string::npos);
+}
+
+TEST(PathListFit, WholeElementsAreDroppedAndLaterOnesThatFitStay) {
+  struct Case {
+    std::string list;
+    std::size_t room;
+    std::string expected;
+    std::vector<std::string> dropped;
+  };
+  const Case cases[] = {
+      {"a;bb;c;", 7, "a;bb;c;", {}},
+      {";;a;", 4, ";;a;", {}},
+      {"aaaa;bbbbbbbb;cc;", 9, "aaaa;cc;", {"bbbbbbbb"}},
+      {"aaaa;bbbbbbbb;cc", 5, "aaaa", {"bbbbbbbb", "cc"}},
+      {"aaaaaaaaaa;b", 3, "b", {"aaaaaaaaaa"}},
+      {"aaaaaaaaaa", 3, "", {"aaaaaaaaaa"}},
+      {"a;b;c;d", 0, "", {"a", "b", "c", "d"}},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> dropped;
+    std::string fitted = fitPathList(c.list, ';', c.room, dropped);
+    EXPECT_EQ(fitted, c.expected) << c.list;
+    EXPECT_LE(fitted.size(), c.room) << c.list;
+    EXPECT_EQ(dropped, c.dropped) << c.list;
+  }
 }
 
 }  // namespace

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "media/paths.h"
 #include "runtime/java_probe.h"
 #include "runtime/version_rules.h"
@@ -119,7 +121,7 @@ TEST_F(JavaProbe, AHangingRuntimeIsTerminatedAndNothingCached) {
 
 TEST_F(JavaProbe, AFirstLineThatIsNoVersionLineFailsAndCachesNothing) {
   TestRuntime runtime(dir.file("jre"),
-                      RuntimeLayout{false, true, true, "client", {{"version_line", "Picked up _JAVA_OPTIONS: -Xmx64m"}}});
+                      RuntimeLayout{false, true, true, "client", {{"version_line", "Warning: -Xincgc is deprecated"}}});
   std::string exe = runtime.javaExe();
   std::string version;
   EXPECT_FALSE(checkJavaExe(exe, version, "", "", false));
@@ -191,6 +193,49 @@ TEST_F(JavaProbe, CachedVersionNeedsAnExactEightByteStamp) {
   RegSetValueExA(key, "LastWriteTime", 0, REG_BINARY, reinterpret_cast<const BYTE*>(&written), 4);
   RegCloseKey(key);
   EXPECT_FALSE(readCachedVersion(exe, written, version));
+}
+
+namespace {
+
+// A volume without 8.3 names: the short-name call answers with the long path.
+DWORD WINAPI longPathAsShortName(LPCSTR path, LPSTR buffer, DWORD size) {
+  DWORD length = static_cast<DWORD>(std::strlen(path));
+  if (length >= size) return length + 1;
+  std::memcpy(buffer, path, length + 1);
+  return length;
+}
+
+}  // namespace
+
+TEST_F(JavaProbe, AProgramPathWithASpaceIsQuotedAndNamedAsTheApplication) {
+  TestRuntime runtime(dir.file("Program Files\\jre"));
+  // What an unquoted command line would start instead: "...\Program.exe", failing as a real
+  // java.exe fails when handed the rest of its own path as a class name.
+  copyFileOrFail(doubleFile("java.exe"), dir.file("Program.exe"));
+  writeWholeFile(dir.file("runtime_double.cfg"), "version_exit_code=1\r\nruns=" + dir.file("wrong_runs.txt") + "\r\n");
+  ShortPathNameFunction system = g_getShortPathName;
+  g_getShortPathName = longPathAsShortName;
+  std::string exe = runtime.javaExe();
+  std::string version;
+  bool accepted = checkJavaExe(exe, version, "1.6", "1.7", false);
+  g_getShortPathName = system;
+  ASSERT_TRUE(accepted) << log.text();
+  EXPECT_EQ(version, "1.6.0_21");
+  EXPECT_EQ(readWholeFile(runtime.home() + "\\java_runs.txt"), "java.exe|\"" + exe + "\" -version\r\n");
+  EXPECT_FALSE(pathExists(dir.file("wrong_runs.txt").c_str()));
+}
+
+TEST_F(JavaProbe, APathTooLongForAKeyNameIsCachedUnderItsDigest) {
+  // 258 characters: past a key name's 255, within what the system's ANSI file calls take.
+  std::string exe = dir.path() + "\\";
+  exe += std::string(258 - exe.size() - 13, 'd') + "\\bin\\java.exe";
+  ASSERT_EQ(exe.size(), 258u);
+  copyFileOrFail(doubleFile("java.exe"), exe);
+  std::string version;
+  ASSERT_TRUE(checkJavaExe(exe, version, "1.6", "1.7", false));
+  ASSERT_TRUE(checkJavaExe(exe, version, "1.6", "1.7", false));
+  EXPECT_TRUE(log.inOrder({"got version from execution 1.6.0_21", "got version from registry 1.6.0_21"}));
+  EXPECT_EQ(cachedValue(exe, "Version"), "1.6.0_21");
 }
 
 TEST_F(JavaProbe, InheritableFileIsNewAndInheritable) {

@@ -1,6 +1,8 @@
 // Calls LoadDLL with errors shown, on standard error, one scenario per process:
-//   load_dll_probe [--narrow ID=TEXT]... [--location PATH [--exe]]
-// Prints "LoadDLL 1" or "LoadDLL 0" on standard output.
+//   load_dll_probe [--restrict] [--bare NAME]... [--narrow ID=TEXT]... [--location PATH [--exe]]
+// Prints "LoadDLL 1" or "LoadDLL 0" on standard output, after "bare NAME 1" or "bare NAME 0" for
+// each library loaded by bare name. --restrict first restricts the DLL search as the launcher's
+// start does.
 #include <windows.h>
 
 #include <cstdio>
@@ -8,6 +10,7 @@
 #include <cstring>
 #include <string>
 
+#include "dll_search.h"
 #include "errors.h"
 #include "media/launcher_config.h"
 #include "runtime/vm_library.h"
@@ -16,8 +19,12 @@ int main(int argc, char** argv) {
   useConsoleErrors();
   const char* location = nullptr;
   bool isExe = false;
+  if (argc > 1 && std::strcmp(argv[1], "--restrict") == 0) restrictDllSearch();
   for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--narrow") == 0 && i + 1 < argc) {
+    if (std::strcmp(argv[i], "--bare") == 0 && i + 1 < argc) {
+      const char* name = argv[++i];
+      std::printf("bare %s %d\n", name, LoadLibraryA(name) != nullptr ? 1 : 0);
+    } else if (std::strcmp(argv[i], "--narrow") == 0 && i + 1 < argc) {
       std::string entry = argv[++i];
       std::size_t eq = entry.find('=');
       g_config.narrow[std::atoi(entry.substr(0, eq).c_str())] = entry.substr(eq + 1);

@@ -1,10 +1,12 @@
 // Loading the VM library: VM-type order, the kit's embedded runtime, PATH, the failure rows.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <optional>
 
 #include "child_process.h"
 #include "media/paths.h"
+#include "runtime/pe_machine.h"
 #include "runtime/vm_library.h"
 #include "runtime_fixture.h"
 #include "temp_dir.h"
@@ -144,6 +146,91 @@ TEST_F(VmLibrary, ALibraryWithoutTheEntryPointIsDroppedAndPathPutBack) {
   EXPECT_EQ(environmentPath(), before);
   EXPECT_EQ(g_createJavaVm, nullptr);
   EXPECT_EQ(GetModuleHandleA((runtime.binDir() + "\\client\\jvm.dll").c_str()), nullptr);
+}
+
+namespace {
+
+std::string fixture(const std::string& relative) {
+  std::string path = std::string("Z:") + PATHMERE_FIXTURES + "/" + relative;
+  for (char& c : path) {
+    if (c == '/') c = '\\';
+  }
+  return path;
+}
+
+#if PATHMERE_BITS == 64
+const char* kOwnVm = "java-vm/windows-x86_64/jvm.dll";
+const char* kOtherVm = "java-vm/windows-i386/jvm.dll";
+#else
+const char* kOwnVm = "java-vm/windows-i386/jvm.dll";
+const char* kOtherVm = "java-vm/windows-x86_64/jvm.dll";
+#endif
+
+// A runtime of the double's programs around a real VM library of either architecture.
+TestRuntime realVmRuntime(const std::string& home, const char* vm) {
+  RuntimeLayout layout;
+  layout.jvm = false;
+  TestRuntime runtime(home, layout);
+  std::string library = runtime.binDir() + "\\client\\jvm.dll";
+  copyFileOrFail(fixture(vm), library);
+  // The fixtures are read-only, and so would be the copy, which the test directory must delete.
+  SetFileAttributesA(library.c_str(), FILE_ATTRIBUTE_NORMAL);
+  return runtime;
+}
+
+}  // namespace
+
+TEST_F(VmLibrary, ARuntimeOfTheOtherArchitectureIsRefusedAndTheSearchGoesOn) {
+  if (std::strlen(PATHMERE_FIXTURES) == 0 || !pathExists(fixture(kOtherVm).c_str())) {
+    GTEST_SKIP() << "shared fixtures not found (PATHMERE_FIXTURES)";
+  }
+  EXPECT_EQ(readPeMachine(fixture("java-vm/windows-i386/jvm.dll")), kMachineI386);
+  EXPECT_EQ(readPeMachine(fixture("java-vm/windows-x86_64/jvm.dll")), kMachineAmd64);
+  EXPECT_EQ(readPeMachine(doubleFile("java.exe")), PATHMERE_BITS == 64 ? kMachineAmd64 : kMachineI386);
+  writeWholeFile(dir.file("text.dll"), "MZ but nothing more");
+  EXPECT_FALSE(readPeMachine(dir.file("text.dll")));
+  EXPECT_FALSE(readPeMachine(dir.file("missing.dll")));
+
+  TestRuntime other = realVmRuntime(dir.file("other"), kOtherVm);
+  TestRuntime own = realVmRuntime(dir.file("own"), kOwnVm);
+  ScopedConfig list({{128, "R" + other.home() + ";R" + own.home()}});
+  ASSERT_TRUE(LoadDLL(false, nullptr, false)) << log.text();
+  EXPECT_NE(g_createJavaVm, nullptr);
+  std::string otherExe = makeAbsolutePath(other.javaExe(), false);
+  std::string ownExe = makeAbsolutePath(own.javaExe(), false);
+  EXPECT_TRUE(log.inOrder({"Testing location " + other.home() + " (type R)",
+                           "Refusing " + otherExe + ": its VM library ", "checkJavaExe returning 0", "Testing location " + own.home() + " (type R)",
+                           "Trying to load JVM-DLL from " + ownExe, "Loading of JVM-DLL successful"}))
+      << log.text();
+  EXPECT_EQ(log.text().find("Failed with error code"), std::string::npos);
+  EXPECT_EQ(other.runs(), 0) << "refused before the probe";
+  EXPECT_EQ(own.runs(), 1);
+
+  // Handed over directly, the other architecture's library is skipped, never loaded.
+  EXPECT_EQ(loadJvmFromBinDir(other.javaExe()), nullptr);
+  EXPECT_TRUE(log.inOrder({"Skipping " + other.binDir() + "\\client\\jvm.dll: built for "}));
+}
+
+TEST_F(VmLibrary, ARestrictedSearchSkipsLibrariesPlantedBesideTheLauncherAndInTheCurrentDirectory) {
+  std::string app = dir.file("downloads");
+  std::string current = dir.file("current");
+  copyFileOrFail(testBinDir() + "load_dll_probe.exe", app + "\\setup.exe");
+  copyFileOrFail(testBinDir() + "Nelvar.dll", app + "\\planted_beside.dll");
+  copyFileOrFail(testBinDir() + "Nelvar.dll", current + "\\planted_current.dll");
+  TestRuntime runtime(dir.file("jre"));
+  char before[MAX_PATH] = "";
+  GetCurrentDirectoryA(sizeof before, before);
+  ASSERT_TRUE(SetCurrentDirectoryA(current.c_str()));
+  std::vector<std::string> args = {"--bare", "planted_beside.dll", "--bare", "planted_current.dll",
+                                   "--narrow", "126=1.6", "--location", runtime.home()};
+  ChildResult open = runChild(app + "\\setup.exe", args, {{"TMP", dir.path()}});
+  args.insert(args.begin(), "--restrict");
+  ChildResult restricted = runChild(app + "\\setup.exe", args, {{"TMP", dir.path()}});
+  SetCurrentDirectoryA(before);
+  // What the system does without the restriction: both planted libraries load.
+  EXPECT_EQ(open.out, "bare planted_beside.dll 1\r\nbare planted_current.dll 1\r\nLoadDLL 1\r\n") << open.err;
+  EXPECT_EQ(restricted.out, "bare planted_beside.dll 0\r\nbare planted_current.dll 0\r\nLoadDLL 1\r\n")
+      << restricted.err;
 }
 
 namespace {

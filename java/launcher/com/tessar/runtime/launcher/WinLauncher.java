@@ -61,15 +61,33 @@ public final class WinLauncher {
         return main;
     }
 
-    private static void redirect(String path, boolean errorStream) throws IOException {
+    /**
+     * A log that cannot be opened (a read-only or missing folder, a locked file) must not end the
+     * installation: the stream stays where it was and the reason goes to the error stream.
+     */
+    private static void redirect(String path, boolean errorStream) {
         if (path == null || path.length() == 0) {
             return;
         }
-        PrintStream stream = new PrintStream(new FileOutputStream(path, true), true);
+        PrintStream stream;
+        try {
+            stream = new PrintStream(new FileOutputStream(path, true), true);
+        } catch (IOException e) {
+            reportUnopenedLog(path, errorStream, e);
+            return;
+        } catch (SecurityException e) {
+            reportUnopenedLog(path, errorStream, e);
+            return;
+        }
         if (errorStream) {
             System.setErr(stream);
         } else {
             System.setOut(stream);
         }
+    }
+
+    private static void reportUnopenedLog(String path, boolean errorStream, Exception reason) {
+        System.err.println("Could not open the " + (errorStream ? "error" : "output") + " log " + path + " ("
+                + reason + "); the stream stays where it was");
     }
 }

@@ -1,0 +1,15 @@
+// The process's DLL search: the current directory and the launcher's own directory (often a
+// downloads folder where anyone may have left a DLL) are taken out of it where the system allows.
+#pragma once
+#include <string>
+
+// Called first at start-up. Where SetDefaultDllDirectories exists, libraries loaded without a
+// full path come only from the system directory and the directories added below; elsewhere,
+// where SetDllDirectoryA exists, the current directory is at least removed.
+void restrictDllSearch();
+
+// A directory that the launcher also puts on PATH for libraries (the runtime's bin directory,
+// the native library directories): searched too while the search is restricted, since PATH is
+// not then. Returns a cookie for removeDllSearchDirectory, or null when nothing was added.
+void* addDllSearchDirectory(const std::string& directory);
+void removeDllSearchDirectory(void* cookie);
