@@ -42,6 +42,11 @@ void* addDllSearchDirectory(const std::string& directory) {
   return add(wide.data());
 }
 
+unsigned long fullPathLoadFlags() {
+  return g_restricted ? LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS
+                      : LOAD_WITH_ALTERED_SEARCH_PATH;
+}
+
 void removeDllSearchDirectory(void* cookie) {
   if (!cookie) return;
   auto remove =

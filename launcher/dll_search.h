@@ -12,4 +12,9 @@ void restrictDllSearch();
 // the native library directories): searched too while the search is restricted, since PATH is
 // not then. Returns a cookie for removeDllSearchDirectory, or null when nothing was added.
 void* addDllSearchDirectory(const std::string& directory);
+
+// LoadLibraryExA flags for a library named by its full path whose own imports must come from
+// its directory: the documented pair for a restricted search (LOAD_WITH_ALTERED_SEARCH_PATH may
+// not be mixed with it), the altered search order elsewhere.
+unsigned long fullPathLoadFlags();
 void removeDllSearchDirectory(void* cookie);

@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "dialogs.h"
+#include "dll_search.h"
 #include "handles.h"
 #include "log.h"
 #include "media/launcher_config.h"
@@ -239,8 +240,8 @@ void logTransferFailure(const TransferResult& result, const WinInetBody& body, u
 bool bindWinInet() {
   if (g_winInetBound) return true;
   std::string path = systemWinInetPath();
-  // The altered search path resolves wininet's own imports from its directory too.
-  HMODULE library = path.empty() ? nullptr : LoadLibraryExA(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+  // By full path, with wininet's own imports resolved from its directory too.
+  HMODULE library = path.empty() ? nullptr : LoadLibraryExA(path.c_str(), nullptr, fullPathLoadFlags());
   if (!library) {
     logError("Could not load wininet.dll");
     return false;

@@ -160,8 +160,8 @@ HMODULE tryJvmLibrary(const std::string& binDir, const std::string& vmType) {
             machineName(kOwnMachine).c_str());
     return nullptr;
   }
-  // By full path with the altered search order: the library's own imports come from its directory.
-  HMODULE module = LoadLibraryExA(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+  // By full path, searching its own directory for its imports.
+  HMODULE module = LoadLibraryExA(path.c_str(), nullptr, fullPathLoadFlags());
   if (!module && exists) logInfo("Failed with error code %lu", GetLastError());
   return module;
 }
