@@ -218,7 +218,7 @@ def test_shipped_32bit_stub_runs_java_in_the_carried_real_vm_and_the_libraries_a
                 "QEMU_RESERVED_VA": os.environ.get("QEMU_RESERVED_VA", "0xffff0000")})
     modem(wine32, "COM7")
     try:
-        result = wine32.run(installer, ["-q", "natives"], env=env, bits=32, timeout=600)
+        result = wine32.run(installer, ["-q", "natives"], env=env, bits=32, timeout=900)
     finally:
         modem(wine32, None)
     assert result.code == 0, result
