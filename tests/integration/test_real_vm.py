@@ -2,13 +2,13 @@
 double, which answers the version probe): every assertion is about what the Java program itself
 saw or did, from the files its output went to (entries 102 to 105) and its exit code. The
 doubles keep what a real VM cannot be made to do on demand (a refused VM, failed allocations).
-The JNI libraries are called through their own Java classes in the same VM, in both builds."""
-import os
+The JNI libraries are called through their own Java classes in the same VM (the 32-bit build in
+test_i686_java.py)."""
 import shutil
 
 import pytest
 
-from conftest import BIN32, BIN64, ROOT, Wine
+from conftest import BIN64, ROOT, Wine
 from installer_kit import SAMPLE, build_installer, log_text, sample_config
 from java_runtime import compile_java, make_runtime
 
@@ -43,10 +43,11 @@ def payload(probe_jar, natives_bin=None):
     """The installer's files: the Java launcher classes, the program and, for the native calls,
     the three libraries of one build (extracted into the launch's working directory, where
     System.loadLibrary finds them)."""
-    files = {"tsrlauncher.jar": (SAMPLE / "files" / "tsrlauncher.jar").read_bytes(), "probe.jar": probe_jar.read_bytes(),
-             "tsrparams.conf": b"mode=test\r\n"}
+    files = {"tsrlauncher.jar": (SAMPLE / "files" / "tsrlauncher.jar").read_bytes(),
+             "probe.jar": probe_jar.read_bytes(), "tsrparams.conf": b"mode=test\r\n"}
     if natives_bin is not None:
-        for name, path in (("Nelvar.dll", "Nelvar.dll"), ("Pemtrel.dll", "Pemtrel.dll"), ("Tarvik.dll", "tarvik1/Tarvik.dll")):
+        for name, path in (("Nelvar.dll", "Nelvar.dll"), ("Pemtrel.dll", "Pemtrel.dll"),
+                           ("Tarvik.dll", "tarvik1/Tarvik.dll")):
             files[name] = (natives_bin / path).read_bytes()
     return files
 
@@ -98,14 +99,16 @@ class RealLaunch:
 
 
 def test_java_program_sees_its_arguments_properties_and_options_and_exits_with_its_code(wine, tmp_path, programs):
-    launch = RealLaunch(wine, tmp_path, programs, narrow={"123": ' -Dsun.java2d.noddraw=true "-Dprobe.configured=entry 123"'})
+    launch = RealLaunch(wine, tmp_path, programs,
+                        narrow={"123": ' -Dsun.java2d.noddraw=true "-Dprobe.configured=entry 123"'})
     launch.vmoptions("-Dprobe.vmoptions=the file", f"-classpath/p {Wine.winpath(launch.prefix_classes)}")
     # The first-run question goes to the real VM too, whose FirstRun answers that the start goes on.
     launch.first_run_marker()
-    result = launch.run(["first argument", "with  two spaces", "exit=5"])
+    result = launch.run(["first argument", "-J-Dprobe.commandLine=a -J option", "with  two spaces", "exit=5"])
     assert result.code == 5, (result, launch.log())
     seen = java_output(launch.out)
-    # The launcher's own switches are not consumed: the program gets the whole command line.
+    # The launcher's own switches are not consumed: the program gets the whole command line but
+    # for the -J options, which became VM options.
     assert seen["lines"][:5] == ["probe: main reached with 4 argument(s)", "probe: args[0] = -q",
                                  "probe: args[1] = first argument", "probe: args[2] = with  two spaces",
                                  "probe: args[3] = exit=5"], seen["lines"]
@@ -116,6 +119,7 @@ def test_java_program_sees_its_arguments_properties_and_options_and_exits_with_i
     assert seen["nimbo.consoleCodepage"].startswith("cp")
     assert seen["java.library.path"] not in ("", "null")
     assert seen["probe.configured"] == "entry 123" and seen["probe.vmoptions"] == "the file"
+    assert seen["probe.commandLine"] == "a -J option"
     # The prefix comes first on the class path, and its class loads.
     assert seen["java.class.path"].startswith(Wine.winpath(launch.prefix_classes) + ";"), seen["java.class.path"]
     assert seen["class-path prefix"] == "extra.Extra loaded"
@@ -198,30 +202,3 @@ def test_the_64bit_libraries_answer_their_own_java_classes(wine, tmp_path, progr
         modem(wine, None)
     assert result.code == 0, (result, launch.log())
     assert_natives_answered(launch.out, phonebook)
-
-
-def test_shipped_32bit_stub_runs_java_in_the_carried_real_vm_and_the_libraries_answer(wine32, tmp_path, programs):
-    """One 32-bit process: the shipped stub carries a runtime with the real i386 VM, and its Java
-    program calls the 32-bit libraries, whose decorated exports the VM must find."""
-    if not (BIN32 / "java_runtime" / "java.exe").exists():
-        pytest.skip("the 32-bit runtime double is not built: cmake --build build/win32 --target java_runtime_double")
-    runtime = make_runtime(tmp_path / "jre", bits=32, real_vm=True)
-    config = sample_config()
-    config["narrow"].update(REDIRECTS)
-    config["narrow"].pop("151", None)
-    config["narrow"].pop("153", None)
-    out = tmp_path / "out"
-    installer = build_installer(out, config=config, files=payload(programs[0], BIN32), bits=32,
-                                extra=["--jre", str(runtime.home)])
-    phonebook, env = natives_env(tmp_path, installer, BIN32)
-    env.update({"NIMBO_JAVA_HOME": None, "TESSAR_JAVA_HOME": None,
-                "QEMU_RESERVED_VA": os.environ.get("QEMU_RESERVED_VA", "0xffff0000")})
-    modem(wine32, "COM7")
-    try:
-        result = wine32.run(installer, ["-q", "natives"], env=env, bits=32, timeout=900)
-    finally:
-        modem(wine32, None)
-    assert result.code == 0, result
-    assert java_output(out)["lines"][:3] == ["probe: main reached with 2 argument(s)", "probe: args[0] = -q",
-                                             "probe: args[1] = natives"]
-    assert_natives_answered(out, phonebook)

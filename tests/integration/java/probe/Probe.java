@@ -13,7 +13,7 @@ public final class Probe {
     private static final String[] PROPERTIES = {
         "nimbo.semaphoreName", "nimbo.isTessar", "nimbo.moduleName", "sun.java.command", "nimbo.tempDir",
         "nimbo.unextractedPosition", "java.library.path", "nimbo.consoleCodepage", "java.class.path",
-        "probe.configured", "probe.vmoptions",
+        "probe.configured", "probe.vmoptions", "probe.commandLine",
     };
 
     private Probe() {
