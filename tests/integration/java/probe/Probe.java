@@ -7,7 +7,8 @@ import java.io.File;
  * the system properties the launcher and the option sources set, whether a class of a class-path
  * prefix loads), one line on the error stream, then does what its last argument asks: "exit=N"
  * calls System.exit(N), "throw" lets an exception escape main, "natives" calls the JNI
- * libraries through their own classes; anything else returns.
+ * libraries through their own classes; anything else returns. An argument "thread" first starts
+ * a thread that outlives main by a second.
  */
 public final class Probe {
     private static final String[] PROPERTIES = {
@@ -31,6 +32,11 @@ public final class Probe {
         System.out.println("probe: own jar in nimbo.tempDir = " + (temp != null && new File(temp, "probe.jar").isFile()));
         System.out.println("probe: class-path prefix = " + prefixClass());
         System.err.println("probe: on the error stream");
+        for (int i = 0; i < args.length; i++) {
+            if (args[i].equals("thread")) {
+                startLateThread();
+            }
+        }
         String action = args.length > 0 ? args[args.length - 1] : "";
         if (action.startsWith("exit=")) {
             System.out.println("probe: exiting with " + action.substring(5));
@@ -43,6 +49,19 @@ public final class Probe {
             Natives.report();
         }
         System.out.println("probe: main returns");
+    }
+
+    private static void startLateThread() {
+        new Thread() {
+            public void run() {
+                try {
+                    Thread.sleep(1000);
+                } catch (InterruptedException e) {
+                    return;
+                }
+                System.out.println("probe: thread done");
+            }
+        }.start();
     }
 
     private static String prefixClass() throws Exception {
