@@ -109,11 +109,11 @@ def test_shipped_32bit_stub_runs_java_in_the_carried_real_vm_and_the_libraries_a
     phonebook, env = natives_env(tmp_path, installer, BIN32)
     env.update({"NIMBO_JAVA_HOME": None, "TESSAR_JAVA_HOME": None,
                 "QEMU_RESERVED_VA": os.environ.get("QEMU_RESERVED_VA", "0xffff0000")})
-    modem(wine32, "COM7")
+    modem(wine32, "COM7", 32)
     try:
         result = wine32.run(installer, ["-q", "natives"], env=env, bits=32, timeout=900)
     finally:
-        modem(wine32, None)
+        modem(wine32, None, 32)
     assert result.code == 0, result
     assert java_output(out)["lines"][:3] == ["probe: main reached with 2 argument(s)", "probe: args[0] = -q",
                                              "probe: args[1] = natives"]

@@ -13,7 +13,7 @@ from installer_kit import SAMPLE, build_installer, log_text, sample_config
 from java_runtime import compile_java, make_runtime
 
 MARKER_KEY = r"HKCU\SOFTWARE\harwell\nimbo"
-MODEM_KEY = r"HKLM\SYSTEM\CurrentControlSet\Control\Class\{pathmere-real-vm}"
+MODEM_KEY = r"HKLM\SYSTEM\CurrentControlSet\Control\Class\{pathmere-real-vm"
 JAVA = ROOT / "tests" / "integration" / "java"
 PREFIX_JAVA = ROOT / "tests" / "integration" / "java_prefix"
 PHONEBOOK_ENTRY = "Orvanta Link"
@@ -156,14 +156,16 @@ def test_exception_escaping_the_java_program_is_could_not_call_main(wine, tmp_pa
     assert log.index("ERROR: an exception occured") < log.index("ERROR: could not call main")
 
 
-def modem(wine, port):
-    """A modem of its own device class, or none (port None)."""
+def modem(wine, port, bits):
+    """A modem of its own device class, or none (port None); one class per build, so that the
+    32-bit scenario and the 64-bit one do not share it."""
+    key = f"{MODEM_KEY}-{bits}}}"
     if port is None:
-        wine.reg_delete(MODEM_KEY)
+        wine.reg_delete(key)
         return
-    wine.reg_add(MODEM_KEY, "Class", "Modem")
-    wine.reg_add(MODEM_KEY + r"\0000", "Model", MODEM)
-    wine.reg_add(MODEM_KEY + r"\0000", "AttachedTo", port)
+    wine.reg_add(key, "Class", "Modem")
+    wine.reg_add(key + r"\0000", "Model", MODEM)
+    wine.reg_add(key + r"\0000", "AttachedTo", port)
 
 
 # Without the PEP driver every Tarvik native fails to open the device: -1 in the first
@@ -195,11 +197,11 @@ def assert_natives_answered(out_dir, phonebook, last="probe: main returns"):
 def test_the_64bit_libraries_answer_their_own_java_classes(wine, tmp_path, programs):
     launch = RealLaunch(wine, tmp_path, programs, natives=True)
     phonebook, env = natives_env(tmp_path, launch.installer, BIN64)
-    modem(wine, "COM7")
+    modem(wine, "COM7", 64)
     try:
         result = launch.run(["thread", "natives"], **env)
     finally:
-        modem(wine, None)
+        modem(wine, None, 64)
     assert result.code == 0, (result, launch.log())
     # The launcher ends only after the Java program's last thread.
     assert_natives_answered(launch.out, phonebook, last="probe: thread done")
