@@ -1,10 +1,11 @@
 #!/usr/bin/env python3
 """The main job of scripts/run.sh, after set-up and build: packages the sample installer in its
 two forms (carrying its Java runtime, and relying on one installed where the shipped search list
-looks), runs each under wine64 with its progress dialog on the current X display against the
-Java runtime double, and prints what happened: each stage with its time, what the VM was given,
-the exit code and the log. Then the Java half runs for real on the host JDK with the same
-argument array. Exit status 0 only when every stage succeeded.
+looks), runs each under wine64 with its progress dialog on the current X display with a real
+Java VM (the shared fixtures' jvm.dll; the runtime double without them), and prints what
+happened: each stage with its time, which VM ran, what the launcher handed it (from its log), what
+the Java program printed, the exit code and the log. Exit status 0 only when every stage
+succeeded.
 
 The log has no timestamps, so each line is stamped as it appears (polled every millisecond);
 times are from the start of the Wine process.
@@ -85,6 +86,14 @@ def fixtures_dir():
         if (candidate / "pack200").is_dir() and (candidate / "unpack200-win64" / "unpack200.exe").exists():
             return candidate
     return None
+
+
+def real_vm_dll(fixtures):
+    """The real Java VM for x86-64 from the shared fixtures, or None."""
+    if fixtures is None:
+        return None
+    path = fixtures / "java-vm" / "windows-x86_64" / "jvm.dll"
+    return path if path.exists() else None
 
 
 def compile_installer_program(work):
@@ -180,7 +189,7 @@ class Screenshot:
 
 def run_stamped(wine, installer, tmp, screenshot):
     """Runs the installer with its progress dialog; returns (exit code, {log line: seconds},
-    log path, total seconds, standard error)."""
+    log path, total seconds, standard output, standard error)."""
     env = {"TMP": wine.winpath(tmp), "NIMBO_LOG": "yes", "NIMBO_JAVA_HOME": None, "TESSAR_JAVA_HOME": None}
     start = time.perf_counter()
     # By its Windows path, as Explorer starts it: the launcher hands its own path on to Java.
@@ -207,7 +216,7 @@ def run_stamped(wine, installer, tmp, screenshot):
     result = process.wait(timeout=30)
     if screenshot is not None:
         screenshot.finish()
-    return result.code, stamps, log_path, total, result.stderr
+    return result.code, stamps, log_path, total, result.stdout, result.stderr
 
 
 def stage_times(stamps, total):
@@ -230,25 +239,40 @@ def stage_times(stamps, total):
     return rows
 
 
-def describe_trace(trace):
-    """The VM's inputs from the double's trace: (properties, options, class path, launcher class,
-    argument array)."""
-    properties, options, class_path = [], [], ""
-    for option in trace.get("options", []):
-        if option.startswith("-Djava.class.path="):
-            class_path = option.split("=", 1)[1]
-        elif option.startswith("-D"):
-            properties.append(option)
-        else:
-            options.append(option)
-    events = trace.get("events", [])
-    main_class = next((e["class"] for e in events if e["call"] == "CallStaticVoidMethod"), None)
-    args = next((e.get("args", []) for e in events if e["call"] == "CallStaticVoidMethod"), None)
+def describe_log(log):
+    """What the launcher handed the VM, from its log: (properties, options, class path, launcher
+    class, argument array)."""
+    properties, options, class_path, main_class, args = [], [], "", None, []
+    for line in log.replace("\r\n", "\n").splitlines():
+        vmoption = re.match(r"vmoption \d+: (.*)$", line)
+        param = re.match(r"param \d+: (.*)$", line)
+        if vmoption:
+            option = vmoption.group(1)
+            if option.startswith("-Djava.class.path="):
+                class_path = option.split("=", 1)[1]
+            elif option.startswith("-D"):
+                properties.append(option)
+            else:
+                options.append(option)
+        elif param:
+            args.append(param.group(1))
+        elif line.startswith("main class: "):
+            main_class = line[len("main class: "):]
     return properties, options, class_path, main_class, args
 
 
-def show_form(title, code, stamps, log_path, total, stderr, trace, keep_dir):
+def java_output(stdout, error_log):
+    """What the Java program printed: its standard output (the process's, not redirected in the
+    sample) and its error stream (entry 103's file beside the installer)."""
+    lines = [line for line in stdout.replace("\r\n", "\n").splitlines() if line.strip()]
+    if error_log.exists():
+        lines += [f"(error.log) {line}" for line in error_log.read_text(errors="replace").splitlines() if line.strip()]
+    return lines
+
+
+def show_form(title, vm, code, stamps, log_path, total, java_lines, stderr, keep_dir):
     print(f"\n=== {title}")
+    print(f"the VM: {vm}")
     print("stages (seconds from the Wine process start, stamped as the log lines appeared):")
     for name, seconds in stage_times(stamps, total):
         print(f"  {name:<42} {seconds:7.3f} s")
@@ -256,11 +280,12 @@ def show_form(title, code, stamps, log_path, total, stderr, trace, keep_dir):
     packs = [line[len("unpacking "):] for line in stamps if line.startswith("unpacking ")]
     if packs:
         print(f"included files unpacked by unpack200.exe: {', '.join(packs)}")
-    if trace is None:
-        print("the VM: jvm.dll was never called (no trace)")
+    log = log_path.read_text(errors="replace") if log_path and log_path.exists() else ""
+    properties, options, class_path, main_class, args = describe_log(log)
+    if main_class is None:
+        print("what the VM was given: the log shows no call of main")
     else:
-        properties, options, class_path, main_class, args = describe_trace(trace)
-        print("what the VM was given (from the runtime double's trace):")
+        print("what the VM was given (from the launcher's log):")
         print("  launch properties:")
         for item in properties:
             print(f"    {item}")
@@ -270,58 +295,40 @@ def show_form(title, code, stamps, log_path, total, stderr, trace, keep_dir):
             if item:
                 print(f"    {item}")
         print(f"  launcher class: {main_class}")
-        print(f"  argument array ({len(args or [])}):")
-        for index, arg in enumerate(args or []):
+        print(f"  argument array ({len(args)}):")
+        for index, arg in enumerate(args):
             print(f"    [{index}] {arg!r}")
+    # Standard output is shared with the launcher's own console lines ("Preparing JRE ...").
+    print("what the Java program printed (standard output, error.log):" if java_lines
+          else "what the Java program printed: nothing")
+    for line in java_lines:
+        print(f"  | {line}")
     print(f"installer exit code: {code}")
     print(f"log: {log_path} (kept in {keep_dir})" if log_path else "log: none written")
     if stderr.strip():
         print(f"standard error: {stderr.strip()}")
 
 
-def run_form(wine, title, installer, runtime, work, failures, screenshot=None):
+def run_form(wine, title, vm, installer, runtime, work, failures, screenshot=None):
     tmp = work / "tmp"
     shutil.rmtree(tmp, ignore_errors=True)
     tmp.mkdir(parents=True)
+    error_log = installer.parent / "error.log"
+    error_log.unlink(missing_ok=True)
     runtime.reset_observations()
     wine.reg_delete(MARKER_KEY, "InstallStarted")
-    code, stamps, log_path, total, stderr = run_stamped(wine, installer, tmp, screenshot)
+    code, stamps, log_path, total, stdout, stderr = run_stamped(wine, installer, tmp, screenshot)
     wine.reg_delete(MARKER_KEY, "InstallStarted")
-    trace = runtime.trace()
-    show_form(title, code, stamps, log_path, total, stderr, trace, tmp)
+    java_lines = java_output(stdout, error_log)
+    show_form(title, vm, code, stamps, log_path, total, java_lines, stderr, tmp)
     if code != 0:
         failures.add(f"{title}: the installer ended with exit code {code}")
-    if trace is None or "CallStaticVoidMethod" not in [e["call"] for e in trace.get("events", [])]:
-        failures.add(f"{title}: the Java launcher class's main was not called")
-    return trace
-
-
-def run_on_host_jdk(work, trace, installer_jar, launcher_jar, failures):
-    """The Java launcher class and the sample installer program on the host JDK, with the launch
-    properties and the argument array the VM got under Wine. The error and output log arguments
-    are Windows paths; the Java side opens them as given, so the run happens in its own directory
-    and the files are shown from there."""
-    print("\n=== the Java half on the host JDK")
-    properties, _, _, main_class, args = describe_trace(trace)
-    host = work / "host-jdk"
-    shutil.rmtree(host, ignore_errors=True)
-    host.mkdir(parents=True)
-    class_path = os.pathsep.join([str(launcher_jar), str(installer_jar)])
-    command = ["java", *properties, "-cp", class_path, main_class.replace("/", "."), *args]
-    print(f"  java <the {len(properties)} launch properties above> -cp {class_path} {main_class.replace('/', '.')} "
-          f"<the same {len(args)} arguments>")
-    done = subprocess.run(command, cwd=host, capture_output=True, text=True, timeout=120)
-    output = done.stdout
-    for redirected in (args[2], args[3]):
-        if redirected and (host / redirected).exists():
-            output += (host / redirected).read_text(errors="replace")
-    for line in (output + done.stderr).splitlines():
-        print(f"  | {line}")
-    print(f"  java exit code: {done.returncode}")
-    if done.returncode != 0:
-        failures.add(f"host JDK: java ended with exit code {done.returncode}")
-    elif f"main reached with {len(args) - 6} argument(s)" not in output:
-        failures.add("host JDK: the sample installer program did not report its main")
+    if runtime.trace() is not None:
+        # The runtime double plays the VM: its trace shows whether main was called.
+        if "CallStaticVoidMethod" not in [e["call"] for e in runtime.trace().get("events", [])]:
+            failures.add(f"{title}: the Java launcher class's main was not called")
+    elif f"sample installer: main reached with {len(USER_ARGUMENTS)} argument(s)" not in java_lines:
+        failures.add(f"{title}: the sample installer program did not report its main")
 
 
 def main():
@@ -334,7 +341,6 @@ def main():
     work.mkdir(parents=True, exist_ok=True)
     wine = Wine(os.environ.get("WINEPREFIX", ROOT / "build" / "wine" / "prefix"))
     stub = BIN64 / "pathmere_setup.exe"
-    launcher_jar = SAMPLE / "files" / "tsrlauncher.jar"
     for needed in (args.pack, stub, BIN64 / "java_runtime" / "jvm.dll", BIN64 / "envrun.exe"):
         if not needed.exists():
             print(f"main job: {needed} is missing; build the host and win64 presets first")
@@ -348,18 +354,24 @@ def main():
     else:
         os.environ["PATHMERE_FIXTURES"] = str(fixtures)
         print(f"main job: real pack200 archives and unpack200.exe from {fixtures} (copied)")
+    real_vm = real_vm_dll(fixtures)
+    if real_vm is None:
+        vm = "the runtime double's jvm.dll (no real Java VM in the shared fixtures: the Java program does not run)"
+    else:
+        vm = f"the real Java VM (Avian), jvm.dll from {real_vm}; java.exe is the runtime double (version probe)"
+    print(f"main job: {vm}")
     installer_jar = compile_installer_program(work)
     files, config = stage_sample(work, fixtures, installer_jar)
     caption = config["wide"]["20013"]
     screenshot_path = work / "progress_dialog.png"
     screenshot_path.unlink(missing_ok=True)
 
-    # Carrying the runtime: a packed runtime double travels as jre.tar.gz and is unpacked.
+    # Carrying the runtime: a packed runtime travels as jre.tar.gz and is unpacked.
     carried_dir = work / "carried"
     shutil.rmtree(carried_dir, ignore_errors=True)
     carried_dir.mkdir()
     carried_runtime = java_runtime.make_runtime(carried_dir / "runtime-tree", observe=carried_dir,
-                                                packed=fixtures is not None)
+                                                packed=fixtures is not None, real_vm=real_vm is not None)
     carried_config = json.loads(json.dumps(config))
     carried_config["narrow"].pop("151", None)
     carried_config["narrow"].pop("153", None)
@@ -367,45 +379,41 @@ def main():
                       jre=carried_runtime.home)
     print(f"packaged (carrying its runtime): {carried} ({carried.stat().st_size} bytes)")
 
-    # Relying on an installed runtime: the double where the shipped search list names it.
+    # Relying on an installed runtime, where the shipped search list names it.
     installed_dir = work / "installed"
     shutil.rmtree(installed_dir, ignore_errors=True)
     installed_dir.mkdir()
     home = wine.unixpath(INSTALLED_HOME)
     shutil.rmtree(home, ignore_errors=True)
-    installed_runtime = java_runtime.make_runtime(home, observe=installed_dir, unpack200=fixtures is not None)
+    installed_runtime = java_runtime.make_runtime(home, observe=installed_dir, unpack200=fixtures is not None,
+                                                  real_vm=real_vm is not None)
     try:
         installed = package(args.pack, stub, config, files, installed_dir / "pathmere_setup.exe")
         print(f"packaged (relying on an installed runtime): {installed} ({installed.stat().st_size} bytes)")
-        print(f"installed the runtime double at {INSTALLED_HOME} ({home})")
+        print(f"installed the runtime at {INSTALLED_HOME} ({home})")
 
         screenshot = Screenshot(caption, screenshot_path)
-        carried_trace = run_form(wine, "carrying its runtime (jre.tar.gz, packed with pack200)"
-                                 if fixtures else "carrying its runtime (jre.tar.gz)",
-                                 carried, carried_runtime, carried_dir, failures, screenshot)
+        run_form(wine, "carrying its runtime (jre.tar.gz, packed with pack200)"
+                 if fixtures else "carrying its runtime (jre.tar.gz)",
+                 vm, carried, carried_runtime, carried_dir, failures, screenshot)
         if not screenshot.taken:
             backup = Screenshot(caption, screenshot_path)
-            run_form(wine, "relying on the installed runtime", installed, installed_runtime, installed_dir,
+            run_form(wine, "relying on the installed runtime", vm, installed, installed_runtime, installed_dir,
                      failures, backup)
             screenshot = backup
         else:
-            run_form(wine, "relying on the installed runtime", installed, installed_runtime, installed_dir,
+            run_form(wine, "relying on the installed runtime", vm, installed, installed_runtime, installed_dir,
                      failures)
         if screenshot.taken:
             print(f"\nscreenshot of the progress dialog mid-run: {screenshot_path}")
         else:
             failures.add(f"no screenshot of the progress dialog ({screenshot.error or 'the dialog was not seen'})")
-
-        if carried_trace is not None and describe_trace(carried_trace)[3]:
-            run_on_host_jdk(work, carried_trace, installer_jar, launcher_jar, failures)
-        else:
-            failures.add("host JDK: no argument array to run with")
     finally:
         # The prefix is the test suite's too, whose tests expect no runtime installed and none
         # remembered in the version cache.
         shutil.rmtree(home.parent, ignore_errors=True)
         wine.reg_delete(CACHE_KEY)
-        print(f"\nremoved the runtime double from {INSTALLED_HOME}")
+        print(f"\nremoved the runtime from {INSTALLED_HOME}")
 
     if failures.items:
         print(f"main job: {len(failures.items)} stage(s) failed:")

@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # The main job: sets up the machine, builds every deliverable, packages the sample installer in
 # its two forms (carrying its Java runtime; relying on one installed where the shipped search
-# list looks), runs each under wine64 with its progress dialog on a virtual X display against
-# the Java runtime double, prints a report (stages with their times, what the VM was given, exit
-# codes, logs, a screenshot of the progress dialog) and runs the Java half on the host JDK with
-# the same argument array. Non-zero when any stage failed.
+# list looks), runs each under wine64 with its progress dialog on a virtual X display with a
+# real Java VM inside the launcher, and prints a report (stages with their times, which VM ran,
+# what it was given, what the Java program printed, exit codes, logs, a screenshot of the
+# progress dialog). Non-zero when any stage failed.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"

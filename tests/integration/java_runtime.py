@@ -1,10 +1,12 @@
-"""Lays out Java runtime trees made of the runtime double (tests/doubles/java_runtime) for the
-launcher's black-box tests, and reads back what the double observed. See the double's README."""
+"""Lays out Java runtime trees made of the runtime double (tests/doubles/java_runtime), or with
+the real Java VM of the shared fixtures, for the launcher's black-box tests, and reads back what
+the double observed. See the double's README."""
 import io
 import json
 import os
 import pathlib
 import shutil
+import subprocess
 import tarfile
 
 import pytest
@@ -133,8 +135,16 @@ def packed_lib_files(overrides=None):
     return files
 
 
+def real_vm_dll(bits=64):
+    """The real Java VM's jvm.dll of the shared fixtures for that architecture."""
+    path = fixtures_dir() / "java-vm" / ("windows-x86_64" if bits == 64 else "windows-i386") / "jvm.dll"
+    if not path.exists():
+        pytest.skip(f"the real Java VM is not in the shared fixtures ({path})")
+    return path
+
+
 def make_runtime(root, *, jdk=False, vm_type="client", bits=64, script=None, observe=None, javaw=True,
-                 unpack200=False, lib_files=None, jvm=True, packed=False):
+                 unpack200=False, lib_files=None, jvm=True, packed=False, real_vm=False):
     """Lays out a runtime home at `root`:
 
     bin\\java.exe, bin\\javaw.exe, bin\\<vm_type>\\jvm.dll, lib\\rt.jar and lib\\jsse.jar (or the
@@ -143,7 +153,9 @@ def make_runtime(root, *, jdk=False, vm_type="client", bits=64, script=None, obs
     bin\\javaw.exe, lib\\tools.jar and the runtime above under jre\\. `script` holds the double's
     keys (see the README); the trace and run count go to `observe` (default: root). `packed`
     ships the pack200 list as real pack200 archives (packed_lib_files, or `lib_files` when given)
-    with the real unpack200.exe, as a runtime that the launcher must prepare."""
+    with the real unpack200.exe, as a runtime that the launcher must prepare. `real_vm` puts the
+    real Java VM (real_vm_dll) in place of the double's jvm.dll; java.exe stays the double, which
+    answers the version probe, and the trace stays empty: the Java program reports for itself."""
     if packed:
         unpack200 = True
         lib_files = lib_files if lib_files is not None else packed_lib_files()
@@ -163,7 +175,7 @@ def make_runtime(root, *, jdk=False, vm_type="client", bits=64, script=None, obs
     if javaw:
         _copy(doubles / "javaw.exe", runtime_home / "bin" / "javaw.exe")
     if jvm:
-        _copy(doubles / "jvm.dll", runtime_home / "bin" / vm_type / "jvm.dll")
+        _copy(real_vm_dll(bits) if real_vm else doubles / "jvm.dll", runtime_home / "bin" / vm_type / "jvm.dll")
     if unpack200:
         _copy(fixtures_dir() / "unpack200-win64" / "unpack200.exe", runtime_home / "bin" / "unpack200.exe")
     empty_jar = b"PK\x05\x06" + bytes(18)
@@ -183,3 +195,20 @@ def make_runtime_archive(work, **kwargs):
     work = pathlib.Path(work)
     runtime = make_runtime(work / "tree", observe=kwargs.pop("observe", work), **kwargs)
     return runtime, runtime.tar_gz()
+
+
+def compile_java(jar, *source_dirs):
+    """Compiles every .java file under the source folders into `jar`, for class file version 50
+    as the launcher classes are (the oldest runtime the launcher accepts)."""
+    jar = pathlib.Path(jar)
+    classes = jar.with_suffix(".classes")
+    shutil.rmtree(classes, ignore_errors=True)
+    sources = sorted(str(path) for folder in source_dirs for path in pathlib.Path(folder).rglob("*.java"))
+    for tool in ("ecj", "jar"):
+        if shutil.which(tool) is None:
+            pytest.skip(f"{tool} is not installed: the Java test programs cannot be compiled")
+    done = subprocess.run(["ecj", "-1.6", "-proc:none", "-d", str(classes), *sources], capture_output=True, text=True)
+    assert done.returncode == 0, done.stdout + done.stderr
+    jar.unlink(missing_ok=True)
+    subprocess.run(["jar", "cf", str(jar), "-C", str(classes), "."], check=True)
+    return jar

@@ -1,12 +1,17 @@
 """The shipped 32-bit build reaches the Java program: one 32-bit process per scenario (about a
-minute each under qemu-user) with the 32-bit build of the runtime double. 32-bit programs are
+minute each under qemu-user) with the 32-bit build of the runtime double, and once with the real
+i386 VM, whose Java program also calls the 32-bit JNI libraries. 32-bit programs are
 started by the 32-bit loader directly, so TMP cannot be set (see test_i686_smoke.py): logs are
 found in the prefix's temporary directory by the installer's path on their first line."""
+import os
+
 import pytest
 
 from conftest import BIN32, Wine
 from installer_kit import build_installer, sample_config
 from java_runtime import make_runtime
+from test_real_vm import REDIRECTS, assert_natives_answered, java_output, modem, natives_env, payload
+from test_real_vm import programs  # noqa: F401 (a fixture)
 
 MARKER_KEY = r"HKCU\SOFTWARE\harwell\nimbo"
 CACHE_KEY = r"HKCU\SOFTWARE\harwell\nimbo\jvms"
@@ -87,3 +92,29 @@ def test_installed_runtime_is_found_through_the_registry_and_probed(clean, tmp_p
     assert f"Trying to load JVM-DLL from {java_exe}\n" in log, log
     assert [name for name, _ in runtime.runs()] == ["java.exe"]
     assert called_main(runtime)
+
+
+def test_shipped_32bit_stub_runs_java_in_the_carried_real_vm_and_the_libraries_answer(wine32, tmp_path, programs):
+    """One 32-bit process: the shipped stub carries a runtime with the real i386 VM, and its Java
+    program calls the 32-bit libraries, whose decorated exports the VM must find."""
+    require_double32()
+    runtime = make_runtime(tmp_path / "jre", bits=32, real_vm=True)
+    config = sample_config()
+    config["narrow"].update(REDIRECTS)
+    config["narrow"].pop("151", None)
+    config["narrow"].pop("153", None)
+    out = tmp_path / "out"
+    installer = build_installer(out, config=config, files=payload(programs[0], BIN32), bits=32,
+                                extra=["--jre", str(runtime.home)])
+    phonebook, env = natives_env(tmp_path, installer, BIN32)
+    env.update({"NIMBO_JAVA_HOME": None, "TESSAR_JAVA_HOME": None,
+                "QEMU_RESERVED_VA": os.environ.get("QEMU_RESERVED_VA", "0xffff0000")})
+    modem(wine32, "COM7", 32)
+    try:
+        result = wine32.run(installer, ["-q", "natives"], env=env, bits=32, timeout=900)
+    finally:
+        modem(wine32, None, 32)
+    assert result.code == 0, result
+    assert java_output(out)["lines"][:3] == ["probe: main reached with 2 argument(s)", "probe: args[0] = -q",
+                                             "probe: args[1] = natives"]
+    assert_natives_answered(out, phonebook)

@@ -1,5 +1,5 @@
 """The report of scripts/run.sh's main job: stage times from stamped log lines and the VM's inputs
-from the runtime double's trace (no Wine needed)."""
+from the launcher's log (no Wine needed)."""
 import sys
 
 from conftest import ROOT
@@ -37,16 +37,15 @@ def test_a_stage_whose_end_never_came_runs_to_the_end_of_the_process():
     assert main_job.stage_times({}, total=1.0) == []
 
 
-def test_the_trace_splits_into_properties_options_class_path_and_arguments():
-    trace = {"options": ["-Dnimbo.isTessar=true", "-Xmx256m", "-Djava.class.path=C:\\t\\a.jar;C:\\t\\b.jar",
-                         "-Dsun.java2d.noddraw=true"],
-             "events": [{"call": "JNI_CreateJavaVM", "result": 0},
-                        {"call": "CallStaticVoidMethod", "class": "com/tessar/runtime/launcher/WinLauncher",
-                         "name": "main", "args": ["false", "Main", "", "", "false", "p.exe", "user"]}]}
-    properties, options, class_path, launcher, args = main_job.describe_trace(trace)
+def test_the_log_splits_into_properties_options_class_path_and_arguments():
+    log = ("launching program\r\nvmoption count 4\r\nvmoption 0: -Dnimbo.isTessar=true\r\nvmoption 1: -Xmx256m\r\n"
+           "vmoption 2: -Dsun.java2d.noddraw=true\r\nvmoption 3: -Djava.class.path=C:\\t\\a.jar;C:\\t\\b.jar\r\n"
+           "JVM created\r\nmain class: com/tessar/runtime/launcher/WinLauncher\r\nparam count: 3\r\n"
+           "param 0: false\r\nparam 1: p.exe\r\nparam 2: user arg\r\ncalling main\r\n")
+    properties, options, class_path, launcher, args = main_job.describe_log(log)
     assert properties == ["-Dnimbo.isTessar=true", "-Dsun.java2d.noddraw=true"]
     assert options == ["-Xmx256m"]
     assert class_path == "C:\\t\\a.jar;C:\\t\\b.jar"
     assert launcher == "com/tessar/runtime/launcher/WinLauncher"
-    assert args[-1] == "user"
-    assert main_job.describe_trace({"options": [], "events": []})[3:] == (None, None)
+    assert args == ["false", "p.exe", "user arg"]
+    assert main_job.describe_log("launching program\n")[3:] == (None, [])
