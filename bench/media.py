@@ -96,14 +96,15 @@ class Launcher:
                 pass
         return None
 
-    def follow(self, exe, *args):
-        """Runs the installer quietly and stamps each log line when it first appears. Returns a
-        Run; removes what the run left in the shared temp directory, found through its own log."""
+    def follow(self, exe, *args, stdout=subprocess.DEVNULL):
+        """Runs the installer quietly and stamps each log line when it first appears (its standard
+        output to `stdout`). Returns a Run; removes what the run left in the shared temp
+        directory, found through its own log."""
         marker = ("Started executable Z:" + str(exe).replace("/", "\\")).encode("latin-1")
         before = set(self.temp.glob("tsr_nlog_*"))
         start = time.perf_counter()
         popen = subprocess.Popen([WINE64, str(exe), "-q", *args], stdin=subprocess.DEVNULL,
-                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=self.env)
+                                 stdout=stdout, stderr=subprocess.DEVNULL, env=self.env)
         log_path, stamps = None, LogStamps(start)
         while True:
             pid, status, usage = os.wait4(popen.pid, os.WNOHANG)

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "child_processes.h"
 #include "command_line.h"
 #include "dialogs.h"
 #include "errors.h"
@@ -94,11 +95,14 @@ void runtimeMissing(HWND progressWindow) {
 
 // Unpacks the included pack200 archives with the chosen runtime.
 void unpackIncludedArchives() {
+  std::vector<std::string> names;
+  std::vector<std::string> packPaths;
   for (const std::string& name : includedFileList(getConfigString(2003), getConfigInt(2002))) {
     if (name.size() < 5 || name.compare(name.size() - 5, 5, ".pack") != 0) continue;
-    logInfo("unpacking %s", name.c_str());
-    runUnpack200(g_jvmHome, g_tempDir + "\\" + name);
+    names.push_back(name);
+    packPaths.push_back(g_tempDir + "\\" + name);
   }
+  if (!packPaths.empty()) unpackIncludedFiles(g_jvmHome, packPaths, names);
 }
 
 DWORD WINAPI workThread(LPVOID dialog) {
@@ -194,8 +198,15 @@ INT_PTR CALLBACK progressDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
       if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) {
         logInfo("Canceled installer");
         setInstallMarkers(false, true, true);
-        EndDialog(dialog, LOWORD(wParam));
-        return TRUE;
+        // Opened for the download only: the sequence goes on without a runtime.
+        if (getConfigInt(155) != 0) {
+          EndDialog(dialog, LOWORD(wParam));
+          return TRUE;
+        }
+        // A scripted install must tell a cancel from a success, and no unpack200 or version
+        // probe may go on writing once the launcher has gone.
+        cancelChildProcesses();
+        exitNormally(1);
       }
       return FALSE;
     case WM_DESTROY:

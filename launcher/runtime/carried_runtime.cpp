@@ -1,10 +1,15 @@
 #include "runtime/carried_runtime.h"
 
+#include <fcntl.h>
+#include <io.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <vector>
 
+#include "child_processes.h"
 #include "dialogs.h"
 #include "errors.h"
 #include "handles.h"
@@ -20,6 +25,10 @@
 namespace {
 
 constexpr DWORD kProgressIntervalMs = 200;
+constexpr DWORD kUnpackTimeLimitMs = 10 * 60 * 1000;
+constexpr unsigned kMaxUnpackProcesses = 4;
+constexpr const char* kCorrupted =
+    "The bundled JRE is corrupted. If you downloaded the setup file please download it again.";
 // zlib's default 8 KiB input buffer costs a read call per few KiB of a runtime-sized archive.
 constexpr unsigned kGzipBufferSize = 256 * 1024;
 
@@ -40,17 +49,27 @@ class GzipInput : public TarInput {
 };
 
 // Writes entries relative to the current directory, which untarGzArchive has made the target.
+// With unpacking, each file written is reported to it, so that its archives start while the
+// untar goes on.
 class DirectoryOutput : public TarOutput {
  public:
-  DirectoryOutput(HWND window, uint64_t total) : window_(window), total_(total) {}
+  DirectoryOutput(HWND window, uint64_t total, const std::string& root, Unpack200Processes* unpacking)
+      : window_(window), total_(total), root_(root), unpacking_(unpacking) {}
   void info(const std::string& line) override { logInfo("%s", line.c_str()); }
   void error(const std::string& line) override { logError("%s", line.c_str()); }
-  void createDirectory(const std::string& path) override { CreateDirectoryA(path.c_str(), nullptr); }
+  void createDirectory(const std::string& path) override {
+    if (CreateDirectoryA(path.c_str(), nullptr) && unpacking_) unpacking_->written(root_ + "\\" + path);
+  }
   bool openFile(const std::string& path) override {
+    if (unpacking_ && !unpacking_->mayWrite(root_ + "\\" + path)) {
+      logError("refusing entry %s: its archive is being unpacked", path.c_str());
+      return false;
+    }
     file_.h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (!file_.valid()) {
       std::string message = "Could not open file " + path + "\n";
       logError("%s", message.c_str());
+      if (unpacking_) unpacking_->endAll();
       fatalError(message.c_str());
     }
     path_ = path;
@@ -64,9 +83,14 @@ class DirectoryOutput : public TarOutput {
     bool closed = CloseHandle(file_.h) != 0;
     file_.h = INVALID_HANDLE_VALUE;
     if (!keep) DeleteFileA(path_.c_str());
+    if (keep && closed && unpacking_) {
+      unpacking_->written(root_ + "\\" + path_);
+      unpacking_->advance(0);
+    }
     return closed;
   }
   void progress(uint64_t bytesRead, bool entryStart) override {
+    if (unpacking_) unpacking_->advance(0);
     if (!window_) return;
     DWORD now = GetTickCount();
     if (!entryStart && now - lastShown_ < kProgressIntervalMs) return;
@@ -77,6 +101,8 @@ class DirectoryOutput : public TarOutput {
  private:
   HWND window_;
   uint64_t total_;
+  std::string root_;
+  Unpack200Processes* unpacking_;
   DWORD lastShown_ = GetTickCount();
   FileHandle file_;
   std::string path_;
@@ -87,6 +113,34 @@ std::string currentDirectory() {
   DWORD n = GetCurrentDirectoryA(sizeof buffer, buffer);
   return n > 0 && n < sizeof buffer ? std::string(buffer, n) : std::string();
 }
+
+// zlib opens through the C runtime, whose handles children inherit: an unpack200 started during
+// the untar would keep the archive open, and it could not be deleted afterwards.
+gzFile openGzipUninherited(const std::string& path) {
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return nullptr;
+  int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_RDONLY | _O_BINARY);
+  if (descriptor == -1) {
+    CloseHandle(file);
+    return nullptr;
+  }
+  gzFile gz = gzdopen(descriptor, "rb");
+  if (!gz) _close(descriptor);
+  return gz;
+}
+
+// The log lines of a preparation, as the one-after-another order wrote them.
+class LoggedPlanOutput : public UnpackPlanOutput {
+ public:
+  void homeStarted(const std::string&) override {
+    logInfo("Unpacking JRE");
+    std::fputs("Preparing JRE ...\n", stdout);
+    std::fflush(stdout);
+  }
+  void homeDone(const std::string&) override { logInfo("Unpacking JRE done"); }
+  void packMissing(const std::string&) override { logInfo("pack path doesn't exists"); }
+};
 
 void startPackProgress(HWND window) {
   HANDLE thread = CreateThread(nullptr, 0, advancePackProgress, window, CREATE_SUSPENDED, nullptr);
@@ -99,9 +153,9 @@ void startPackProgress(HWND window) {
 }  // namespace
 
 bool untarGzArchive(const std::string& archivePath, const std::string& targetDir, HWND progressWindow,
-                    uint64_t totalSize) {
+                    uint64_t totalSize, Unpack200Processes* unpacking) {
   std::string previous = currentDirectory();
-  gzFile file = gzopen(archivePath.c_str(), "rb");
+  gzFile file = openGzipUninherited(archivePath);
   if (!file) {
     logError("Could not open gz-file");
     return false;
@@ -114,7 +168,7 @@ bool untarGzArchive(const std::string& archivePath, const std::string& targetDir
     logError("Could not change working dir to %s", targetDir.c_str());
   } else {
     GzipInput input(file);
-    DirectoryOutput output(progressWindow, totalSize);
+    DirectoryOutput output(progressWindow, totalSize, currentDirectory(), unpacking);
     result = untarStream(input, output);
     SetCurrentDirectoryA(previous.c_str());
   }
@@ -134,18 +188,32 @@ void prepareCarriedRuntime(HWND progressWindow) {
   logInfo("extracting JRE");
   if (!CreateDirectoryA("jre", nullptr)) logError("Could not create JRE dir");
   int totalSize = getConfigInt(151);
-  if (!untarGzArchive("jre.tar.gz", "jre", progressWindow, totalSize > 0 ? uint64_t(totalSize) : 0)) {
+  bool packed = getConfigInt(153) != 0;
+  if (packed) logInfo("JRE is packed");
+  // The runtime and then its embedded runtime; each archive unpacks as soon as the untar has
+  // written it and its unpack200.exe.
+  LoggedPlanOutput planOutput;
+  UnpackPlan plan(unpackProcessLimit(), planOutput);
+  std::string home = fullPathName("jre");
+  if (packed) {
+    plan.addRuntimeHome(home);
+    plan.addRuntimeHome(home + "\\jre");
+  }
+  Unpack200Processes unpacking(plan);
+  if (!untarGzArchive("jre.tar.gz", "jre", progressWindow, totalSize > 0 ? uint64_t(totalSize) : 0,
+                      packed ? &unpacking : nullptr)) {
+    unpacking.endAll();
     logError("Could not untar JRE");
-    fatalError("The bundled JRE is corrupted. If you downloaded the setup file please download it again.");
+    fatalError(kCorrupted);
   }
   if (!DeleteFileA("jre.tar.gz")) logError("Could not delete jre.tar.gz");
   g_flags.untarMillis = static_cast<int>(GetTickCount() - start);
-  if (getConfigInt(153) != 0) {
-    logInfo("JRE is packed");
+  if (packed) {
     if (progressWindow) startPackProgress(progressWindow);
-    std::string home = fullPathName("jre");
-    prepareRuntime(home);
-    prepareRuntime(home + "\\jre");
+    if (!unpacking.runToEnd()) {
+      logError("Could not unpack JRE");
+      fatalError(kCorrupted);
+    }
     g_flags.packDone = true;
   }
   loadCarriedRuntime();
@@ -161,33 +229,35 @@ void loadCarriedRuntime() {
   fatalError("Could not use bundled JRE. Please send this log file to your software vendor:");
 }
 
-void prepareRuntime(const std::string& home) {
-  if (!pathExists((home + "\\lib\\rt.jar.pack").c_str()) || pathExists((home + "\\lib\\jsse.jar").c_str())) return;
-  logInfo("Unpacking JRE");
-  std::fputs("Preparing JRE ...\n", stdout);
-  std::fflush(stdout);
-  for (const char* archive : kPackedArchives) unpackArchive(home, archive);
-  logInfo("Unpacking JRE done");
+DWORD unpackTimeLimitMs() {
+  char value[32];
+  DWORD n = GetEnvironmentVariableA("PATHMERE_UNPACK_LIMIT_MS", value, sizeof value);
+  if (n == 0 || n >= sizeof value) return kUnpackTimeLimitMs;
+  char* end = nullptr;
+  unsigned long limit = std::strtoul(value, &end, 10);
+  return *end == '\0' && limit > 0 && limit < kUnpackTimeLimitMs ? static_cast<DWORD>(limit) : kUnpackTimeLimitMs;
 }
 
-void unpackArchive(const std::string& home, const std::string& jarPath) {
-  runUnpack200(home, home + "\\" + jarPath + ".pack");
+unsigned unpackProcessLimit() {
+  SYSTEM_INFO info = {};
+  GetSystemInfo(&info);
+  return std::clamp<unsigned>(static_cast<unsigned>(info.dwNumberOfProcessors), 1, kMaxUnpackProcesses);
 }
 
-void runUnpack200(const std::string& home, const std::string& packPath) {
-  std::string target = unpackTargetPath(packPath);
-  if (target.empty() || !pathExists(packPath.c_str())) {
-    logInfo("pack path doesn't exists");
-    return;
-  }
-  // No runtime was loaded (the download was cancelled): the launch fails later, with its own message.
-  if (home.empty()) {
-    logError("No JRE to unpack %s with", packPath.c_str());
-    return;
-  }
-  std::string program = home + "\\bin\\unpack200.exe";
-  std::string commandLine = unpack200CommandLine(program, packPath, target);
-  logInfo("%s", program.c_str());
+Unpack200Processes::~Unpack200Processes() { endAll(); }
+
+void Unpack200Processes::written(const std::string& path) { plan_.written(path); }
+
+bool Unpack200Processes::mayWrite(const std::string& path) const { return plan_.mayWrite(path); }
+
+void Unpack200Processes::startReady() {
+  while (std::optional<std::size_t> index = plan_.next()) start(*index);
+}
+
+void Unpack200Processes::start(std::size_t index) {
+  const UnpackJob& job = plan_.job(index);
+  std::string commandLine = unpack200CommandLine(job.program, job.packPath, job.target);
+  logInfo("%s", job.program.c_str());
   logInfo("%s", commandLine.c_str());
   STARTUPINFOA startup = {};
   startup.cb = sizeof startup;
@@ -196,21 +266,148 @@ void runUnpack200(const std::string& home, const std::string& packPath) {
   PROCESS_INFORMATION info = {};
   std::vector<char> line(commandLine.begin(), commandLine.end());
   line.push_back('\0');
-  if (!CreateProcessA(program.c_str(), line.data(), nullptr, nullptr, TRUE, NORMAL_PRIORITY_CLASS, nullptr, nullptr,
-                      &startup, &info)) {
+  if (!CreateProcessA(job.program.c_str(), line.data(), nullptr, nullptr, TRUE, NORMAL_PRIORITY_CLASS, nullptr,
+                      nullptr, &startup, &info)) {
     logInfo("could not create unpack process");
+    endAll();
     fatalConfigError(1009, "20");
   }
-  KernelHandle process(info.hProcess);
-  KernelHandle thread(info.hThread);
+  CloseHandle(info.hThread);
+  trackChildProcess(info.hProcess);
+  children_.push_back({index, info.hProcess, GetTickCount()});
   logInfo("waiting for unpack200 to finish");
-  WaitForSingleObject(process.h, INFINITE);
-  logInfo("unpack done");
+}
+
+void Unpack200Processes::collect(std::size_t slot, bool overdue) {
+  Child child = children_[slot];
+  children_.erase(children_.begin() + static_cast<std::ptrdiff_t>(slot));
+  const UnpackJob& job = plan_.job(child.job);
   DWORD exitCode = 0;
-  if (GetExitCodeProcess(process.h, &exitCode) && exitCode != 0) {
+  if (overdue) {
+    logError("unpack200 did not finish within %lu ms; ending it and removing %s",
+             static_cast<unsigned long>(unpackTimeLimitMs()), job.target.c_str());
+    TerminateProcess(child.process, 1);
+    // Until it has gone it holds its output open.
+    WaitForSingleObject(child.process, 5000);
+  } else {
+    logInfo("unpack done");
+    GetExitCodeProcess(child.process, &exitCode);
+  }
+  untrackChildProcess(child.process);
+  CloseHandle(child.process);
+  stopIfCancelled();
+  bool succeeded = !overdue && exitCode == 0;
+  if (!overdue && exitCode != 0) {
     // unpack200 leaves a partial archive behind when it fails; "lib\jsse.jar" would then mark
     // a broken runtime as prepared.
-    logError("unpack200 exited with code %lu; removing %s", static_cast<unsigned long>(exitCode), target.c_str());
-    DeleteFileA(target.c_str());
+    logError("unpack200 exited with code %lu; removing %s", static_cast<unsigned long>(exitCode),
+             job.target.c_str());
   }
+  if (!succeeded) DeleteFileA(job.target.c_str());
+  plan_.ended(child.job, succeeded);
+}
+
+void Unpack200Processes::advance(DWORD waitMs) {
+  startReady();
+  while (!children_.empty()) {
+    DWORD now = GetTickCount();
+    DWORD limit = unpackTimeLimitMs();
+    DWORD wait = waitMs;
+    std::optional<std::size_t> overdue;
+    std::vector<HANDLE> handles;
+    for (std::size_t i = 0; i < children_.size() && !overdue; ++i) {
+      DWORD elapsed = now - children_[i].started;
+      if (elapsed >= limit) overdue = i;
+      wait = std::min(wait, limit - std::min(elapsed, limit));
+      handles.push_back(children_[i].process);
+    }
+    std::optional<std::size_t> ended = overdue;
+    if (!overdue) {
+      DWORD result = WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(), FALSE, wait);
+      if (result >= WAIT_OBJECT_0 && result < WAIT_OBJECT_0 + handles.size()) {
+        ended = result - WAIT_OBJECT_0;
+      } else if (result != WAIT_TIMEOUT || wait >= waitMs) {
+        // Nothing ended within the caller's wait (or the wait failed): come back later.
+        return;
+      }
+    }
+    if (!ended) continue;
+    collect(*ended, overdue.has_value());
+    if (plan_.failed()) endAll();
+    startReady();
+  }
+}
+
+bool Unpack200Processes::runToEnd() {
+  plan_.writingEnded();
+  while (!plan_.finished()) advance(INFINITE);
+  return !plan_.failed();
+}
+
+void Unpack200Processes::endAll() {
+  for (const Child& child : children_) TerminateProcess(child.process, 1);
+  for (const Child& child : children_) {
+    WaitForSingleObject(child.process, 5000);
+    untrackChildProcess(child.process);
+    CloseHandle(child.process);
+    const UnpackJob& job = plan_.job(child.job);
+    logError("ended unpack200 of %s; removing %s", job.packPath.c_str(), job.target.c_str());
+    DeleteFileA(job.target.c_str());
+    plan_.ended(child.job, false);
+  }
+  children_.clear();
+}
+
+bool prepareRuntime(const std::string& home) {
+  if (!pathExists((home + "\\lib\\rt.jar.pack").c_str()) || pathExists((home + "\\lib\\jsse.jar").c_str())) return true;
+  LoggedPlanOutput output;
+  UnpackPlan plan(unpackProcessLimit(), output);
+  plan.addRuntimeHome(home);
+  for (const std::string& path : plan.watchedPaths()) {
+    if (pathExists(path.c_str())) plan.written(path);
+  }
+  Unpack200Processes unpacking(plan);
+  if (unpacking.runToEnd()) return true;
+  logError("Could not unpack the JRE in %s", home.c_str());
+  return false;
+}
+
+bool unpackArchive(const std::string& home, const std::string& jarPath) {
+  return runUnpack200(home, home + "\\" + jarPath + ".pack");
+}
+
+bool runUnpack200(const std::string& home, const std::string& packPath) {
+  std::vector<std::string> one = {packPath};
+  return unpackIncludedFiles(home, one, one).front();
+}
+
+std::vector<bool> unpackIncludedFiles(const std::string& home, const std::vector<std::string>& packPaths,
+                                      const std::vector<std::string>& names) {
+  LoggedPlanOutput output;
+  UnpackPlan plan(unpackProcessLimit(), output);
+  std::vector<bool> results(packPaths.size(), true);
+  std::vector<std::size_t> planned(packPaths.size(), SIZE_MAX);
+  for (std::size_t i = 0; i < packPaths.size(); ++i) {
+    const std::string& packPath = packPaths[i];
+    if (names[i] != packPath) logInfo("unpacking %s", names[i].c_str());
+    if (unpackTargetPath(packPath).empty() || !pathExists(packPath.c_str())) {
+      logInfo("pack path doesn't exists");
+      continue;
+    }
+    // No runtime was loaded (the download was cancelled): the launch fails later, with its own message.
+    if (home.empty()) {
+      logError("No JRE to unpack %s with", packPath.c_str());
+      results[i] = false;
+      continue;
+    }
+    planned[i] = plan.jobCount();
+    plan.addIncluded(home + "\\bin\\unpack200.exe", packPath);
+    plan.written(packPath);
+  }
+  Unpack200Processes unpacking(plan);
+  unpacking.runToEnd();
+  for (std::size_t i = 0; i < packPaths.size(); ++i) {
+    if (planned[i] != SIZE_MAX) results[i] = plan.job(planned[i]).state == UnpackJobState::Succeeded;
+  }
+  return results;
 }

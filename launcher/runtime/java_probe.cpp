@@ -5,6 +5,7 @@
 #include <memory>
 #include <vector>
 
+#include "child_processes.h"
 #include "handles.h"
 #include "log.h"
 #include "media/extraction.h"
@@ -140,7 +141,11 @@ bool runJavaVersion(const std::string& exePath, const FILETIME& lastWriteTime, s
   }
   KernelHandle processHandle(process.hProcess);
   KernelHandle threadHandle(process.hThread);
+  trackChildProcess(processHandle.h);
   WaitForSingleObject(processHandle.h, probeTimeLimitMs());
+  untrackChildProcess(processHandle.h);
+  // Ended by Cancel: its exit code is no answer to cache.
+  stopIfCancelled();
   DWORD exitCode = 0;
   GetExitCodeProcess(processHandle.h, &exitCode);
   logInfo("Exit Code %d", static_cast<int>(exitCode));

@@ -151,7 +151,8 @@ bool testLocation(std::string& exePath, const std::string& location, const std::
   std::string home = makeAbsolutePath(location, false);
   // "x\" would give "x\\bin\java.exe"; a drive root keeps its backslash.
   while (home.size() > 3 && home.back() == '\\') home.pop_back();
-  prepareRuntime(home);
+  // A runtime whose preparation failed lacks archives its VM needs.
+  if (!prepareRuntime(home)) return false;
   bool found = javaExeForHome(exePath, home);
   if (relative) return true;
   return found && testJavaExe(exePath, min, max, true, true);

@@ -2,6 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
 TEST(Pack200Archives, ListEndsWithTheMarkerArchive) {
   EXPECT_STREQ(kPackedArchives.front(), "lib\\rt.jar");
   EXPECT_STREQ(kPackedArchives.back(), "lib\\jsse.jar");
@@ -19,4 +25,261 @@ TEST(Pack200Archives, TargetIsThePathWithoutPackSuffix) {
 TEST(Pack200Archives, CommandLineStartsWithTheProgramSoThatRemoveIsAnOption) {
   EXPECT_EQ(unpack200CommandLine("C:\\j re\\bin\\unpack200.exe", "C:\\t\\a b.jar.pack", "C:\\t\\a b.jar"),
             "\"C:\\j re\\bin\\unpack200.exe\" -r \"C:\\t\\a b.jar.pack\" \"C:\\t\\a b.jar\"");
+}
+
+namespace {
+
+// The untar and the unpack200 processes played against a set of paths: the plan decides, the
+// runs end in an order drawn from a seed, and each unpack does what unpack200 -r does (the
+// ".pack" goes, the archive appears) or, when corrupt, leaves nothing (the launcher removes the
+// partial output).
+struct Recorder : UnpackPlanOutput {
+  std::vector<std::string> lines;
+  void homeStarted(const std::string& home) override { lines.push_back("started " + home); }
+  void homeDone(const std::string& home) override { lines.push_back("done " + home); }
+  void packMissing(const std::string& pack) override { lines.push_back("missing " + pack); }
+};
+
+const std::string kRoot = "C:\\t\\jre";
+
+struct Outcome {
+  std::set<std::string> tree;
+  bool failed = false;
+  std::vector<std::string> lines;
+};
+
+std::vector<std::string> homesOf(bool kit) {
+  return kit ? std::vector<std::string>{kRoot, kRoot + "\\jre"} : std::vector<std::string>{kRoot};
+}
+
+// What unpacking one archive after another once the untar has ended gives.
+Outcome sequential(const std::vector<std::string>& entries, const std::set<std::string>& corrupt, bool kit) {
+  Outcome out;
+  out.tree.insert(entries.begin(), entries.end());
+  for (const std::string& home : homesOf(kit)) {
+    if (out.failed) break;
+    if (!out.tree.count(home + "\\lib\\rt.jar.pack") || out.tree.count(home + "\\lib\\jsse.jar")) continue;
+    out.lines.push_back("started " + home);
+    for (const char* archive : kPackedArchives) {
+      std::string target = home + "\\" + archive;
+      if (!out.tree.count(target + ".pack")) {
+        out.lines.push_back("missing " + target + ".pack");
+        continue;
+      }
+      if (corrupt.count(target + ".pack")) {
+        out.failed = true;
+        break;
+      }
+      out.tree.erase(target + ".pack");
+      out.tree.insert(target);
+    }
+    if (!out.failed) out.lines.push_back("done " + home);
+  }
+  return out;
+}
+
+// The same with the plan: up to maxRunning runs at once, started while the untar goes on.
+Outcome parallel(const std::vector<std::string>& entries, const std::set<std::string>& corrupt, bool kit,
+                 unsigned maxRunning, unsigned seed) {
+  Recorder recorder;
+  UnpackPlan plan(maxRunning, recorder);
+  for (const std::string& home : homesOf(kit)) plan.addRuntimeHome(home);
+  std::mt19937 random(seed);
+  Outcome out;
+  std::vector<std::size_t> running;
+  bool sawFailure = false;
+  bool writingDone = false;
+  auto startAll = [&] {
+    while (std::optional<std::size_t> job = plan.next()) {
+      EXPECT_FALSE(sawFailure) << "started after a failure";
+      const UnpackJob& started = plan.job(*job);
+      EXPECT_TRUE(out.tree.count(started.packPath)) << started.packPath;
+      std::string bin = started.program.substr(0, started.program.rfind('\\') + 1);
+      for (const std::string& entry : entries) {
+        EXPECT_TRUE(writingDone || entry.rfind(bin, 0) != 0 || out.tree.count(entry)) << "started before " << entry;
+      }
+      if (started.marker) {
+        for (std::size_t i = 0; i < plan.jobCount(); ++i) {
+          const UnpackJob& other = plan.job(i);
+          if (i == *job || other.home != started.home) continue;
+          EXPECT_TRUE(other.state == UnpackJobState::Succeeded || other.state == UnpackJobState::Skipped)
+              << "the marker archive started before " << other.packPath;
+        }
+      }
+      running.push_back(*job);
+      EXPECT_LE(running.size(), maxRunning);
+    }
+  };
+  auto endOne = [&](std::size_t slot) {
+    std::size_t job = running[slot];
+    running.erase(running.begin() + static_cast<std::ptrdiff_t>(slot));
+    const UnpackJob& ended = plan.job(job);
+    bool ok = !corrupt.count(ended.packPath);
+    if (ok) {
+      out.tree.erase(ended.packPath);
+      out.tree.insert(ended.target);
+    }
+    plan.ended(job, ok);
+    if (plan.failed()) {
+      sawFailure = true;
+      // The launcher ends what still runs; nothing of theirs stays.
+      for (std::size_t other : running) plan.ended(other, false);
+      running.clear();
+    }
+  };
+  for (const std::string& entry : entries) {
+    if (!plan.mayWrite(entry)) {
+      out.failed = true;
+      out.lines.push_back("refused " + entry);
+      return out;
+    }
+    out.tree.insert(entry);
+    plan.written(entry);
+    startAll();
+    while (!running.empty() && random() % 2 == 0) {
+      endOne(random() % running.size());
+      startAll();
+    }
+  }
+  plan.writingEnded();
+  writingDone = true;
+  startAll();
+  while (!running.empty()) {
+    endOne(random() % running.size());
+    startAll();
+  }
+  EXPECT_TRUE(plan.finished());
+  out.failed = plan.failed();
+  out.lines = recorder.lines;
+  return out;
+}
+
+// A runtime tree as the packaging tool writes it: names sorted, each directory before its contents.
+std::vector<std::string> packedTree(const std::string& home, const std::set<std::string>& without = {},
+                                    const std::vector<std::string>& extra = {}) {
+  std::vector<std::string> names = {"bin", "bin\\java.exe", "bin\\unpack200.exe", "lib", "lib\\charsets.jar.pack",
+                                    "lib\\deploy.jar.pack", "lib\\ext", "lib\\ext\\localedata.jar.pack",
+                                    "lib\\fonts", "lib\\fonts\\a.ttf", "lib\\jsse.jar.pack", "lib\\plugin.jar.pack",
+                                    "lib\\rt.jar.pack", "lib\\zi", "lib\\zi\\UTC"};
+  names.insert(names.end(), extra.begin(), extra.end());
+  std::vector<std::string> paths;
+  for (const std::string& name : names) {
+    if (!without.count(name)) paths.push_back(home + "\\" + name);
+  }
+  return paths;
+}
+
+struct PlanCase {
+  const char* name;
+  std::vector<std::string> entries;
+  std::set<std::string> corrupt;
+  bool kit;
+};
+
+std::vector<PlanCase> planCases() {
+  std::string lib = kRoot + "\\lib\\";
+  std::vector<std::string> kit = {kRoot, kRoot + "\\bin", kRoot + "\\bin\\java.exe", kRoot + "\\jre"};
+  for (const std::string& path : packedTree(kRoot + "\\jre")) kit.push_back(path);
+  std::vector<std::string> packFirst = packedTree(kRoot);
+  std::rotate(packFirst.begin() + 4, packFirst.begin() + 12, packFirst.begin() + 13);  // rt.jar.pack early
+  std::vector<std::string> programLast = packedTree(kRoot, {"bin\\unpack200.exe"}, {"bin\\unpack200.exe"});
+  std::vector<std::string> unpacked = packedTree(kRoot);
+  unpacked.insert(unpacked.begin() + 10, kRoot + "\\lib\\jsse.jar");
+  return {
+      {"sorted tree", packedTree(kRoot), {}, false},
+      {"pack200 list first", packFirst, {}, false},
+      {"unpack200.exe written last", programLast, {}, false},
+      {"development kit", kit, {}, true},
+      {"archive missing from the list", packedTree(kRoot, {"lib\\charsets.jar.pack"}), {}, false},
+      {"not packed: the marker is there", unpacked, {}, false},
+      {"not packed: no rt.jar.pack", packedTree(kRoot, {"lib\\rt.jar.pack"}), {}, false},
+      {"corrupt archive in the middle", packedTree(kRoot), {lib + "charsets.jar.pack"}, false},
+      {"corrupt archive at the end", packedTree(kRoot), {lib + "jsse.jar.pack"}, false},
+      {"corrupt first archive", packedTree(kRoot), {lib + "rt.jar.pack"}, false},
+      {"corrupt archive of the embedded runtime", kit, {kRoot + "\\jre\\lib\\plugin.jar.pack"}, true},
+  };
+}
+
+}  // namespace
+
+TEST(UnpackPlan, OutcomeEqualsUnpackingOneAfterAnotherInEveryEndOrder) {
+  for (const PlanCase& c : planCases()) {
+    Outcome expected = sequential(c.entries, c.corrupt, c.kit);
+    for (unsigned maxRunning : {1u, 2u, 4u}) {
+      for (unsigned seed = 0; seed < 16; ++seed) {
+        Outcome got = parallel(c.entries, c.corrupt, c.kit, maxRunning, seed);
+        SCOPED_TRACE(std::string(c.name) + ", " + std::to_string(maxRunning) + " at once, seed " +
+                     std::to_string(seed));
+        EXPECT_EQ(got.failed, expected.failed);
+        for (const std::string& home : homesOf(c.kit)) {
+          EXPECT_FALSE(got.failed && got.tree.count(home + "\\lib\\jsse.jar")) << "marked prepared";
+        }
+        for (const std::string& pack : c.corrupt) {
+          EXPECT_FALSE(got.tree.count(unpackTargetPath(pack))) << "partial output left";
+          EXPECT_TRUE(got.tree.count(pack));
+        }
+        if (!expected.failed) {
+          EXPECT_EQ(got.tree, expected.tree);
+          EXPECT_EQ(got.lines, expected.lines);
+        }
+      }
+    }
+  }
+}
+
+TEST(UnpackPlan, AnArchiveThatRewritesWhatIsBeingUnpackedIsRefused) {
+  Recorder recorder;
+  UnpackPlan plan(2, recorder);
+  plan.addRuntimeHome(kRoot);
+  for (const char* name : {"\\lib\\rt.jar.pack", "\\bin\\unpack200.exe", "\\bin\\msvcr71.dll"}) {
+    EXPECT_TRUE(plan.mayWrite(kRoot + name));
+    plan.written(kRoot + name);
+    EXPECT_FALSE(plan.next()) << "before the untar has left bin";
+  }
+  plan.written(kRoot + "\\lib\\charsets.jar.pack");
+  // Written before its run starts, a target is simply replaced by the run.
+  EXPECT_TRUE(plan.mayWrite(kRoot + "\\lib\\rt.jar"));
+  ASSERT_EQ(plan.next(), std::optional<std::size_t>(0));
+  ASSERT_EQ(plan.next(), std::optional<std::size_t>(1));
+  EXPECT_FALSE(plan.next()) << "two at once";
+  // The unpacked marker after the list: the one-after-another order would not have unpacked
+  // anything, but two archives are already being unpacked.
+  for (const char* name : {"\\LIB\\RT.JAR", "\\lib\\rt.jar.pack", "\\lib\\charsets.jar", "\\lib\\jsse.jar",
+                           "\\bin\\unpack200.exe"}) {
+    EXPECT_FALSE(plan.mayWrite(kRoot + name)) << name;
+  }
+  EXPECT_TRUE(plan.mayWrite(kRoot + "\\lib\\plugin.jar.pack"));
+  plan.ended(0, true);
+  plan.writingEnded();
+  EXPECT_FALSE(plan.next());
+  EXPECT_FALSE(plan.finished());
+  plan.ended(1, true);
+  EXPECT_TRUE(plan.finished());
+  EXPECT_FALSE(plan.failed());
+  std::string lib = kRoot + "\\lib\\";
+  EXPECT_EQ(recorder.lines, (std::vector<std::string>{"started " + kRoot, "missing " + lib + "plugin.jar.pack",
+                                                       "missing " + lib + "deploy.jar.pack",
+                                                       "missing " + lib + "ext\\localedata.jar.pack",
+                                                       "missing " + lib + "jsse.jar.pack", "done " + kRoot}));
+}
+
+TEST(UnpackPlan, IncludedFilesRunSideBySideAndAFailureStopsNoOther) {
+  Recorder recorder;
+  UnpackPlan plan(2, recorder);
+  for (const char* name : {"a.jar.pack", "b.jar.pack", "c.jar.pack", "gone.jar.pack"}) {
+    plan.addIncluded("C:\\j\\bin\\unpack200.exe", std::string("C:\\t\\") + name);
+  }
+  for (const char* name : {"a.jar.pack", "b.jar.pack", "c.jar.pack"}) plan.written(std::string("C:\\t\\") + name);
+  plan.writingEnded();
+  EXPECT_EQ(recorder.lines, std::vector<std::string>{"missing C:\\t\\gone.jar.pack"});
+  ASSERT_EQ(plan.next(), std::optional<std::size_t>(0));
+  ASSERT_EQ(plan.next(), std::optional<std::size_t>(1));
+  EXPECT_EQ(plan.job(1).target, "C:\\t\\b.jar");
+  plan.ended(0, false);
+  EXPECT_FALSE(plan.failed());
+  ASSERT_EQ(plan.next(), std::optional<std::size_t>(2));
+  plan.ended(1, true);
+  plan.ended(2, true);
+  EXPECT_TRUE(plan.finished());
+  EXPECT_EQ(plan.job(3).state, UnpackJobState::Skipped);
 }

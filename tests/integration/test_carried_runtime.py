@@ -144,24 +144,27 @@ def test_packed_runtime_and_included_packs_are_unpacked_by_the_real_unpack200(wi
     assert "CallStaticVoidMethod" in [event["call"] for event in runtime.trace()["events"]]
 
 
-def test_a_failed_unpack_leaves_no_archive_and_the_launch_goes_on(wine, tmp_path, markers):
+def test_a_failed_unpack_stops_the_preparation_and_reports_the_runtime_corrupted(wine, tmp_path, markers):
     require_double()
-    broken = pack200_fixture("malformed/flags_oom.pack")
-    lib_files = {name + ".pack": pack200_fixture(fixture) for name, (fixture, _) in PACKED_ARCHIVES.items()}
-    lib_files["jsse.jar.pack"] = broken
+    lib_files = packed_lib_files({"rt.jar": pack200_fixture("malformed/flags_oom.pack")})
     runtime = make_runtime(tmp_path / "jre", packed=True, lib_files=lib_files,
                            script={"main": "exit", "exit_code": MAIN_EXIT}, observe=tmp_path)
     installer = build_carried(tmp_path / "out", runtime.home)
     tmp = tmp_path / "tmp"
     tmp.mkdir()
     result = run(wine, installer, tmp)
-    assert result.code == MAIN_EXIT, result
+    assert result.code == 1, result
+    assert CORRUPTED in result.stderr
     lib = the_temp_dir(tmp) / "jre" / "lib"
-    assert jar_entries(lib / "rt.jar") == PACKED_ARCHIVES["rt.jar"][1]
-    assert not (lib / "jsse.jar").exists(), "a partial marker would pass for a prepared runtime"
-    assert (lib / "jsse.jar.pack").exists()
+    assert not (lib / "rt.jar").exists(), "a partial archive stays"
+    assert (lib / "rt.jar.pack").exists()
+    assert not (lib / "jsse.jar").exists(), "a runtime without rt.jar is marked prepared"
+    log = log_text(tmp)
     # The Windows code is -1 as a DWORD; Linux sees it as 255.
-    assert "ERROR: unpack200 exited with code 4294967295; removing" in log_text(tmp)
+    assert "ERROR: unpack200 exited with code 4294967295; removing" in log
+    assert "ERROR: Could not unpack JRE" in log
+    assert "Unpacking JRE done" not in log
+    assert runtime.trace() is None, "the VM was loaded"
 
 
 def test_a_prepared_runtime_is_left_alone(wine, tmp_path, markers):
@@ -309,10 +312,10 @@ def progress_positions(wine, process, until):
 def test_the_bar_passes_100_to_200_while_untarring_and_on_to_300_while_unpacking(wine, display, tmp_path, markers,
                                                                                   packed):
     """Thousands of small files make the untar last long enough to watch it; an rt.jar.pack of
-    many pack200 segments (unpack200 takes them in sequence) makes the preparation last longer
-    than the untar, over which the pack-progress steps are spread."""
+    many pack200 segments (unpack200 takes them in sequence), unpacked while the untar goes on,
+    outlasts a shorter untar, over whose time the pack-progress steps are spread."""
     require_double()
-    lib_files = {f"ext/f{i:04}.bin": bytes([i % 251]) * 2048 for i in range(1500 if packed else 4000)}
+    lib_files = {f"ext/f{i:04}.bin": bytes([i % 251]) * 2048 for i in range(200 if packed else 4000)}
     if packed:
         segments = gzip.decompress(pack200_fixture("sql.pack.gz")) * 300
         lib_files.update(packed_lib_files({"rt.jar": segments}))
@@ -334,3 +337,52 @@ def test_the_bar_passes_100_to_200_while_untarring_and_on_to_300_while_unpacking
     if packed:
         assert any(200 < position <= 300 for position in seen), seen
     assert seen == sorted(seen), seen
+
+
+def wine_processes_running(program, below):
+    """Linux processes that run a Windows program from below a directory: Wine maps the
+    program's file, under its Unix path, into the process (its command line may hold an 8.3 name)."""
+    found = []
+    for maps in pathlib.Path("/proc").glob("[0-9]*/maps"):
+        try:
+            text = maps.read_text(encoding="latin-1")
+        except OSError:
+            continue
+        if any(line.endswith("/" + program) and str(below) in line for line in text.splitlines()):
+            found.append(maps.parent.name)
+    return found
+
+
+@pytest.mark.parametrize("child", ["unpack200", "version probe"])
+def test_cancel_in_the_progress_dialog_ends_the_child_and_exits_with_1(wine, display, tmp_path, markers, child):
+    """The launcher waits for a child that hangs (the double's java.exe, also standing in for
+    unpack200.exe); Cancel ends both with exit code 1."""
+    require_double()
+    runtime = make_runtime(tmp_path / "jre", packed=child == "unpack200", script={"hang": 1}, observe=tmp_path)
+    env = {"TMP": wine.winpath(tmp_path / "tmp"), "NIMBO_LOG": "yes", "NIMBO_JAVA_HOME": None}
+    (tmp_path / "tmp").mkdir()
+    if child == "unpack200":
+        shutil.copyfile(runtime.home / "bin" / "java.exe", runtime.home / "bin" / "unpack200.exe")
+        # Unpacking starts before the untar reaches the script at the top: the double finds it in bin.
+        shutil.copyfile(runtime.home / "runtime_double.cfg", runtime.home / "bin" / "runtime_double.cfg")
+        installer = build_carried(tmp_path / "out", runtime.home)
+        program = "unpack200.exe"
+    else:
+        installer = build_installer(tmp_path / "out", config=carried_config(), files=payload())
+        env["NIMBO_JAVA_HOME"] = wine.winpath(runtime.home)
+        program = "java.exe"
+    process = wine.start(installer, [], env=env)
+    try:
+        deadline = time.monotonic() + 120
+        while not any(name == program for name, _ in runtime.runs()) and time.monotonic() < deadline:
+            assert process.running(), process.wait()
+            time.sleep(0.2)
+        assert wine_processes_running(program, tmp_path), "the child is not running"
+        assert wine.find_box(title=WIZARD, press=2, wait=30) is not None
+        result = process.wait(timeout=60)
+    finally:
+        process.kill()
+    assert result.code == 1, result
+    time.sleep(1)
+    assert not wine_processes_running(program, tmp_path), "the child goes on after the launcher"
+    assert "Canceled installer" in log_text(tmp_path / "tmp").splitlines()

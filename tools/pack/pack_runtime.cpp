@@ -81,6 +81,10 @@ class TreeWriter {
     }
     ::closedir(listing);
     std::sort(names.begin(), names.end());
+    std::vector<std::string> early = earlyNames(tarPrefix);
+    std::stable_sort(names.begin(), names.end(), [&](const std::string& a, const std::string& b) {
+      return rank(early, a) < rank(early, b);
+    });
     for (const std::string& name : names) {
       std::string host = hostDir + "/" + name;
       std::string tarName = tarPrefix + storedName(name, host);
@@ -112,6 +116,25 @@ class TreeWriter {
       throw PackError(host + ": the launcher refuses this name in a runtime archive");
     }
     return ansi;
+  }
+
+  // The launcher unpacks a packed runtime's pack200 archives while it untars the rest: they lead
+  // their directories (rt.jar, the longest to unpack, first; a jar beside its own ".pack" before
+  // it, as the launcher replaces the jar).
+  std::vector<std::string> earlyNames(const std::string& tarPrefix) const {
+    for (const std::string& home : packedHomes) {
+      if (tarPrefix == home + "lib/ext/") return {"localedata.jar", "localedata.jar.pack"};
+      if (tarPrefix == home + "lib/") {
+        return {"rt.jar", "rt.jar.pack", "charsets.jar", "charsets.jar.pack", "plugin.jar", "plugin.jar.pack",
+                "deploy.jar", "deploy.jar.pack", "jsse.jar.pack"};
+      }
+    }
+    return {};
+  }
+
+  static std::size_t rank(const std::vector<std::string>& early, const std::string& name) {
+    auto found = std::find(early.begin(), early.end(), lowerAscii(name));
+    return static_cast<std::size_t>(found - early.begin());
   }
 
   void addEntry(const std::string& name, uint64_t size, bool directory, uint64_t mtime) {
@@ -146,6 +169,8 @@ class TreeWriter {
 
  public:
   std::vector<std::string> names_;
+  // "" and "jre/" when that runtime home is packed.
+  std::vector<std::string> packedHomes;
 
  private:
   GzipWriter& out_;
@@ -243,6 +268,13 @@ RuntimeArchive writeRuntimeArchive(const std::string& dir, const std::string& ar
   RuntimeArchive archive;
   GzipWriter out(archivePath);
   TreeWriter tree(out, archive);
+  for (const char* home : {"", "jre/"}) {
+    struct stat ignored;
+    std::string lib = dir + "/" + home + "lib/";
+    if (::stat((lib + "rt.jar.pack").c_str(), &ignored) == 0 && ::stat((lib + "jsse.jar").c_str(), &ignored) != 0) {
+      tree.packedHomes.push_back(home);
+    }
+  }
   tree.addDirectory(dir, "");
   if (archive.fileCount == 0) throw PackError("runtime directory " + dir + " holds no file");
   // Two zero blocks end the archive; tar pads it to a multiple of 10240 bytes.

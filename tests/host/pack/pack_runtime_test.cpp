@@ -120,24 +120,36 @@ TEST(WriteRuntimeArchive, ListsEachDirectoryBeforeItsContentsAndRoundTrips) {
   src.file("bin/java.exe", "MZjava");
   src.file("bin/server/jvm.dll", std::string(3000, 'v'));
   src.file("lib/rt.jar.pack", "pack");
+  src.file("lib/charsets.jar.pack", "pack");
+  src.file("lib/a.properties", "a");
+  src.file("bin/unpack200.exe", "MZunpack");
   src.file("release", "JAVA_VERSION=\"1.7.0\"");
   RuntimeArchive archive = writeRuntimeArchive(src / "", out / "jre.tar.gz");
-  EXPECT_EQ(archive.fileCount, 4u);
+  EXPECT_EQ(archive.fileCount, 7u);
   EXPECT_TRUE(archive.packed);
   std::string tar = gunzip(out / "jre.tar.gz");
   EXPECT_EQ(archive.uncompressedSize, tar.size());
   EXPECT_EQ(tar.size() % 10240, 0u);
   Walk walk(tar);
   ASSERT_TRUE(untarStream(walk, walk));
-  EXPECT_EQ(walk.actions, (std::vector<std::string>{"dir bin", "file bin\\java.exe", "dir bin\\server",
-                                                    "file bin\\server\\jvm.dll", "dir lib", "file lib\\rt.jar.pack",
-                                                    "file release"}));
+  // A packed runtime's pack200 archives, rt.jar's first, lead their directory.
+  EXPECT_EQ(walk.actions,
+            (std::vector<std::string>{"dir bin", "file bin\\java.exe", "dir bin\\server", "file bin\\server\\jvm.dll",
+                                      "file bin\\unpack200.exe", "dir lib", "file lib\\rt.jar.pack",
+                                      "file lib\\charsets.jar.pack", "file lib\\a.properties", "file release"}));
   EXPECT_EQ(walk.contents["bin\\server\\jvm.dll"], std::string(3000, 'v'));
   EXPECT_TRUE(walk.errors.empty());
   RuntimeArchive checked = checkRuntimeArchive(out / "jre.tar.gz");
   EXPECT_EQ(checked.uncompressedSize, archive.uncompressedSize);
-  EXPECT_EQ(checked.fileCount, 4u);
+  EXPECT_EQ(checked.fileCount, 7u);
   EXPECT_TRUE(checked.packed);
+
+  // Not packed: name order only.
+  src.file("lib/jsse.jar", "jar");
+  writeRuntimeArchive(src / "", out / "plain.tar.gz");
+  Walk plain(gunzip(out / "plain.tar.gz"));
+  ASSERT_TRUE(untarStream(plain, plain));
+  EXPECT_EQ(plain.actions[6], "file lib\\a.properties");
 }
 
 TEST(WriteRuntimeArchive, StoresLinkedFilesAndRefusesWhatTheLauncherCannotTake) {

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "child_process.h"
 #include "media/paths.h"
 #include "res/resource_ids.h"
 #include "runtime/carried_runtime.h"
@@ -201,7 +202,7 @@ TEST(RunUnpack200, UnpacksARealArchiveAndRemovesThePackFile) {
   std::string home = dir.file("jre");
   makePackedHome(home, {});
   copyFixture("pack200/HelloWorld.pack", dir.file("installer.jar.pack"));
-  runUnpack200(home, dir.file("installer.jar.pack"));
+  EXPECT_TRUE(runUnpack200(home, dir.file("installer.jar.pack")));
   EXPECT_TRUE(isZip(dir.file("installer.jar")));
   EXPECT_FALSE(pathExists(dir.file("installer.jar.pack").c_str()));
 }
@@ -212,16 +213,45 @@ TEST(RunUnpack200, NonZeroExitLeavesNoPartialOutput) {
   std::string home = dir.file("jre");
   makePackedHome(home, {});
   copyFixture("pack200/malformed/flags_oom.pack", dir.file("broken.jar.pack"));
-  runUnpack200(home, dir.file("broken.jar.pack"));
+  EXPECT_FALSE(runUnpack200(home, dir.file("broken.jar.pack")));
   EXPECT_FALSE(pathExists(dir.file("broken.jar").c_str()));
   EXPECT_TRUE(pathExists(dir.file("broken.jar.pack").c_str()));
+}
+
+TEST(RunUnpack200, AHungRunIsEndedAtTheLimitAndCountsAsFailed) {
+  TempDir dir;
+  std::string home = dir.file("jre");
+  CreateDirectoryA(home.c_str(), nullptr);
+  CreateDirectoryA((home + "\\bin").c_str(), nullptr);
+  // The runtime double's java.exe stands in for an unpack200 that never ends.
+  ASSERT_TRUE(CopyFileA((testBinDir() + "java_runtime\\java.exe").c_str(), (home + "\\bin\\unpack200.exe").c_str(),
+                        FALSE));
+  writeWholeFile(home + "\\runtime_double.cfg", "hang=1\r\n");
+  writeWholeFile(dir.file("hung.jar.pack"), "pack");
+  writeWholeFile(dir.file("hung.jar"), "partial");
+  SetEnvironmentVariableA("PATHMERE_UNPACK_LIMIT_MS", "1500");
+  EXPECT_EQ(unpackTimeLimitMs(), 1500u);
+  DWORD start = GetTickCount();
+  EXPECT_FALSE(runUnpack200(home, dir.file("hung.jar.pack")));
+  DWORD elapsed = GetTickCount() - start;
+  for (const char* ignored : {"0", "x", "600000", "99999999999"}) {
+    SetEnvironmentVariableA("PATHMERE_UNPACK_LIMIT_MS", ignored);
+    EXPECT_EQ(unpackTimeLimitMs(), 600000u) << ignored;
+  }
+  SetEnvironmentVariableA("PATHMERE_UNPACK_LIMIT_MS", nullptr);
+  EXPECT_EQ(unpackTimeLimitMs(), 600000u);
+  EXPECT_GE(elapsed, 1400u);
+  EXPECT_LT(elapsed, 30000u);
+  EXPECT_FALSE(pathExists(dir.file("hung.jar").c_str())) << "the partial output stays";
+  EXPECT_TRUE(pathExists(dir.file("hung.jar.pack").c_str()));
+  EXPECT_NE(readWholeFile(home + "\\java_runs.txt").find("unpack200.exe"), std::string::npos);
 }
 
 TEST(RunUnpack200, MissingPackFileStartsNothing) {
   TempDir dir;
   // No unpack200.exe at all: starting it would end the process.
-  runUnpack200(dir.path(), dir.file("missing.jar.pack"));
-  runUnpack200(dir.path(), dir.file("notapack.jar"));
+  EXPECT_TRUE(runUnpack200(dir.path(), dir.file("missing.jar.pack")));
+  EXPECT_TRUE(runUnpack200(dir.path(), dir.file("notapack.jar")));
   EXPECT_FALSE(pathExists(dir.file("missing.jar").c_str()));
 }
 
@@ -233,7 +263,7 @@ TEST(PrepareRuntime, UnpacksTheListInOrderAndKeepsTheMarker) {
                         {"pack200/InterfaceOnly.pack", "lib\\charsets.jar"},
                         {"pack200/JustResources.pack", "lib\\ext\\localedata.jar"},
                         {"pack200/HelloWorld.pack", "lib\\jsse.jar"}});
-  prepareRuntime(home);
+  EXPECT_TRUE(prepareRuntime(home));
   for (const char* jar : {"lib\\rt.jar", "lib\\charsets.jar", "lib\\ext\\localedata.jar", "lib\\jsse.jar"}) {
     EXPECT_TRUE(isZip(home + "\\" + jar)) << jar;
     EXPECT_FALSE(pathExists((home + "\\" + jar + ".pack").c_str())) << jar;
@@ -248,19 +278,33 @@ TEST(PrepareRuntime, UnpacksTheListInOrderAndKeepsTheMarker) {
   EXPECT_TRUE(pathExists((home + "\\lib\\rt.jar.pack").c_str()));
 }
 
+TEST(PrepareRuntime, AFailedArchiveLeavesTheRuntimeUnprepared) {
+  if (!fixturesPresent()) GTEST_SKIP() << "shared fixtures not found (PATHMERE_FIXTURES)";
+  TempDir dir;
+  std::string home = dir.file("jre");
+  makePackedHome(home, {{"pack200/malformed/flags_oom.pack", "lib\\rt.jar"},
+                        {"pack200/InterfaceOnly.pack", "lib\\charsets.jar"},
+                        {"pack200/HelloWorld.pack", "lib\\jsse.jar"}});
+  EXPECT_FALSE(prepareRuntime(home));
+  EXPECT_FALSE(pathExists((home + "\\lib\\rt.jar").c_str()));
+  EXPECT_TRUE(pathExists((home + "\\lib\\rt.jar.pack").c_str()));
+  EXPECT_FALSE(pathExists((home + "\\lib\\jsse.jar").c_str())) << "marked prepared without rt.jar";
+  EXPECT_TRUE(pathExists((home + "\\lib\\jsse.jar.pack").c_str()));
+}
+
 TEST(PrepareRuntime, FailedMarkerArchiveIsRedoneOnTheNextCall) {
   if (!fixturesPresent()) GTEST_SKIP() << "shared fixtures not found (PATHMERE_FIXTURES)";
   TempDir dir;
   std::string home = dir.file("jre");
   makePackedHome(home, {{"pack200/HelloWorld.pack", "lib\\rt.jar"},
                         {"pack200/malformed/segment_header_oom.pack", "lib\\jsse.jar"}});
-  prepareRuntime(home);
+  EXPECT_FALSE(prepareRuntime(home));
   EXPECT_TRUE(isZip(home + "\\lib\\rt.jar"));
   EXPECT_FALSE(pathExists((home + "\\lib\\jsse.jar").c_str()));
 
   copyFixture("pack200/HelloWorld.pack", home + "\\lib\\rt.jar.pack");
   copyFixture("pack200/InterfaceOnly.pack", home + "\\lib\\jsse.jar.pack");
-  prepareRuntime(home);
+  EXPECT_TRUE(prepareRuntime(home));
   EXPECT_TRUE(isZip(home + "\\lib\\jsse.jar"));
 }
 

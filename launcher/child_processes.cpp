@@ -1,0 +1,44 @@
+#include "child_processes.h"
+
+#include <algorithm>
+#include <atomic>
+#include <mutex>
+#include <vector>
+
+namespace {
+
+// Ending a child and closing its handle must not cross: the lock keeps a handle from being
+// ended after its owner has closed it (and the value reused).
+std::mutex g_childMutex;
+std::vector<HANDLE> g_children;
+std::atomic<bool> g_cancelled{false};
+
+constexpr DWORD kEndWaitMs = 2000;
+
+}  // namespace
+
+void trackChildProcess(HANDLE process) {
+  std::lock_guard<std::mutex> lock(g_childMutex);
+  if (g_cancelled.load()) {
+    TerminateProcess(process, 1);
+    return;
+  }
+  g_children.push_back(process);
+}
+
+void untrackChildProcess(HANDLE process) {
+  std::lock_guard<std::mutex> lock(g_childMutex);
+  g_children.erase(std::remove(g_children.begin(), g_children.end(), process), g_children.end());
+}
+
+void cancelChildProcesses() {
+  std::lock_guard<std::mutex> lock(g_childMutex);
+  g_cancelled = true;
+  for (HANDLE child : g_children) TerminateProcess(child, 1);
+  for (HANDLE child : g_children) WaitForSingleObject(child, kEndWaitMs);
+}
+
+void stopIfCancelled() {
+  if (!g_cancelled.load()) return;
+  for (;;) Sleep(INFINITE);
+}

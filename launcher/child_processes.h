@@ -1,0 +1,17 @@
+// The child processes the launcher waits for (unpack200, the version probe): Cancel in the
+// progress dialog ends them with the launcher, so none goes on writing after it has gone.
+#pragma once
+#include <windows.h>
+
+// The launcher waits for this child until untrackChildProcess. A child tracked after Cancel is
+// ended at once.
+void trackChildProcess(HANDLE process);
+// Call before closing the handle.
+void untrackChildProcess(HANDLE process);
+
+// Cancel: ends every tracked child (waiting briefly for each to go) and marks the launch as
+// cancelled. Any thread may call it.
+void cancelChildProcesses();
+// After Cancel, a child's end is no result: the thread that waited for it stops here for good,
+// while the thread that cancelled ends the process.
+void stopIfCancelled();
