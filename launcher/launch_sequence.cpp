@@ -10,6 +10,7 @@
 #include "child_processes.h"
 #include "command_line.h"
 #include "dialogs.h"
+#include "dll_search.h"
 #include "errors.h"
 #include "install_markers.h"
 #include "launch_flags.h"
@@ -39,6 +40,9 @@ constexpr UINT kLaunchDoneMessage = WM_APP + 1;
 
 void changeToTempDir() {
   if (!SetCurrentDirectoryA(g_tempDir.c_str())) logError("Could not change working dir to %s", g_tempDir.c_str());
+  // The Java program loads native libraries it carries by name from here. Unlike the launcher's
+  // own folder this one is fresh and ours, so it stays in the restricted DLL search.
+  addDllSearchDirectory(g_tempDir);
 }
 
 std::string currentDirectory() {

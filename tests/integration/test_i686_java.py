@@ -106,7 +106,7 @@ def test_shipped_32bit_stub_runs_java_in_the_carried_real_vm_and_the_libraries_a
     out = tmp_path / "out"
     installer = build_installer(out, config=config, files=payload(programs[0], BIN32), bits=32,
                                 extra=["--jre", str(runtime.home)])
-    phonebook, env = natives_env(tmp_path, installer, BIN32)
+    phonebook, env = natives_env(tmp_path)
     env.update({"NIMBO_JAVA_HOME": None, "TESSAR_JAVA_HOME": None,
                 "QEMU_RESERVED_VA": os.environ.get("QEMU_RESERVED_VA", "0xffff0000")})
     modem(wine32, "COM7", 32)

@@ -4,7 +4,6 @@ saw or did, from the files its output went to (entries 102 to 105) and its exit 
 doubles keep what a real VM cannot be made to do on demand (a refused VM, failed allocations).
 The JNI libraries are called through their own Java classes in the same VM (the 32-bit build in
 test_i686_java.py)."""
-import shutil
 
 import pytest
 
@@ -41,13 +40,13 @@ def markers(wine):
 
 def payload(probe_jar, natives_bin=None):
     """The installer's files: the Java launcher classes, the program and, for the native calls,
-    the three libraries of one build (extracted into the launch's working directory, where
-    System.loadLibrary finds them)."""
+    the three libraries of one build with the phonebook double that Pemtrel imports (extracted
+    into the launch's working directory, where System.loadLibrary and the loader find them)."""
     files = {"tsrlauncher.jar": (SAMPLE / "files" / "tsrlauncher.jar").read_bytes(),
              "probe.jar": probe_jar.read_bytes(), "tsrparams.conf": b"mode=test\r\n"}
     if natives_bin is not None:
         for name, path in (("Nelvar.dll", "Nelvar.dll"), ("Pemtrel.dll", "Pemtrel.dll"),
-                           ("Tarvik.dll", "tarvik1/Tarvik.dll")):
+                           ("Tarvik.dll", "tarvik1/Tarvik.dll"), ("rasapi32.dll", "phonebook/rasapi32.dll")):
             files[name] = (natives_bin / path).read_bytes()
     return files
 
@@ -178,10 +177,9 @@ NATIVES = {
 }
 
 
-def natives_env(tmp_path, installer, natives_bin):
-    """The phonebook double beside the installer, whose directory is searched first for Pemtrel's
-    import of rasapi32.dll, and the environment that makes Wine load it."""
-    shutil.copyfile(natives_bin / "phonebook" / "rasapi32.dll", installer.parent / "rasapi32.dll")
+def natives_env(tmp_path):
+    """The phonebook file and the environment that makes Wine load the phonebook double (carried
+    in the payload: the installer's own folder is not searched for libraries)."""
     phonebook = tmp_path / "phonebook.txt"
     phonebook.write_bytes(f"name={PHONEBOOK_ENTRY}\tidle=600\tredial=1\tphone=*99#\n".encode())
     return phonebook, {"WINEDLLOVERRIDES": "rasapi32=n", "PATHMERE_PHONEBOOK": Wine.winpath(phonebook)}
@@ -196,7 +194,7 @@ def assert_natives_answered(out_dir, phonebook, last="probe: main returns"):
 
 def test_the_64bit_libraries_answer_their_own_java_classes(wine, tmp_path, programs):
     launch = RealLaunch(wine, tmp_path, programs, natives=True)
-    phonebook, env = natives_env(tmp_path, launch.installer, BIN64)
+    phonebook, env = natives_env(tmp_path)
     modem(wine, "COM7", 64)
     try:
         result = launch.run(["thread", "natives"], **env)
