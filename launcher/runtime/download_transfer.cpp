@@ -58,6 +58,25 @@ uint32_t testSettingMillis(const char* setting, uint32_t productMillis) {
   return value;
 }
 
+// Reads "bytes first-last/total" (blanks around the parts allowed); an unknown total ("*") is
+// no range to continue.
+bool parseContentRange(std::string_view text, uint32_t& first, uint32_t& last, uint32_t& total) {
+  text = trimBlanks(text);
+  constexpr std::string_view kUnit = "bytes";
+  if (text.substr(0, kUnit.size()) != kUnit) return false;
+  text.remove_prefix(kUnit.size());
+  if (text.empty() || (text.front() != ' ' && text.front() != '\t')) return false;
+  text = trimBlanks(text);
+  std::size_t dash = text.find('-'), slash = text.find('/');
+  if (dash == std::string_view::npos || slash == std::string_view::npos || slash < dash) return false;
+  if (!parseDecimal(trimBlanks(text.substr(0, dash)), first) ||
+      !parseDecimal(trimBlanks(text.substr(dash + 1, slash - dash - 1)), last) ||
+      !parseDecimal(trimBlanks(text.substr(slash + 1)), total)) {
+    return false;
+  }
+  return first <= last && last < total;
+}
+
 int hexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -124,23 +143,6 @@ std::string ifRangeValidator(std::string_view etag, std::string_view lastModifie
   lastModified = trimBlanks(lastModified);
   if (etag.size() >= 2 && etag.front() == '"' && etag.back() == '"' && printable(etag)) return std::string(etag);
   return printable(lastModified) ? std::string(lastModified) : std::string();
-}
-
-bool parseContentRange(std::string_view text, uint32_t& first, uint32_t& last, uint32_t& total) {
-  text = trimBlanks(text);
-  constexpr std::string_view kUnit = "bytes";
-  if (text.substr(0, kUnit.size()) != kUnit) return false;
-  text.remove_prefix(kUnit.size());
-  if (text.empty() || (text.front() != ' ' && text.front() != '\t')) return false;
-  text = trimBlanks(text);
-  std::size_t dash = text.find('-'), slash = text.find('/');
-  if (dash == std::string_view::npos || slash == std::string_view::npos || slash < dash) return false;
-  if (!parseDecimal(trimBlanks(text.substr(0, dash)), first) ||
-      !parseDecimal(trimBlanks(text.substr(dash + 1, slash - dash - 1)), last) ||
-      !parseDecimal(trimBlanks(text.substr(slash + 1)), total)) {
-    return false;
-  }
-  return first <= last && last < total;
 }
 
 ResumeStep judgeResumedAnswer(uint32_t status, std::string_view contentRange, uint32_t offset, uint32_t length) {

@@ -79,10 +79,6 @@ uint32_t retryPauseMillis(int retry, uint32_t firstMillis);
 // versions of the file: the download then starts over).
 std::string ifRangeValidator(std::string_view etag, std::string_view lastModified);
 
-// Reads "bytes first-last/total" (blanks around the parts allowed). False for anything else,
-// an unknown total ("*") among it.
-bool parseContentRange(std::string_view text, uint32_t& first, uint32_t& last, uint32_t& total);
-
 enum class ResumeStep {
   continueFile,  // the answer carries the rest of the same file
   restart,       // a whole file: the server ignored the range or the file changed
