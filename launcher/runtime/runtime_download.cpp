@@ -109,6 +109,11 @@ std::string queryHeader(HINTERNET request, DWORD header) {
   return std::string(value, size);
 }
 
+bool queryLength(HINTERNET request, DWORD& length) {
+  DWORD size = sizeof length;
+  return g_winInet.queryInfo(request, HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &length, &size, nullptr);
+}
+
 DWORD queryStatus(HINTERNET request) {
   DWORD status = 0, size = sizeof status;
   if (!g_winInet.queryInfo(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr)) return 0;
@@ -157,6 +162,12 @@ void setReceiveTimeout(HINTERNET handle) {
   if (!g_winInet.setOption(handle, INTERNET_OPTION_RECEIVE_TIMEOUT, &millis, sizeof millis)) {
     logError("InternetSetOption failed with error code %d", static_cast<int>(GetLastError()));
   }
+}
+
+HINTERNET openSession() {
+  HINTERNET internet = g_winInet.open(kUserAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+  if (internet) setReceiveTimeout(internet);
+  return internet;
 }
 
 // Reads the body on a thread of its own, so that a stalled connection ends the transfer after
@@ -306,7 +317,8 @@ bool fileSha256(const char* path, Sha256Digest& digest) {
     logError("SHA-256 is not available: error code %d", static_cast<int>(hasher.error()));
     return false;
   }
-  FileHandle file(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  FileHandle file(
+      CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.valid()) {
     logError("opening the downloaded file %s failed with error code %d", path, static_cast<int>(GetLastError()));
     return false;
@@ -369,12 +381,11 @@ bool downloadFile(HWND progressWindow, const char* url, const char* destinationP
   DWORD attempt = g_winInet.attemptConnect(0);
   if (attempt != 0) logError("InternetAttemptConnect returned %d", static_cast<int>(attempt));
 
-  HINTERNET internet = g_winInet.open(kUserAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+  HINTERNET internet = openSession();
   if (!internet) {
     logError("InternetOpen failed with error code %d", static_cast<int>(GetLastError()));
     return false;
   }
-  setReceiveTimeout(internet);
   HINTERNET request = openAddress(internet, url);
   if (!request) {
     logError("InternetOpenUrl failed with error code %d", static_cast<int>(GetLastError()));
@@ -390,8 +401,7 @@ bool downloadFile(HWND progressWindow, const char* url, const char* destinationP
       closeInternet(internet);
       return false;
     }
-    DWORD size = sizeof length;
-    if (g_winInet.queryInfo(request, HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &length, &size, nullptr)) break;
+    if (queryLength(request, length)) break;
     ++failures;
     logError("HttpQueryInfo (try %d) failed with error code %d", failures, static_cast<int>(GetLastError()));
     closeInternet(request);
@@ -472,7 +482,11 @@ bool transferToFile(HWND progressWindow, void* internetHandle, void* requestHand
     logInfo("retry %d of %d from byte %u in %lu ms (%s)", retry, kDownloadRetries, from,
             static_cast<unsigned long>(pause), reason.c_str());
     if (!pauseUnlessCancelled(pause)) break;
-    request = openRemainder(internet, url, from, validator);
+    // A session of its own for each retry: Wine's 32-bit WinINet never answers a second request
+    // of the session whose connection dropped.
+    closeInternet(internet);
+    internet = openSession();
+    request = internet ? openRemainder(internet, url, from, validator) : nullptr;
     if (!request) {
       DWORD error = GetLastError();
       logError("InternetOpenUrl (retry %d) failed with error code %d", retry, static_cast<int>(error));
@@ -491,9 +505,8 @@ bool transferToFile(HWND progressWindow, void* internetHandle, void* requestHand
       break;
     }
     if (step == ResumeStep::restart) {
-      DWORD newLength = 0, size = sizeof newLength;
-      if (!g_winInet.queryInfo(request, HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &newLength, &size, nullptr) ||
-          newLength == 0) {
+      DWORD newLength = 0;
+      if (!queryLength(request, newLength) || newLength == 0) {
         logError("the server sent the whole file again without its length");
         break;
       }
@@ -502,7 +515,8 @@ bool transferToFile(HWND progressWindow, void* internetHandle, void* requestHand
                  static_cast<int>(GetLastError()));
         break;
       }
-      logInfo("the server sent the whole file again: starting over, file size: %lu", static_cast<unsigned long>(newLength));
+      logInfo("the server sent the whole file again: starting over, file size: %lu",
+              static_cast<unsigned long>(newLength));
       length = newLength;
       body.setLength(length);
       validator = answerValidator(request);

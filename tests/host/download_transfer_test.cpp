@@ -169,7 +169,9 @@ TEST(DownloadRetry, OnlyAConnectionThatStoppedIsAskedAgainWithDoublingPauses) {
   EXPECT_EQ(retryPauseMillis(40, 1000), 0xFFFFFFFFu);
   EXPECT_EQ(firstRetryPauseMillis(nullptr), kRetryPauseMillis);
   EXPECT_EQ(firstRetryPauseMillis("20"), 20u);
-  for (const char* unusable : {"", "0", "1001", "-1", "5 "}) EXPECT_EQ(firstRetryPauseMillis(unusable), 1000u) << unusable;
+  for (const char* unusable : {"", "0", "1001", "-1", "5 "}) {
+    EXPECT_EQ(firstRetryPauseMillis(unusable), 1000u) << unusable;
+  }
 }
 
 TEST(DownloadRetry, TheValidatorIsAStrongETagElseTheDate) {
