@@ -33,13 +33,17 @@ def no_proxy_env(wine, tmp, **extra):
     return env
 
 
-def download_installer(out, url, *, digest=None, without_asking=True):
+def download_installer_config(url, digest=None, without_asking=True):
     config = sample_config()
     config["narrow"]["150"] = url
     config["narrow"]["157"] = "1" if without_asking else "0"
     if digest is not None:
         config["narrow"][DIGEST_ENTRY] = digest
-    return build_installer(out, config=config)
+    return config
+
+
+def download_installer(out, url, *, digest=None, without_asking=True):
+    return build_installer(out, config=download_installer_config(url, digest, without_asking))
 
 
 def left_archive(tmp):
@@ -176,6 +180,20 @@ def test_a_dropped_connection_is_resumed(wine, tmp_path, markers, behaviour, dig
     assert ("starting over" in log) != continued
     assert "download successful" in log and "retry 2 " not in log
     assert left_archive(tmp_path).read_bytes() == arrives
+
+
+def test_the_32bit_build_resumes_a_dropped_connection(wine32, tmp_path, markers):
+    """The shipped build: its WinINet once left the request after a drop unanswered for ever."""
+    with DownloadServer(ARCHIVE, "drop_once") as server:
+        installer = build_installer(tmp_path / "out", config=download_installer_config(server.url, sha(ARCHIVE)),
+                                    bits=32)
+        env = no_proxy_env(wine32, tmp_path, QEMU_RESERVED_VA="0xffff0000")
+        wine32.run(installer, ["-q"], env=env, bits=32, timeout=600)
+        requests = list(server.requests)
+    log = log_text(tmp_path)
+    assert [r["range"] for r in requests] == [None, f"bytes={HALF}-"], log
+    assert "download successful" in log
+    assert left_archive(tmp_path).read_bytes() == ARCHIVE
 
 
 # behaviour, configured digest, the error that ends the download, the number of requests.
