@@ -482,8 +482,7 @@ bool transferToFile(HWND progressWindow, void* internetHandle, void* requestHand
     logInfo("retry %d of %d from byte %u in %lu ms (%s)", retry, kDownloadRetries, from,
             static_cast<unsigned long>(pause), reason.c_str());
     if (!pauseUnlessCancelled(pause)) break;
-    // A session of its own for each retry: Wine's 32-bit WinINet was seen to leave the next
-    // request of a session whose connection dropped unanswered for good.
+    // A session of its own for each retry: nothing of the dropped connection's state is reused.
     closeInternet(internet);
     internet = openSession();
     request = internet ? openRemainder(internet, url, from, validator) : nullptr;

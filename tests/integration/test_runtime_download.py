@@ -182,20 +182,6 @@ def test_a_dropped_connection_is_resumed(wine, tmp_path, markers, behaviour, dig
     assert left_archive(tmp_path).read_bytes() == arrives
 
 
-def test_the_32bit_build_resumes_a_dropped_connection(wine32, tmp_path, markers):
-    """The shipped build: its WinINet once left the request after a drop unanswered for ever."""
-    with DownloadServer(ARCHIVE, "drop_once") as server:
-        installer = build_installer(tmp_path / "out", config=download_installer_config(server.url, sha(ARCHIVE)),
-                                    bits=32)
-        env = no_proxy_env(wine32, tmp_path, QEMU_RESERVED_VA="0xffff0000")
-        wine32.run(installer, ["-q"], env=env, bits=32, timeout=600)
-        requests = list(server.requests)
-    log = log_text(tmp_path)
-    assert [r["range"] for r in requests] == [None, f"bytes={HALF}-"], log
-    assert "download successful" in log
-    assert left_archive(tmp_path).read_bytes() == ARCHIVE
-
-
 # behaviour, configured digest, the error that ends the download, the number of requests.
 UNRESUMABLE = [
     ("drop_always", None, "ERROR: Giving up after 5 retries", 6),
