@@ -24,6 +24,7 @@
 #include "res/resource_ids.h"
 #include "missing_runtime.h"
 #include "runtime/carried_runtime.h"
+#include "runtime/runtime_download.h"
 #include "runtime/vm_library.h"
 #include "vm/java_vm_launcher.h"
 #include "vm/variable_expansion.h"
@@ -37,6 +38,12 @@ namespace {
 // Sent by the work thread when the Java program's main returned without ending the process:
 // the (hidden) progress dialog ends, and with it the launcher, with exit code 0.
 constexpr UINT kLaunchDoneMessage = WM_APP + 1;
+// Sent by the work thread of entry 155 when the missing runtime is dealt with (wParam 1: an
+// archive was downloaded). The dialog ends with IDC_DOWNLOAD or IDC_LOCATE, which tells the
+// waiting launch sequence apart from a Cancel.
+constexpr UINT kRuntimeReadyMessage = WM_APP + 2;
+// How long a cancelled download may take to close and delete its file before the launcher ends.
+constexpr DWORD kCancelWaitMillis = 10000;
 
 void changeToTempDir() {
   if (!SetCurrentDirectoryA(g_tempDir.c_str())) logError("Could not change working dir to %s", g_tempDir.c_str());
@@ -80,7 +87,7 @@ void runtimeMissing(HWND progressWindow) {
     if (getConfigInt(157) != 0) {
       std::fputs("No JRE found. Trying to download.\n", stdout);
       std::fflush(stdout);
-      handleMissingRuntime(progressWindow);
+      if (handleMissingRuntime(progressWindow)) g_flags.jreIncluded = true;
       return;
     }
     logError("No JRE found");
@@ -90,10 +97,20 @@ void runtimeMissing(HWND progressWindow) {
     exitNormally(83);
   }
   if (progressWindow) {
-    handleMissingRuntime(progressWindow);
-  } else {
-    DialogBoxParamA(static_cast<HINSTANCE>(g_flags.instance), MAKEINTRESOURCEA(IDD_PROGRESS), nullptr,
-                    progressDialogProc, 0);
+    if (handleMissingRuntime(progressWindow)) g_flags.jreIncluded = true;
+    return;
+  }
+  // Entry 155: the dialog exists only for the runtime, and the work thread it starts deals with
+  // it while this thread waits. Only this thread writes the flags the sequence goes on with.
+  INT_PTR ended = DialogBoxParamA(static_cast<HINSTANCE>(g_flags.instance), MAKEINTRESOURCEA(IDD_PROGRESS), nullptr,
+                                  progressDialogProc, 0);
+  if (ended == IDC_DOWNLOAD) {
+    g_flags.jreIncluded = true;
+  } else if (ended != IDC_LOCATE) {
+    // Cancel: a download still running on the work thread must not outlive the dialog with a
+    // half-written archive.
+    if (!cancelDownload(kCancelWaitMillis)) logError("The download did not stop after the cancel");
+    exitNormally(1);
   }
 }
 
@@ -112,7 +129,8 @@ void unpackIncludedArchives() {
 DWORD WINAPI workThread(LPVOID dialog) {
   HWND window = static_cast<HWND>(dialog);
   if (getConfigInt(155) != 0) {
-    handleMissingRuntime(window);
+    bool downloaded = handleMissingRuntime(window);
+    if (!downloadCancelled()) PostMessageA(window, kRuntimeReadyMessage, downloaded ? 1 : 0, 0);
   } else {
     runLaunchSequence(window);
   }
@@ -218,6 +236,9 @@ INT_PTR CALLBACK progressDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
       return FALSE;
     case kLaunchDoneMessage:
       EndDialog(dialog, 0);
+      return TRUE;
+    case kRuntimeReadyMessage:
+      EndDialog(dialog, wParam ? IDC_DOWNLOAD : IDC_LOCATE);
       return TRUE;
     default:
       return FALSE;

@@ -91,8 +91,9 @@ INT_PTR CALLBACK runtimeMissingDialogProc(HWND dialog, UINT message, WPARAM wPar
   }
 }
 
-// Downloads the runtime archive into the temporary directory; returns only on success.
-void downloadRuntime(HWND progressWindow, const std::string& url) {
+// Downloads the runtime archive into the temporary directory. Returns true on success and false
+// when the download was cancelled; any other failure ends the launcher.
+bool downloadRuntime(HWND progressWindow, const std::string& url) {
   if (progressWindow) {
     setDlgItemTextWide(progressWindow, IDC_MESSAGE, getConfigWString(20001));
     setDlgItemTextWide(progressWindow, IDCANCEL, getConfigWString(20012));
@@ -102,14 +103,17 @@ void downloadRuntime(HWND progressWindow, const std::string& url) {
   // Where the launch sequence looks for the archive, whatever directory is current now.
   std::string archive = g_tempDir.empty() ? std::string("jre.tar.gz") : g_tempDir + "\\jre.tar.gz";
   if (!downloadFile(progressWindow, url.c_str(), archive.c_str(), getConfigString(kRuntimeDigestEntry))) {
+    // The progress dialog is gone after a cancel, and the user asked for no message.
+    if (downloadCancelled()) return false;
     fatalMessage(20003);
   }
   if (progressWindow) ShowWindow(GetDlgItem(progressWindow, IDC_DOWNLOAD_STATUS), SW_HIDE);
+  return true;
 }
 
 }  // namespace
 
-void handleMissingRuntime(HWND progressWindow) {
+bool handleMissingRuntime(HWND progressWindow) {
   std::string url = getConfigString(150);
   g_flags.downloadAvailable = !url.empty();
   logInfo("Download location: %s", url.c_str());
@@ -118,11 +122,9 @@ void handleMissingRuntime(HWND progressWindow) {
     choice = DialogBoxParamA(static_cast<HINSTANCE>(g_flags.instance), MAKEINTRESOURCEA(IDD_RUNTIME_MISSING),
                              progressWindow, runtimeMissingDialogProc, 0);
   }
-  if (choice == IDC_DOWNLOAD) {
-    logInfo("Downloading JRE");
-    downloadRuntime(progressWindow, url);
-    logInfo("Done");
-    g_flags.jreIncluded = true;
-  }
-  if (progressWindow && getConfigInt(155) != 0) EndDialog(progressWindow, 0);
+  if (choice != IDC_DOWNLOAD) return false;
+  logInfo("Downloading JRE");
+  if (!downloadRuntime(progressWindow, url)) return false;
+  logInfo("Done");
+  return true;
 }

@@ -3,5 +3,6 @@
 #include <windows.h>
 
 // Asks the user to locate or download a runtime (entry 157: downloads without asking). Returns
-// with a located runtime loaded, or with the downloaded archive to unpack (jreIncluded set).
-void handleMissingRuntime(HWND progressWindow);
+// false with a located runtime loaded (or after the download was cancelled), true with the
+// downloaded archive to unpack; the launch sequence's own thread then sets jreIncluded.
+bool handleMissingRuntime(HWND progressWindow);

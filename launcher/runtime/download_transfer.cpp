@@ -2,7 +2,6 @@
 
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
 
 namespace {
 
@@ -32,6 +31,52 @@ std::size_t floatConversionLength(std::u16string_view format, std::size_t at) {
   return 0;
 }
 
+std::string_view trimBlanks(std::string_view text) {
+  auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+  while (!text.empty() && blank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && blank(text.back())) text.remove_suffix(1);
+  return text;
+}
+
+// Digits only, at most what 32 bits hold.
+bool parseDecimal(std::string_view text, uint32_t& value) {
+  if (text.empty() || text.size() > 10) return false;
+  uint64_t sum = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    sum = sum * 10 + static_cast<uint64_t>(c - '0');
+  }
+  if (sum > 0xFFFFFFFFu) return false;
+  value = static_cast<uint32_t>(sum);
+  return true;
+}
+
+// A shorter positive decimal value of a test setting, or the product's value.
+uint32_t testSettingMillis(const char* setting, uint32_t productMillis) {
+  uint32_t value = 0;
+  if (!setting || !parseDecimal(setting, value) || value == 0 || value > productMillis) return productMillis;
+  return value;
+}
+
+// Reads "bytes first-last/total" (blanks around the parts allowed); an unknown total ("*") is
+// no range to continue.
+bool parseContentRange(std::string_view text, uint32_t& first, uint32_t& last, uint32_t& total) {
+  text = trimBlanks(text);
+  constexpr std::string_view kUnit = "bytes";
+  if (text.substr(0, kUnit.size()) != kUnit) return false;
+  text.remove_prefix(kUnit.size());
+  if (text.empty() || (text.front() != ' ' && text.front() != '\t')) return false;
+  text = trimBlanks(text);
+  std::size_t dash = text.find('-'), slash = text.find('/');
+  if (dash == std::string_view::npos || slash == std::string_view::npos || slash < dash) return false;
+  if (!parseDecimal(trimBlanks(text.substr(0, dash)), first) ||
+      !parseDecimal(trimBlanks(text.substr(dash + 1, slash - dash - 1)), last) ||
+      !parseDecimal(trimBlanks(text.substr(slash + 1)), total)) {
+    return false;
+  }
+  return first <= last && last < total;
+}
+
 int hexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -42,12 +87,18 @@ int hexValue(char c) {
 }  // namespace
 
 TransferResult copyDownloadBody(BodyTransfer& io, uint32_t length, bool withProgress) {
+  BodyProgress progress;
+  return copyDownloadBody(io, length, withProgress, progress);
+}
+
+TransferResult copyDownloadBody(BodyTransfer& io, uint32_t length, bool withProgress, BodyProgress& progress) {
   if (length == 0) return {TransferOutcome::emptyBody, 0};
   unsigned char buffer[kDownloadChunkSize];
-  uint32_t received = 0;
-  uint32_t start = io.tickCount();
-  uint32_t lastRefresh = 0;
-  bool refreshed = false;
+  uint32_t& received = progress.received;
+  if (!progress.started) {
+    progress.startTick = io.tickCount();
+    progress.started = true;
+  }
   while (received < length) {
     uint32_t want = length - received < kDownloadChunkSize ? length - received : kDownloadChunkSize;
     uint32_t got = 0;
@@ -55,18 +106,52 @@ TransferResult copyDownloadBody(BodyTransfer& io, uint32_t length, bool withProg
     // WinINet reports a connection closed early as a successful read of nothing.
     if (got == 0) return {TransferOutcome::endedEarly, received};
     if (got > want) got = want;
+    if (!io.write(buffer, got)) return {TransferOutcome::writeFailed, received + got};
     received += got;
-    if (!io.write(buffer, got)) return {TransferOutcome::writeFailed, received};
     if (withProgress) {
       uint32_t now = io.tickCount();
-      if (!refreshed || now - lastRefresh > kProgressRefreshMillis) {
-        io.showProgress(received, now - start);
-        lastRefresh = now;
-        refreshed = true;
+      if (!progress.refreshed || now - progress.lastRefresh > kProgressRefreshMillis) {
+        io.showProgress(received, now - progress.startTick);
+        progress.lastRefresh = now;
+        progress.refreshed = true;
       }
     }
   }
   return {TransferOutcome::complete, received};
+}
+
+bool retriesAfter(TransferOutcome outcome) {
+  return outcome == TransferOutcome::readFailed || outcome == TransferOutcome::endedEarly;
+}
+
+uint32_t retryPauseMillis(int retry, uint32_t firstMillis) {
+  if (retry < 1) return 0;
+  uint64_t pause = firstMillis;
+  for (int i = 1; i < retry && pause < 0xFFFFFFFFu; ++i) pause *= 2;
+  return pause > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(pause);
+}
+
+std::string ifRangeValidator(std::string_view etag, std::string_view lastModified) {
+  // The value goes into a request header as it came: a line break in it would add headers.
+  auto printable = [](std::string_view text) {
+    for (char c : text) {
+      if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) return false;
+    }
+    return true;
+  };
+  etag = trimBlanks(etag);
+  lastModified = trimBlanks(lastModified);
+  if (etag.size() >= 2 && etag.front() == '"' && etag.back() == '"' && printable(etag)) return std::string(etag);
+  return printable(lastModified) ? std::string(lastModified) : std::string();
+}
+
+ResumeStep judgeResumedAnswer(uint32_t status, std::string_view contentRange, uint32_t offset, uint32_t length) {
+  if (status == 200) return ResumeStep::restart;
+  if (status != 206) return ResumeStep::fail;
+  uint32_t first = 0, last = 0, total = 0;
+  if (!parseContentRange(contentRange, first, last, total)) return ResumeStep::fail;
+  if (first != offset || total != length || last != length - 1) return ResumeStep::fail;
+  return ResumeStep::continueFile;
 }
 
 std::u16string formatDownloadProgress(std::u16string_view format, uint32_t received, uint32_t length,
@@ -112,17 +197,13 @@ int downloadBarPosition(uint32_t received, uint32_t length) {
 }
 
 uint32_t receiveTimeoutMillis(const char* testSetting) {
-  if (!testSetting || !isDigit(static_cast<unsigned char>(testSetting[0]))) return kReceiveTimeoutMillis;
-  char* end = nullptr;
-  unsigned long value = std::strtoul(testSetting, &end, 10);
-  if (*end != '\0' || value == 0 || value > kReceiveTimeoutMillis) return kReceiveTimeoutMillis;
-  return static_cast<uint32_t>(value);
+  return testSettingMillis(testSetting, kReceiveTimeoutMillis);
 }
 
+uint32_t firstRetryPauseMillis(const char* testSetting) { return testSettingMillis(testSetting, kRetryPauseMillis); }
+
 bool parseSha256Hex(std::string_view text, Sha256Digest& digest) {
-  auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
-  while (!text.empty() && blank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && blank(text.back())) text.remove_suffix(1);
+  text = trimBlanks(text);
   if (text.size() != 2 * digest.size()) return false;
   for (std::size_t i = 0; i < digest.size(); ++i) {
     int high = hexValue(text[2 * i]), low = hexValue(text[2 * i + 1]);

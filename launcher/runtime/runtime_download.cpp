@@ -6,6 +6,8 @@
 #include <atomic>
 #include <cstring>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "dialogs.h"
 #include "dll_search.h"
@@ -24,6 +26,8 @@ constexpr int kLengthQueries = 20;
 constexpr DWORD kLengthQueryPauseMillis = 300;
 // Shortens the receive timeout for the tests of a stalled server (milliseconds, at most 60000).
 constexpr char kTestTimeoutVariable[] = "PATHMERE_TEST_RECEIVE_TIMEOUT_MS";
+// Shortens the first pause before a retry for the tests of a dropping server (milliseconds).
+constexpr char kTestRetryPauseVariable[] = "PATHMERE_TEST_RETRY_PAUSE_MS";
 
 using InternetOpenUrlAFn = HINTERNET(WINAPI*)(HINTERNET, LPCSTR, LPCSTR, DWORD, DWORD, DWORD_PTR);
 using InternetOpenAFn = HINTERNET(WINAPI*)(LPCSTR, DWORD, LPCSTR, LPCSTR, DWORD);
@@ -45,6 +49,26 @@ struct WinInet {
 };
 WinInet g_winInet;
 bool g_winInetBound = false;
+
+// Set by cancelDownload on the thread that ended the progress dialog: the download stops at its
+// next read or pause. Manual reset: once cancelled, the launcher ends.
+const HANDLE g_cancelRequested = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+// Signalled while no download runs: downloadFile resets it before it looks at the cancel request
+// and signals it only when its file is closed (and deleted when incomplete).
+const HANDLE g_noDownloadRunning = CreateEventA(nullptr, TRUE, TRUE, nullptr);
+
+bool cancelRequested() { return WaitForSingleObject(g_cancelRequested, 0) == WAIT_OBJECT_0; }
+
+// Waits for millis, or less when the download is cancelled; false then.
+bool pauseUnlessCancelled(DWORD millis) { return WaitForSingleObject(g_cancelRequested, millis) == WAIT_TIMEOUT; }
+
+// Keeps g_noDownloadRunning reset while downloadFile runs.
+struct RunningDownload {
+  RunningDownload() { ResetEvent(g_noDownloadRunning); }
+  ~RunningDownload() { SetEvent(g_noDownloadRunning); }
+  RunningDownload(const RunningDownload&) = delete;
+  RunningDownload& operator=(const RunningDownload&) = delete;
+};
 
 template <typename Fn>
 bool bindEntry(HMODULE library, const char* name, Fn& into) {
@@ -69,6 +93,38 @@ HINTERNET openAddress(HINTERNET internet, const char* url) {
   return g_winInet.openUrl(internet, url, nullptr, 0, kRequestFlags, 0);
 }
 
+// The rest of the file from `offset`, valid only while the file is the one the validator names;
+// without a validator the whole file again.
+HINTERNET openRemainder(HINTERNET internet, const char* url, uint32_t offset, const std::string& validator) {
+  if (validator.empty()) return g_winInet.openUrl(internet, url, nullptr, 0, kRequestFlags | INTERNET_FLAG_RELOAD, 0);
+  std::string headers = "Range: bytes=" + std::to_string(offset) + "-\r\nIf-Range: " + validator + "\r\n";
+  return g_winInet.openUrl(internet, url, headers.c_str(), static_cast<DWORD>(headers.size()),
+                           kRequestFlags | INTERNET_FLAG_RELOAD, 0);
+}
+
+// A response header's text; empty when it is absent or longer than any validator needs.
+std::string queryHeader(HINTERNET request, DWORD header) {
+  char value[1024];
+  DWORD size = sizeof value;
+  if (!g_winInet.queryInfo(request, header, value, &size, nullptr) || size >= sizeof value) return std::string();
+  return std::string(value, size);
+}
+
+bool queryLength(HINTERNET request, DWORD& length) {
+  DWORD size = sizeof length;
+  return g_winInet.queryInfo(request, HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &length, &size, nullptr);
+}
+
+DWORD queryStatus(HINTERNET request) {
+  DWORD status = 0, size = sizeof status;
+  if (!g_winInet.queryInfo(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr)) return 0;
+  return status;
+}
+
+std::string answerValidator(HINTERNET request) {
+  return ifRangeValidator(queryHeader(request, HTTP_QUERY_ETAG), queryHeader(request, HTTP_QUERY_LAST_MODIFIED));
+}
+
 // An error page is not the archive: only a 200 answer is downloaded.
 bool statusIsOk(HINTERNET request) {
   DWORD status = 0, size = sizeof status;
@@ -83,10 +139,20 @@ bool statusIsOk(HINTERNET request) {
   return true;
 }
 
+// A test setting's text, or null when it is not set (or too long to be a number).
+const char* testSetting(const char* variable, char (&setting)[32]) {
+  DWORD n = GetEnvironmentVariableA(variable, setting, sizeof setting);
+  return n > 0 && n < sizeof setting ? setting : nullptr;
+}
+
 DWORD configuredReceiveTimeout() {
   char setting[32];
-  DWORD n = GetEnvironmentVariableA(kTestTimeoutVariable, setting, sizeof setting);
-  return receiveTimeoutMillis(n > 0 && n < sizeof setting ? setting : nullptr);
+  return receiveTimeoutMillis(testSetting(kTestTimeoutVariable, setting));
+}
+
+DWORD configuredFirstRetryPause() {
+  char setting[32];
+  return firstRetryPauseMillis(testSetting(kTestRetryPauseVariable, setting));
 }
 
 // WinINet's default differs between Windows and Wine (which sets none): a stalled server must
@@ -97,6 +163,12 @@ void setReceiveTimeout(HINTERNET handle) {
   if (!g_winInet.setOption(handle, INTERNET_OPTION_RECEIVE_TIMEOUT, &millis, sizeof millis)) {
     logError("InternetSetOption failed with error code %d", static_cast<int>(GetLastError()));
   }
+}
+
+HINTERNET openSession() {
+  HINTERNET internet = g_winInet.open(kUserAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+  if (internet) setReceiveTimeout(internet);
+  return internet;
 }
 
 // Reads the body on a thread of its own, so that a stalled connection ends the transfer after
@@ -132,9 +204,11 @@ class TimedReader {
     }
     state_->want = want;
     SetEvent(state_->start.h);
-    if (WaitForSingleObject(state_->done.h, timeout_) != WAIT_OBJECT_0) {
+    const HANDLE ends[] = {state_->done.h, g_cancelRequested};
+    DWORD waited = WaitForMultipleObjects(2, ends, FALSE, timeout_);
+    if (waited != WAIT_OBJECT_0) {
       abandoned_ = true;
-      error = ERROR_INTERNET_TIMEOUT;
+      error = waited == WAIT_OBJECT_0 + 1 ? ERROR_CANCELLED : ERROR_INTERNET_TIMEOUT;
       return false;
     }
     if (!state_->ok) {
@@ -175,19 +249,21 @@ class TimedReader {
   bool abandoned_ = false;
 };
 
-// The response body read with WinINet into the destination file, hashed on the way when a
-// digest is expected, with the progress shown on the dialog's status line and bar.
+// The response body read with WinINet into the destination file, with the progress shown on
+// the dialog's status line and bar. A resumed download reads the next request's body on.
 class WinInetBody : public BodyTransfer {
  public:
-  WinInetBody(HWND window, HINTERNET request, HANDLE file, uint32_t length, Sha256Hasher* hasher)
-      : window_(window), reader_(request, configuredReceiveTimeout()), file_(file), length_(length), hasher_(hasher) {
+  WinInetBody(HWND window, HANDLE file, uint32_t length) : window_(window), file_(file), length_(length) {
     if (window_) format_ = getConfigWString(20008);
   }
   DWORD readError = 0;
   DWORD writeError = 0;
 
+  void readFrom(HINTERNET request) { reader_ = std::make_unique<TimedReader>(request, configuredReceiveTimeout()); }
+  void setLength(uint32_t length) { length_ = length; }
+
   bool read(unsigned char* buffer, uint32_t want, uint32_t& got) override {
-    return reader_.read(buffer, want, got, readError);
+    return reader_->read(buffer, want, got, readError);
   }
   bool write(const unsigned char* data, uint32_t n) override {
     DWORD written = 0;
@@ -195,7 +271,6 @@ class WinInetBody : public BodyTransfer {
       writeError = GetLastError();
       return false;
     }
-    if (hasher_) hasher_->update(data, n);
     return true;
   }
   uint32_t tickCount() override { return GetTickCount(); }
@@ -207,22 +282,22 @@ class WinInetBody : public BodyTransfer {
 
  private:
   HWND window_;
-  TimedReader reader_;
+  std::unique_ptr<TimedReader> reader_;
   HANDLE file_;
   uint32_t length_;
-  Sha256Hasher* hasher_;
   std::u16string format_;
 };
 
-void logTransferFailure(const TransferResult& result, const WinInetBody& body, uint32_t length,
-                        const char* destinationPath) {
+// Logs why a piece of the body ended; returns the short reason for the retry line.
+std::string logTransferFailure(const TransferResult& result, const WinInetBody& body, uint32_t length,
+                               const char* destinationPath) {
   switch (result.outcome) {
     case TransferOutcome::readFailed:
       logError("InternetReadFile failed with error code %d", static_cast<int>(body.readError));
-      break;
+      return "read error " + std::to_string(body.readError);
     case TransferOutcome::endedEarly:
       logError("the connection ended after %u of %u bytes", result.received, length);
-      break;
+      return "connection ended";
     case TransferOutcome::emptyBody:
       logError("the server announced an empty file");
       break;
@@ -233,6 +308,42 @@ void logTransferFailure(const TransferResult& result, const WinInetBody& body, u
     case TransferOutcome::complete:
       break;
   }
+  return std::string();
+}
+
+// The digest of the file as it lies on disk, after its last piece.
+bool fileSha256(const char* path, Sha256Digest& digest) {
+  Sha256Hasher hasher;
+  if (!hasher.ready()) {
+    logError("SHA-256 is not available: error code %d", static_cast<int>(hasher.error()));
+    return false;
+  }
+  FileHandle file(
+      CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.valid()) {
+    logError("opening the downloaded file %s failed with error code %d", path, static_cast<int>(GetLastError()));
+    return false;
+  }
+  std::vector<unsigned char> buffer(65536);
+  for (;;) {
+    DWORD got = 0;
+    if (!ReadFile(file.h, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr)) {
+      logError("reading the downloaded file %s failed with error code %d", path, static_cast<int>(GetLastError()));
+      return false;
+    }
+    if (got == 0) break;
+    if (!hasher.update(buffer.data(), got)) break;
+  }
+  if (!hasher.finish(digest)) {
+    logError("SHA-256 of the download failed with error code %d", static_cast<int>(hasher.error()));
+    return false;
+  }
+  return true;
+}
+
+// Empties the file for a download that starts over.
+bool truncateFile(HANDLE file) {
+  return SetFilePointer(file, 0, nullptr, FILE_BEGIN) != INVALID_SET_FILE_POINTER && SetEndOfFile(file);
 }
 
 }  // namespace
@@ -265,16 +376,17 @@ bool bindWinInet() {
 bool downloadFile(HWND progressWindow, const char* url, const char* destinationPath,
                   const std::string& expectedSha256) {
   if (!g_winInetBound) return false;
+  RunningDownload running;
+  if (cancelRequested()) return false;
   if (progressWindow) setDlgItemTextWide(progressWindow, IDC_DOWNLOAD_STATUS, getConfigWString(20009));
   DWORD attempt = g_winInet.attemptConnect(0);
   if (attempt != 0) logError("InternetAttemptConnect returned %d", static_cast<int>(attempt));
 
-  HINTERNET internet = g_winInet.open(kUserAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+  HINTERNET internet = openSession();
   if (!internet) {
     logError("InternetOpen failed with error code %d", static_cast<int>(GetLastError()));
     return false;
   }
-  setReceiveTimeout(internet);
   HINTERNET request = openAddress(internet, url);
   if (!request) {
     logError("InternetOpenUrl failed with error code %d", static_cast<int>(GetLastError()));
@@ -290,12 +402,14 @@ bool downloadFile(HWND progressWindow, const char* url, const char* destinationP
       closeInternet(internet);
       return false;
     }
-    DWORD size = sizeof length;
-    if (g_winInet.queryInfo(request, HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &length, &size, nullptr)) break;
+    if (queryLength(request, length)) break;
     ++failures;
     logError("HttpQueryInfo (try %d) failed with error code %d", failures, static_cast<int>(GetLastError()));
-    Sleep(kLengthQueryPauseMillis);
     closeInternet(request);
+    if (!pauseUnlessCancelled(kLengthQueryPauseMillis)) {
+      closeInternet(internet);
+      return false;
+    }
     request = openAddress(internet, url);
     if (!request) {
       logError("InternetOpenUrl 2 failed with error code %d", static_cast<int>(GetLastError()));
@@ -310,28 +424,24 @@ bool downloadFile(HWND progressWindow, const char* url, const char* destinationP
     }
   }
   setReceiveTimeout(request);
-  return transferToFile(progressWindow, internet, request, length, destinationPath, expectedSha256);
+  return transferToFile(progressWindow, internet, request, length, destinationPath, expectedSha256, url);
 }
 
-bool transferToFile(HWND progressWindow, void* internetHandle, void* request, uint32_t length,
-                    const char* destinationPath, const std::string& expectedSha256) {
+bool transferToFile(HWND progressWindow, void* internetHandle, void* requestHandle, uint32_t length,
+                    const char* destinationPath, const std::string& expectedSha256, const char* url) {
   HINTERNET internet = static_cast<HINTERNET>(internetHandle);
-  logInfo("file size: %u, handle %p", length, request);
+  HINTERNET request = static_cast<HINTERNET>(requestHandle);
+  logInfo("file size: %u, handle %p", length, requestHandle);
   auto closeRequest = [&] {
-    closeInternet(static_cast<HINTERNET>(request));
-    closeInternet(internet);
+    closeInternet(request);
+    request = nullptr;
   };
   Sha256Digest expected{};
   bool checkDigest = !expectedSha256.empty();
   if (checkDigest && !parseSha256Hex(expectedSha256, expected)) {
     logError("the configured SHA-256 digest of the runtime is not 64 hexadecimal digits");
     closeRequest();
-    return false;
-  }
-  Sha256Hasher hasher;
-  if (checkDigest && !hasher.ready()) {
-    logError("SHA-256 is not available: error code %d", static_cast<int>(hasher.error()));
-    closeRequest();
+    closeInternet(internet);
     return false;
   }
 
@@ -340,18 +450,89 @@ bool transferToFile(HWND progressWindow, void* internetHandle, void* request, ui
     logError("opening the destination file %s failed with error code %d", destinationPath,
              static_cast<int>(GetLastError()));
     closeRequest();
+    closeInternet(internet);
     return false;
   }
-  WinInetBody body(progressWindow, static_cast<HINTERNET>(request), file.h, length, checkDigest ? &hasher : nullptr);
-  TransferResult result = copyDownloadBody(body, length, progressWindow != nullptr);
+  // Only the first answer names the file that a range may continue.
+  std::string validator = answerValidator(request);
+  WinInetBody body(progressWindow, file.h, length);
+  BodyProgress progress;
+  bool ok = false;
+  DWORD firstPause = configuredFirstRetryPause();
+  std::string reason;
+  for (int retry = 0;;) {
+    if (request) {
+      body.readFrom(request);
+      TransferResult result = copyDownloadBody(body, length, progressWindow != nullptr, progress);
+      if (result.outcome == TransferOutcome::complete) {
+        ok = true;
+        break;
+      }
+      if (cancelRequested()) break;
+      reason = logTransferFailure(result, body, length, destinationPath);
+      if (!retriesAfter(result.outcome)) break;
+      closeRequest();
+    }
+    if (retry == kDownloadRetries) {
+      logError("Giving up after %d retries", kDownloadRetries);
+      break;
+    }
+    ++retry;
+    DWORD pause = retryPauseMillis(retry, firstPause);
+    uint32_t from = validator.empty() ? 0 : progress.received;
+    logInfo("retry %d of %d from byte %u in %lu ms (%s)", retry, kDownloadRetries, from,
+            static_cast<unsigned long>(pause), reason.c_str());
+    if (!pauseUnlessCancelled(pause)) break;
+    // A session of its own for each retry: nothing of the dropped connection's state is reused.
+    closeInternet(internet);
+    internet = openSession();
+    request = internet ? openRemainder(internet, url, from, validator) : nullptr;
+    if (!request) {
+      DWORD error = GetLastError();
+      logError("InternetOpenUrl (retry %d) failed with error code %d", retry, static_cast<int>(error));
+      reason = "no connection, error " + std::to_string(error);
+      continue;
+    }
+    setReceiveTimeout(request);
+    DWORD status = queryStatus(request);
+    std::string contentRange = queryHeader(request, HTTP_QUERY_CONTENT_RANGE);
+    // Without a validator the whole file was asked for: only a 200 is an answer.
+    ResumeStep step = validator.empty() && status != 200 ? ResumeStep::fail
+                                                          : judgeResumedAnswer(status, contentRange, from, length);
+    if (step == ResumeStep::fail) {
+      logError("the server answered the resumed request with HTTP status %lu and Content-Range \"%s\"",
+               static_cast<unsigned long>(status), contentRange.c_str());
+      break;
+    }
+    if (step == ResumeStep::restart) {
+      DWORD newLength = 0;
+      if (!queryLength(request, newLength) || newLength == 0) {
+        logError("the server sent the whole file again without its length");
+        break;
+      }
+      if (!truncateFile(file.h)) {
+        logError("emptying the destination file %s failed with error code %d", destinationPath,
+                 static_cast<int>(GetLastError()));
+        break;
+      }
+      logInfo("the server sent the whole file again: starting over, file size: %lu",
+              static_cast<unsigned long>(newLength));
+      length = newLength;
+      body.setLength(length);
+      validator = answerValidator(request);
+      progress = BodyProgress();
+    }
+  }
+  if (cancelRequested()) {
+    logInfo("download cancelled");
+    ok = false;
+  }
   file.close();
   closeRequest();
-  bool ok = result.outcome == TransferOutcome::complete;
-  if (!ok) logTransferFailure(result, body, length, destinationPath);
+  closeInternet(internet);
   if (ok && checkDigest) {
     Sha256Digest actual{};
-    if (!hasher.finish(actual)) {
-      logError("SHA-256 of the download failed with error code %d", static_cast<int>(hasher.error()));
+    if (!fileSha256(destinationPath, actual)) {
       ok = false;
     } else if (actual != expected) {
       logError("SHA-256 of the download is %s, expected %s", sha256Hex(actual).c_str(), sha256Hex(expected).c_str());
@@ -366,3 +547,10 @@ bool transferToFile(HWND progressWindow, void* internetHandle, void* request, ui
   logInfo("download successful");
   return true;
 }
+
+bool cancelDownload(DWORD waitMillis) {
+  SetEvent(g_cancelRequested);
+  return WaitForSingleObject(g_noDownloadRunning, waitMillis) == WAIT_OBJECT_0;
+}
+
+bool downloadCancelled() { return cancelRequested(); }

@@ -9,13 +9,20 @@
 // stay bound. False (logged) when the library or an entry point is missing.
 bool bindWinInet();
 
-// Downloads url into destinationPath with progress on the window (none: silently). When
+// Downloads url into destinationPath with progress on the window (none: silently). A body that
+// stops early is asked for again from where it stopped, a few times with growing pauses. When
 // expectedSha256 (64 hexadecimal digits) is given, an archive with another digest fails.
-// A failed download leaves no file behind. Failures are logged; the result is false.
+// A failed or cancelled download leaves no file behind. Failures are logged; the result is false.
 bool downloadFile(HWND progressWindow, const char* url, const char* destinationPath,
                   const std::string& expectedSha256 = std::string());
 
-// Copies the open request's body of `length` bytes into destinationPath and closes the request
-// and the internet handle on every path.
+// Copies the open request's body of `length` bytes into destinationPath, asking url for the
+// rest when the body stops early, and closes the requests and the internet handle on every path.
 bool transferToFile(HWND progressWindow, void* internetHandle, void* request, uint32_t length,
-                    const char* destinationPath, const std::string& expectedSha256 = std::string());
+                    const char* destinationPath, const std::string& expectedSha256, const char* url);
+
+// Stops a running download at once (its reads and pauses end, its file is deleted) and any
+// later one before it starts. True when no download runs any more within waitMillis.
+bool cancelDownload(DWORD waitMillis);
+// True once cancelDownload was called: a failed download was then no failure to report.
+bool downloadCancelled();

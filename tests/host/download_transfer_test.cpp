@@ -133,6 +133,92 @@ TEST(DownloadBody, WithoutAWindowNothingIsShown) {
   EXPECT_TRUE(body.refreshes.empty());
 }
 
+TEST(DownloadBody, AResumedBodyGoesOnFromTheBytesAlreadyReceived) {
+  ScriptedBody body;
+  body.tickStep = 600;
+  body.plannedReads = {kDownloadChunkSize, 0};
+  BodyProgress progress;
+  uint32_t length = 3 * kDownloadChunkSize;
+  TransferResult first = copyDownloadBody(body, length, true, progress);
+  EXPECT_EQ(first.outcome, TransferOutcome::endedEarly);
+  EXPECT_EQ(progress.received, kDownloadChunkSize);
+  TransferResult rest = copyDownloadBody(body, length, true, progress);
+  EXPECT_EQ(rest.outcome, TransferOutcome::complete);
+  EXPECT_EQ(rest.received, length);
+  EXPECT_EQ(body.written.size(), length);
+  // The second piece asks only for what is missing, and its refreshes count the first piece's
+  // bytes and time: 1000 start, chunks at 1600 (first piece), 2200 and 2800.
+  EXPECT_EQ(body.readSizesAsked, (std::vector<uint32_t>{kDownloadChunkSize, kDownloadChunkSize, kDownloadChunkSize,
+                                                        kDownloadChunkSize}));
+  ASSERT_EQ(body.refreshes.size(), 3u);
+  EXPECT_EQ(body.refreshes[1], std::make_pair(2 * kDownloadChunkSize, 1200u));
+  EXPECT_EQ(body.refreshes[2], std::make_pair(3 * kDownloadChunkSize, 1800u));
+}
+
+TEST(DownloadRetry, OnlyAConnectionThatStoppedIsAskedAgainWithDoublingPauses) {
+  EXPECT_TRUE(retriesAfter(TransferOutcome::endedEarly));
+  EXPECT_TRUE(retriesAfter(TransferOutcome::readFailed));
+  EXPECT_FALSE(retriesAfter(TransferOutcome::writeFailed));
+  EXPECT_FALSE(retriesAfter(TransferOutcome::emptyBody));
+  EXPECT_FALSE(retriesAfter(TransferOutcome::complete));
+  std::vector<uint32_t> pauses;
+  for (int retry = 1; retry <= kDownloadRetries; ++retry) pauses.push_back(retryPauseMillis(retry, kRetryPauseMillis));
+  EXPECT_EQ(pauses, (std::vector<uint32_t>{1000, 2000, 4000, 8000, 16000}));
+  EXPECT_EQ(retryPauseMillis(3, 50), 200u);
+  EXPECT_EQ(retryPauseMillis(0, 50), 0u);
+  EXPECT_EQ(retryPauseMillis(40, 1000), 0xFFFFFFFFu);
+  EXPECT_EQ(firstRetryPauseMillis(nullptr), kRetryPauseMillis);
+  EXPECT_EQ(firstRetryPauseMillis("20"), 20u);
+  for (const char* unusable : {"", "0", "1001", "-1", "5 "}) {
+    EXPECT_EQ(firstRetryPauseMillis(unusable), 1000u) << unusable;
+  }
+}
+
+TEST(DownloadRetry, TheValidatorIsAStrongETagElseTheDate) {
+  const char* date = "Wed, 09 Dec 2026 10:00:00 GMT";
+  EXPECT_EQ(ifRangeValidator("\"abc\"", date), "\"abc\"");
+  EXPECT_EQ(ifRangeValidator(" \"abc\"\r", ""), "\"abc\"");
+  EXPECT_EQ(ifRangeValidator("W/\"abc\"", date), date);
+  EXPECT_EQ(ifRangeValidator("abc", date), date);
+  EXPECT_EQ(ifRangeValidator("W/\"abc\"", ""), "");
+  EXPECT_EQ(ifRangeValidator("", ""), "");
+  EXPECT_EQ(ifRangeValidator("\"a\r\nX-Injected: 1\"", date), date);
+  EXPECT_EQ(ifRangeValidator("", "Wed\nX: 1"), "");
+}
+
+TEST(DownloadRetry, TheAnswerToARangeContinuesRestartsOrFails) {
+  struct Case {
+    uint32_t status;
+    const char* contentRange;
+    uint32_t offset;
+    ResumeStep step;
+  };
+  const uint32_t length = 1000;
+  for (const Case& c : std::vector<Case>{
+           {206, "bytes 500-999/1000", 500, ResumeStep::continueFile},
+           {206, "bytes 0-999/1000", 0, ResumeStep::continueFile},
+           {206, "bytes 400-999/1000", 500, ResumeStep::fail},   // not where the file stopped
+           {206, "bytes 500-899/1000", 500, ResumeStep::fail},   // not to the end
+           {206, "bytes 500-1099/1100", 500, ResumeStep::fail},  // another length: another file
+           {206, "", 500, ResumeStep::fail},
+           {206, " bytes  500-999/1000 ", 500, ResumeStep::continueFile},
+           {206, "bytes 500-999/*", 500, ResumeStep::fail},
+           {206, "bytes=500-999/1000", 500, ResumeStep::fail},
+           {206, "items 500-999/1000", 500, ResumeStep::fail},
+           {206, "bytes 5x0-999/1000", 500, ResumeStep::fail},
+           {206, "bytes 500-999/4294968296", 500, ResumeStep::fail},  // 2^32 + 1000
+           {200, "", 500, ResumeStep::restart},
+           {200, "bytes 500-999/1000", 500, ResumeStep::restart},
+           {416, "bytes */1000", 500, ResumeStep::fail},
+           {404, "", 500, ResumeStep::fail},
+           {500, "", 500, ResumeStep::fail},
+           {304, "", 500, ResumeStep::fail},
+       }) {
+    EXPECT_EQ(judgeResumedAnswer(c.status, c.contentRange, c.offset, length), c.step)
+        << c.status << " " << c.contentRange << " at " << c.offset;
+  }
+}
+
 TEST(ProgressText, ShippedFormatShowsMegabytesPercentageAndSpeed) {
   EXPECT_EQ(narrow(formatDownloadProgress(kShippedFormat, 1048576, 4194304, 2048)),
             "1.00 MB of 4.00 MB (25.0%) at 512.0 kb/s");

@@ -19,7 +19,23 @@ BEHAVIOURS = (
     "server_error",   # 500 with an error page (and its length)
     "empty",          # 200 with Content-Length 0
     "trickle",        # the whole archive in small pieces over about `trickle_seconds`
+    # With an ETag and Last-Modified; ranges are honoured (206) while If-Range matches:
+    "drop_once",      # the first answer closes its connection after `drop_fraction` of the body
+    "drop_always",    # every answer closes its connection after `drop_fraction` of its part
+    "ignore_range",   # drops like drop_once, then answers every range with 200 and the whole file
+    "etag_changes",   # drops like drop_once; each request meets a new ETag and other content of
+                      # the same length, so a range validated by the first ETag gets a 200
+    "bad_range",      # drops like drop_once, then answers 206 with a Content-Range from byte 0
 )
+ETAG_BEHAVIOURS = ("drop_once", "drop_always", "ignore_range", "etag_changes", "bad_range")
+LAST_MODIFIED = "Wed, 09 Dec 2026 10:00:00 GMT"
+
+
+def changed_archive(archive, version):
+    """The archive's content as version `version` (1: the archive itself) of the served file."""
+    if version == 1:
+        return archive
+    return bytes((b + version) & 0xFF for b in archive)
 
 
 class _Handler(http.server.BaseHTTPRequestHandler):
@@ -33,7 +49,8 @@ class _Handler(http.server.BaseHTTPRequestHandler):
     def do_GET(self):
         server = self.server.owner
         with server.lock:
-            server.requests.append({"path": self.path, "agent": self.headers.get("User-Agent", "")})
+            server.requests.append({"path": self.path, "agent": self.headers.get("User-Agent", ""),
+                                    "range": self.headers.get("Range"), "if_range": self.headers.get("If-Range")})
             number = len(server.requests)
         if self.path != ARCHIVE_PATH:
             self._page(404, b"<html><body>no such file</body></html>")
@@ -43,7 +60,9 @@ class _Handler(http.server.BaseHTTPRequestHandler):
             behaviour = "no_length" if number < 3 else "normal"
         body = server.archive
         try:
-            if behaviour == "not_found":
+            if behaviour in ETAG_BEHAVIOURS:
+                self._validated(body, behaviour, number, server)
+            elif behaviour == "not_found":
                 self._page(404, b"<html><body>Not Found: the runtime has moved</body></html>")
             elif behaviour == "server_error":
                 self._page(500, b"<html><body>Internal Server Error</body></html>")
@@ -65,18 +84,57 @@ class _Handler(http.server.BaseHTTPRequestHandler):
                 self._trickle(body, server)
             else:
                 self._head(200, len(body))
-                self.wfile.write(body)
+                self._send(body, server)
             with server.lock:
                 server.completed += 1
         except (BrokenPipeError, ConnectionResetError):
             pass
 
-    def _head(self, status, length):
+    def _head(self, status, length, headers=()):
         self.send_response(status)
         self.send_header("Content-Type", "application/x-gzip")
         if length is not None:
             self.send_header("Content-Length", str(length))
+        for name, value in headers:
+            self.send_header(name, value)
         self.end_headers()
+
+    def _validated(self, body, behaviour, number, server):
+        version = number if behaviour == "etag_changes" else 1
+        body = changed_archive(body, version)
+        etag = f'"v{version}"'
+        asked = self.headers.get("Range", "")
+        start = 0
+        if number > 1 and behaviour != "ignore_range" and asked.startswith("bytes=") and asked.endswith("-"):
+            if self.headers.get("If-Range") in (None, etag, LAST_MODIFIED):
+                start = int(asked[len("bytes="):-1])
+        validators = [("ETag", etag), ("Last-Modified", LAST_MODIFIED), ("Accept-Ranges", "bytes")]
+        if behaviour == "bad_range" and number > 1:
+            self._head(206, len(body) - start, validators + [("Content-Range", f"bytes 0-{len(body) - start - 1}/{len(body)}")])
+        elif start:
+            self._head(206, len(body) - start, validators + [("Content-Range", f"bytes {start}-{len(body) - 1}/{len(body)}")])
+        else:
+            self._head(200, len(body), validators)
+        part = body[start:]
+        if number == 1 or behaviour == "drop_always":
+            # Closing the connection with fewer bytes than announced: the link dropped.
+            self._send(part[: int(len(part) * server.drop_fraction)], server)
+        else:
+            self._send(part, server)
+
+    def _send(self, data, server):
+        """Writes data, at most `rate` bytes a second when the server is throttled."""
+        if not server.rate:
+            self.wfile.write(data)
+            return
+        piece = max(1, server.rate // 20)
+        started = time.monotonic()
+        for sent in range(0, len(data), piece):
+            self.wfile.write(data[sent:sent + piece])
+            self.wfile.flush()
+            ahead = started + (sent + piece) / server.rate - time.monotonic()
+            if ahead > 0 and server.stopping.wait(ahead):
+                return
 
     def _page(self, status, page):
         self.send_response(status)
@@ -99,11 +157,14 @@ class _Handler(http.server.BaseHTTPRequestHandler):
 class DownloadServer:
     """Serves `archive` at http://127.0.0.1:<port>/jre/jre.tar.gz until stopped."""
 
-    def __init__(self, archive, behaviour="normal", trickle_seconds=4.0):
+    def __init__(self, archive, behaviour="normal", trickle_seconds=4.0, drop_fraction=0.5, rate=None):
         assert behaviour in BEHAVIOURS, behaviour
         self.archive = archive
         self.behaviour = behaviour
         self.trickle_seconds = trickle_seconds
+        self.drop_fraction = drop_fraction
+        # Bytes a second of the normal and validated answers; None: as fast as the socket takes.
+        self.rate = rate
         self.requests = []
         self.completed = 0
         self.lock = threading.Lock()

@@ -7,7 +7,7 @@ import random
 
 import pytest
 
-from download_server import DownloadServer
+from download_server import DownloadServer, changed_archive
 from installer_kit import build_installer, inspect, log_text, sample_config, temp_dirs
 
 MARKER_KEY = r"HKCU\SOFTWARE\harwell\nimbo"
@@ -17,25 +17,33 @@ FAILED = ("Error downloading the Java(TM) Runtime Environment.\r\n"
 ARCHIVE = random.Random(12).randbytes(5 * 16384 + 123)
 # The configuration's digest entry for the archive.
 DIGEST_ENTRY = "162"
+# The first pause before a retry (doubling with each further one), shortened from the product's second.
+RETRY_PAUSE_MS = 20
+HALF = len(ARCHIVE) // 2
 
 
 def no_proxy_env(wine, tmp, **extra):
     """The test's own environment for the launcher: its temporary directory, a kept log and no
     proxy between WinINet and 127.0.0.1."""
-    env = {"TMP": wine.winpath(tmp), "NIMBO_LOG": "yes", "no_proxy": "127.0.0.1", "NO_PROXY": "127.0.0.1"}
+    env = {"TMP": wine.winpath(tmp), "NIMBO_LOG": "yes", "no_proxy": "127.0.0.1", "NO_PROXY": "127.0.0.1",
+           "PATHMERE_TEST_RETRY_PAUSE_MS": str(RETRY_PAUSE_MS)}
     for name in ("http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "ftp_proxy", "all_proxy", "ALL_PROXY"):
         env[name] = None
     env.update(extra)
     return env
 
 
-def download_installer(out, url, *, digest=None, without_asking=True):
+def download_installer_config(url, digest=None, without_asking=True):
     config = sample_config()
     config["narrow"]["150"] = url
     config["narrow"]["157"] = "1" if without_asking else "0"
     if digest is not None:
         config["narrow"][DIGEST_ENTRY] = digest
-    return build_installer(out, config=config)
+    return config
+
+
+def download_installer(out, url, *, digest=None, without_asking=True):
+    return build_installer(out, config=download_installer_config(url, digest, without_asking))
 
 
 def left_archive(tmp):
@@ -136,9 +144,66 @@ def test_an_error_status_is_a_failed_download(wine, tmp_path, markers, behaviour
     assert_failed_download(result, log, tmp_path)
 
 
-def test_a_body_cut_short_is_a_failed_download(wine, tmp_path, markers):
-    result, log, _ = run_quiet_download(wine, tmp_path, "cut_short")
-    assert f"ERROR: the connection ended after {len(ARCHIVE) // 2} of {len(ARCHIVE)} bytes" in log
+def test_a_body_cut_short_without_a_validator_starts_over_until_giving_up(wine, tmp_path, markers):
+    """Without an ETag or Last-Modified a range could splice two versions: each retry asks for
+    the whole file again."""
+    result, log, requests = run_quiet_download(wine, tmp_path, "cut_short")
+    assert log.count(f"ERROR: the connection ended after {HALF} of {len(ARCHIVE)} bytes") == 6, log
+    assert [r["range"] for r in requests] == [None] * 6
+    for retry in range(1, 6):
+        assert f"retry {retry} of 5 from byte 0 in {RETRY_PAUSE_MS << (retry - 1)} ms (connection ended)" in log
+    assert "ERROR: Giving up after 5 retries" in log
+    assert_failed_download(result, log, tmp_path)
+
+
+def sha(data):
+    return hashlib.sha256(data).hexdigest()
+
+
+# behaviour, configured digest, what arrives, whether the second request's range is continued.
+RESUMED = [
+    ("drop_once", sha(ARCHIVE), ARCHIVE, True),
+    ("ignore_range", None, ARCHIVE, False),
+    # The first ETag no longer matches: the server sends its new version whole, never spliced.
+    ("etag_changes", None, changed_archive(ARCHIVE, 2), False),
+]
+
+
+@pytest.mark.parametrize("behaviour,digest,arrives,continued", RESUMED, ids=[case[0] for case in RESUMED])
+def test_a_dropped_connection_is_resumed(wine, tmp_path, markers, behaviour, digest, arrives, continued):
+    result, log, requests = run_quiet_download(wine, tmp_path, behaviour, digest=digest)
+    assert len(requests) == 2, requests
+    assert requests[1]["range"] == f"bytes={HALF}-"
+    assert requests[1]["if_range"] == '"v1"', "the first answer's ETag validates the range"
+    assert f"ERROR: the connection ended after {HALF} of {len(ARCHIVE)} bytes" in log
+    assert f"retry 1 of 5 from byte {HALF} in {RETRY_PAUSE_MS} ms (connection ended)" in log, log
+    assert ("starting over" in log) != continued
+    assert "download successful" in log and "retry 2 " not in log
+    assert left_archive(tmp_path).read_bytes() == arrives
+
+
+# behaviour, configured digest, the error that ends the download, the number of requests.
+UNRESUMABLE = [
+    ("drop_always", None, "ERROR: Giving up after 5 retries", 6),
+    ("bad_range", None, 'ERROR: the server answered the resumed request with HTTP status 206 and Content-Range '
+                        f'"bytes 0-{len(ARCHIVE) - HALF - 1}/{len(ARCHIVE)}"', 2),
+    ("etag_changes", sha(ARCHIVE),
+     f"ERROR: SHA-256 of the download is {sha(changed_archive(ARCHIVE, 2))}, expected {sha(ARCHIVE)}", 2),
+]
+
+
+@pytest.mark.parametrize("behaviour,digest,error,count", UNRESUMABLE, ids=[case[0] for case in UNRESUMABLE])
+def test_a_download_that_cannot_be_resumed_fails(wine, tmp_path, markers, behaviour, digest, error, count):
+    result, log, requests = run_quiet_download(wine, tmp_path, behaviour, digest=digest)
+    assert error in log, log
+    assert len(requests) == count
+    if behaviour == "drop_always":
+        # Each answer brings half of what was missing; the pauses double.
+        offset = 0
+        for retry, request in enumerate(requests[1:], start=1):
+            offset += (len(ARCHIVE) - offset) // 2
+            assert request["range"] == f"bytes={offset}-"
+            assert f"retry {retry} of 5 from byte {offset} in {RETRY_PAUSE_MS << (retry - 1)} ms" in log
     assert_failed_download(result, log, tmp_path)
 
 
@@ -150,9 +215,12 @@ def test_an_empty_body_is_a_failed_download(wine, tmp_path, markers):
 
 
 def test_a_stalled_transfer_ends_at_the_receive_timeout(wine, tmp_path, markers):
-    result, log, _ = run_quiet_download(wine, tmp_path, "stall", timeout=60, PATHMERE_TEST_RECEIVE_TIMEOUT_MS="2000")
+    result, log, requests = run_quiet_download(wine, tmp_path, "stall", timeout=90,
+                                               PATHMERE_TEST_RECEIVE_TIMEOUT_MS="1000")
     # 12002: the receive timeout; the server would hold the connection for half a minute.
-    assert "ERROR: InternetReadFile failed with error code 12002" in log, log
+    assert log.count("ERROR: InternetReadFile failed with error code 12002") == 6, log
+    assert "retry 5 of 5 from byte 0 in " in log and "(read error 12002)" in log
+    assert len(requests) == 6
     assert_failed_download(result, log, tmp_path)
 
 

@@ -8,9 +8,9 @@ import time
 import pytest
 
 from conftest import BIN64, ROOT
-from download_server import DownloadServer
-from installer_kit import build_installer, log_text, sample_config
-from test_runtime_download import LOCATED_KEYS, clean_registry, marker_values, no_proxy_env
+from download_server import DownloadServer, wait_for
+from installer_kit import build_installer, log_text, logs_in, sample_config
+from test_runtime_download import LOCATED_KEYS, clean_registry, left_archive, marker_values, no_proxy_env
 
 WIZARD = "tessar Wizard"
 EXPLANATION = ("The tessar wizard could not find a Java(TM) Runtime Environment on your system. You can locate "
@@ -229,6 +229,38 @@ def test_entry_157_downloads_without_asking_in_the_progress_dialog(wine, display
     assert requests == 1
     assert error is not None and "The bundled JRE is corrupted" in error
     assert result.code == 1
+
+
+@pytest.mark.parametrize("behaviour", ["trickle", "drop_always"])
+def test_cancel_during_a_download_for_entry_155_ends_the_launcher(wine, display, tmp_path, markers, behaviour):
+    """With entry 155 the sequence waits on the main thread while the progress dialog's work
+    thread downloads. Cancel, during a read (trickle) or in the pause before a retry (the fourth
+    pause lasts 8 s), ends the download and the launcher at once: no second run of the sequence
+    beside the download, no half-written archive."""
+    with DownloadServer(ARCHIVE, behaviour, trickle_seconds=30) as server:
+        installer = dialog_installer(tmp_path / "out", url=server.url, without_asking=True, entry155="1")
+        proc = start(wine, installer, tmp_path, PATHMERE_TEST_RETRY_PAUSE_MS="1000")
+        try:
+            def downloading():
+                logs = logs_in(tmp_path)
+                text = logs[-1].read_text(errors="replace") if logs else ""
+                return ("retry 4 of 5" if behaviour == "drop_always" else "file size: ") in text
+            assert wait_for(downloading, 60), "the download did not get under way"
+            cancelled_at = time.monotonic()
+            assert wine.find_box(title=WIZARD, press=2, wait=10) is not None
+            result = proc.wait(timeout=40)
+            ended_after = time.monotonic() - cancelled_at
+        finally:
+            end_leftovers(wine, proc)
+    log = log_text(tmp_path)
+    lines = log.splitlines()
+    assert result.code == 1, result
+    assert "Canceled installer" in lines and "download cancelled" in lines, log
+    for later in ("download successful", "Done", "extracting JRE", "Could not start JVM", "retry 5 of 5"):
+        assert later not in log, later
+    assert not left_archive(tmp_path).exists(), "the partly written archive is deleted"
+    assert marker_values(wine) == []
+    assert ended_after < 6, ended_after
 
 
 def pick_in_file_dialog(wine, display, path):
