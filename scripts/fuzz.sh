@@ -3,8 +3,9 @@
 # the seed corpus in tests/fuzz/corpus/<target>/ (read only) plus what earlier runs in this
 # build directory found.
 #   scripts/fuzz.sh [--junit FILE] [--seconds N] [--target NAME]... [--update-corpus]
-# --update-corpus minimises the seeds together with this run's finds (libFuzzer -merge=1) and
-# replaces the seeds with the result: run it by hand after a long run and commit the corpus.
+# --update-corpus minimises the seeds together with what runs in this build directory found
+# (libFuzzer -merge=1) and replaces the seeds with the result: run it by hand after a long run
+# and commit the corpus.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 usage="usage: scripts/fuzz.sh [--junit FILE] [--seconds N] [--target NAME]... [--update-corpus]"
@@ -74,7 +75,8 @@ for target in "${targets[@]}"; do
     elif [ "$update" -eq 1 ]; then
       merged=$out/merged-$target
       rm -rf "$merged" && mkdir -p "$merged"
-      if "$binary" -merge=1 -max_len=4096 -rss_limit_mb=1024 -timeout=10 "$merged" "${corpora[@]}" \
+      # Edges only, without hit counts: a few dozen files that reach all a run reached.
+      if "$binary" -merge=1 -use_counters=0 -max_len=4096 -rss_limit_mb=1024 -timeout=10 "$merged" "${corpora[@]}" \
           >"$out/$target.merge.log" 2>&1; then
         rm -rf "$seeds" && mkdir -p "$seeds" && cp "$merged"/* "$seeds"/ 2>/dev/null
         echo "fuzz: $target corpus now $(ls "$seeds" | wc -l) files"
