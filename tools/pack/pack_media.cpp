@@ -288,14 +288,14 @@ MediaInspection inspectMedia(ByteSource& source) {
     try {
       entry.size = sizeReader.readLong();
     } catch (const MediaFormatError&) {
-      info.problems.push_back("file \"" + name + "\": size field cut short at offset " + std::to_string(at));
+      info.problems.push_back("file \"" + ansiToUtf8(name) + "\": size field cut short at offset " + std::to_string(at));
       return info;
     }
     info.files.push_back(entry);
     uint64_t dataStart = at + 8;
     uint64_t size = entry.size > 0 ? uint64_t(entry.size) : 0;
     if (dataStart > info.fileSize || size > info.fileSize - dataStart) {
-      info.problems.push_back("file \"" + name + "\": " + std::to_string(entry.size) +
+      info.problems.push_back("file \"" + ansiToUtf8(name) + "\": " + std::to_string(entry.size) +
                               " bytes run past the end of the file");
       return info;
     }

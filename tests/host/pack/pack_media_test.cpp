@@ -217,6 +217,17 @@ TEST(PackInspect, ReportsAFileRunningPastTheEnd) {
   EXPECT_NE(info.problems[0].find("\"c\""), std::string::npos) << info.problems[0];
 }
 
+// Problems are printed as JSON by inspect --json, which refuses text that is not UTF-8: a name
+// in Windows-1252 ("café.jar") must be converted like every other text of the record.
+TEST(PackInspect, NamesAFileInItsProblemAsUtf8) {
+  Packed packed = pack(recordWithFiles("1", "caf\xe9.jar"), {"data"});
+  for (uint64_t cutAt : {packed.written.plan.fileOffsets[0] + 4, packed.written.plan.fileOffsets[0] + 9}) {
+    MediaInspection info = inspectBytes(packed.bytes.substr(0, cutAt));
+    ASSERT_EQ(info.problems.size(), 1u) << cutAt;
+    EXPECT_EQ(info.problems[0].rfind("file \"caf\xc3\xa9.jar\": ", 0), 0u) << info.problems[0];
+  }
+}
+
 TEST(PackVerify, AcceptsTheWrittenFile) { EXPECT_EQ(verifyBytes(samplePack().bytes).message, "OK"); }
 
 TEST(PackVerify, DetectsAFlippedByteAnywhereInTheCoveredRange) {
