@@ -2,7 +2,7 @@
 
 #include <commctrl.h>
 
-#include "media/launcher_config.h"
+#include "config/launcher_config.h"
 #include "res/resource_ids.h"
 #include "win_text.h"
 

@@ -4,10 +4,10 @@
 #include <cstdio>
 #include <string>
 
+#include "config/launcher_config.h"
 #include "error_text.h"
 #include "launch_flags.h"
 #include "log.h"
-#include "media/launcher_config.h"
 #include "media/paths.h"
 #include "win_text.h"
 

@@ -9,6 +9,7 @@
 
 #include "child_processes.h"
 #include "command_line.h"
+#include "config/launcher_config.h"
 #include "dialogs.h"
 #include "dll_search.h"
 #include "errors.h"
@@ -17,15 +18,14 @@
 #include "log.h"
 #include "media/extraction.h"
 #include "media/integrity.h"
-#include "media/launcher_config.h"
 #include "media/media_format.h"
 #include "media/paths.h"
 #include "process/process_windows.h"
 #include "res/resource_ids.h"
-#include "missing_runtime.h"
 #include "runtime/carried_runtime.h"
+#include "runtime/missing_runtime.h"
+#include "runtime/runtime_choice.h"
 #include "runtime/runtime_download.h"
-#include "runtime/vm_library.h"
 #include "vm/java_vm_launcher.h"
 #include "vm/variable_expansion.h"
 #include "win_text.h"
@@ -183,7 +183,10 @@ int runLaunchSequence(HWND progressWindow) {
 
   if (!g_flags.languageRestart) {
     g_flags.progressBase = g_flags.jreIncluded ? (getConfigInt(153) != 0 ? 300 : 200) : 100;
-    if (g_flags.jreIncluded) prepareCarriedRuntime(progressWindow);
+    if (g_flags.jreIncluded) {
+      prepareCarriedRuntime(progressWindow);
+      loadCarriedRuntime();
+    }
     unpackIncludedArchives();
   } else if (g_flags.jreIncluded) {
     loadCarriedRuntime();
@@ -270,14 +273,3 @@ DWORD WINAPI watchJavaWindow(LPVOID window) {
   return 0;
 }
 
-DWORD WINAPI advancePackProgress(LPVOID window) {
-  HWND dialog = static_cast<HWND>(window);
-  int position = 200;
-  while (!g_flags.packDone.load()) {
-    Sleep(static_cast<DWORD>(g_flags.untarMillis / 10));
-    position += 10;
-    setProgressPosition(dialog, position);
-    if (position > 299 || g_flags.packDone.load()) break;
-  }
-  return 0;
-}

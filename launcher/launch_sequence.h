@@ -13,9 +13,6 @@ INT_PTR CALLBACK progressDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
 // program reports its start through the process marker), then hides the dialog.
 DWORD WINAPI watchJavaWindow(LPVOID progressWindow);
 
-// Moves the bar from 200 to 300 while the carried runtime's archives are unpacked.
-DWORD WINAPI advancePackProgress(LPVOID progressWindow);
-
 // How the launcher starts its threads; tests replace it to see a refused thread handled.
 extern decltype(&CreateThread) g_createThread;
 // The pass of 100 ms in which the watch gives up waiting for the Java window (about four

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "command_line.h"
+#include "config/launcher_config.h"
 #include "dialogs.h"
 #include "dll_search.h"
 #include "errors.h"
@@ -16,7 +17,6 @@
 #include "launch_sequence.h"
 #include "log.h"
 #include "media/config_loader.h"
-#include "media/launcher_config.h"
 #include "media/paths.h"
 #include "process/single_instance.h"
 #include "res/resource_ids.h"

@@ -6,11 +6,11 @@
 #include <ctime>
 #include <vector>
 
+#include "config/launcher_config.h"
 #include "errors.h"
 #include "handles.h"
 #include "log.h"
 #include "media/config_loader.h"
-#include "media/launcher_config.h"
 #include "media/media_file.h"
 #include "media/paths.h"
 

@@ -6,11 +6,11 @@
 #include <string>
 #include <vector>
 
+#include "config/launcher_config.h"
 #include "dialogs.h"
 #include "errors.h"
 #include "launch_flags.h"
 #include "log.h"
-#include "media/launcher_config.h"
 #include "media/media_file.h"
 #include "media/progress_pacer.h"
 #include "win_text.h"

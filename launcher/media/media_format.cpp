@@ -43,10 +43,6 @@ ConfigRecord readConfigRecord(RecordReader& reader) {
   return record;
 }
 
-bool languageMatches(std::string_view groupCode, std::string_view userLocaleCode) {
-  return userLocaleCode.compare(0, groupCode.size(), groupCode) == 0 && groupCode.size() <= userLocaleCode.size();
-}
-
 void appendInt(std::string& out, int32_t value) {
   uint32_t v = static_cast<uint32_t>(value);
   for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));

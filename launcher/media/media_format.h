@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "config/config_record.h"
+
 constexpr uint32_t kMediaMagic = 0xE8E413D5u;
 constexpr std::size_t kMediaHeaderSize = 20;
 // Every byte of every included file is stored combined with this mask by exclusive or.
@@ -44,22 +46,7 @@ class RecordReader {
 enum class ReaderKind { Short, Int, Long, String, WString };
 const char* readerFailureText(ReaderKind kind);
 
-struct LanguageGroup {
-  std::string code;  // "de", "de_AT", ...
-  std::vector<std::pair<int32_t, std::u16string>> wide;
-};
-
-// The configuration record as stored, entries in file order.
-struct ConfigRecord {
-  std::vector<std::pair<int32_t, std::string>> narrow;
-  std::vector<std::pair<int32_t, std::u16string>> wide;
-  std::vector<LanguageGroup> languages;
-};
-
 ConfigRecord readConfigRecord(RecordReader& reader);
-
-// Whether a group's language code applies to a user locale code: the group's code is a prefix of it.
-bool languageMatches(std::string_view groupCode, std::string_view userLocaleCode);
 
 // Little-endian encoders of the writer; the inverse of the readers.
 void appendInt(std::string& out, int32_t value);

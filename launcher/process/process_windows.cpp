@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <string>
 
+#include "config/launcher_config.h"
 #include "log.h"
-#include "media/launcher_config.h"
 
 namespace {
 

@@ -1,10 +1,10 @@
 #include "process/single_instance.h"
 
+#include "config/launcher_config.h"
 #include "errors.h"
 #include "handles.h"
 #include "launch_flags.h"
 #include "log.h"
-#include "media/launcher_config.h"
 #include "media/paths.h"
 #include "process/instance_name.h"
 #include "process/process_windows.h"

@@ -10,17 +10,15 @@
 #include <vector>
 
 #include "child_processes.h"
+#include "config/launcher_config.h"
 #include "dialogs.h"
 #include "errors.h"
 #include "handles.h"
 #include "launch_flags.h"
-#include "launch_sequence.h"
 #include "log.h"
-#include "media/launcher_config.h"
 #include "media/paths.h"
 #include "runtime/pack200_archives.h"
 #include "runtime/tar_archive.h"
-#include "runtime/vm_library.h"
 
 namespace {
 
@@ -152,6 +150,18 @@ void startPackProgress(HWND window) {
 
 }  // namespace
 
+DWORD WINAPI advancePackProgress(LPVOID window) {
+  HWND dialog = static_cast<HWND>(window);
+  int position = 200;
+  while (!g_flags.packDone.load()) {
+    Sleep(static_cast<DWORD>(g_flags.untarMillis / 10));
+    position += 10;
+    setProgressPosition(dialog, position);
+    if (position > 299 || g_flags.packDone.load()) break;
+  }
+  return 0;
+}
+
 bool untarGzArchive(const std::string& archivePath, const std::string& targetDir, HWND progressWindow,
                     uint64_t totalSize, Unpack200Processes* unpacking) {
   std::string previous = currentDirectory();
@@ -216,17 +226,6 @@ void prepareCarriedRuntime(HWND progressWindow) {
     }
     g_flags.packDone = true;
   }
-  loadCarriedRuntime();
-}
-
-void loadCarriedRuntime() {
-  std::string home = fullPathName("jre");
-  logInfo("JRE dir: %s", home.c_str());
-  if (LoadDLL(false, home.c_str(), false)) return;
-  logError("Could not load bundled JRE. Trying to find another JRE.");
-  if (LoadDLL(false, nullptr, false)) return;
-  logError("Could not find another JRE.");
-  fatalError("Could not use bundled JRE. Please send this log file to your software vendor:");
 }
 
 DWORD unpackTimeLimitMs() {

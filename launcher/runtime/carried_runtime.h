@@ -43,12 +43,12 @@ class Unpack200Processes {
   std::vector<Child> children_;
 };
 
-// Untars and prepares the carried "jre.tar.gz" of the current directory into "jre" and loads it;
-// returns only on success.
+// Moves the bar from 200 to 300 while the carried runtime's archives are unpacked.
+DWORD WINAPI advancePackProgress(LPVOID progressWindow);
+
+// Untars and prepares the carried "jre.tar.gz" of the current directory into "jre"; returns
+// only on success.
 void prepareCarriedRuntime(HWND progressWindow);
-// Loads the "jre" directory of the current directory (on a language restart, the one the first
-// start unpacked), or any other runtime the search finds; returns only on success.
-void loadCarriedRuntime();
 
 // Writes the directories and regular files of a gzip-compressed tar archive below targetDir,
 // moving the progress bar from 100 to 200 over totalSize uncompressed bytes. False when the

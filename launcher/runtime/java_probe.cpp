@@ -6,10 +6,10 @@
 #include <vector>
 
 #include "child_processes.h"
+#include "config/launcher_config.h"
 #include "handles.h"
 #include "log.h"
 #include "media/extraction.h"
-#include "media/launcher_config.h"
 #include "media/paths.h"
 #include "runtime/registry_read.h"
 #include "runtime/search_rules.h"

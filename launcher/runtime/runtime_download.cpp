@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
+#include "config/launcher_config.h"
 #include "dialogs.h"
 #include "dll_search.h"
 #include "handles.h"
 #include "log.h"
-#include "media/launcher_config.h"
 #include "res/resource_ids.h"
 #include "runtime/download_transfer.h"
 #include "runtime/sha256_win.h"

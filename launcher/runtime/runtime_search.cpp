@@ -6,9 +6,9 @@
 #include <optional>
 #include <vector>
 
+#include "config/launcher_config.h"
 #include "handles.h"
 #include "log.h"
-#include "media/launcher_config.h"
 #include "media/paths.h"
 #include "runtime/carried_runtime.h"
 #include "runtime/java_probe.h"

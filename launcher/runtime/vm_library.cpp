@@ -4,15 +4,13 @@
 #include <optional>
 #include <vector>
 
+#include "config/launcher_config.h"
 #include "dll_search.h"
 #include "errors.h"
 #include "handles.h"
 #include "log.h"
-#include "media/launcher_config.h"
 #include "media/paths.h"
-#include "runtime/java_probe.h"
 #include "runtime/pe_machine.h"
-#include "runtime/runtime_search.h"
 #include "vm/java_vm_launcher.h"
 #include "vm/variable_expansion.h"
 
@@ -194,36 +192,10 @@ bool bindCreateJavaVM(HMODULE module) {
   return true;
 }
 
-bool LoadDLL(bool showErrors, const char* location, bool locationIsJavaExecutable) {
-  logInfo("LoadDLL (%d, %s, %d)", showErrors ? 1 : 0, location ? location : "(null)",
-          locationIsJavaExecutable ? 1 : 0);
-  std::string exePath;
-  std::string description;
-  RuntimeSourceKind kind = RuntimeSourceKind::None;
-  if (location) {
-    logInfo("Got JRE location %s (java exe: %d)", location, locationIsJavaExecutable ? 1 : 0);
-    std::string min = getConfigString(126);
-    std::string max = getConfigString(127);
-    logInfo("MinVersion: %s, MaxVersion: %s", min.c_str(), max.c_str());
-    exePath = location;
-    bool usable = locationIsJavaExecutable ? testJavaExe(exePath, min, max, true, false)
-                                           : testLocation(exePath, location, min, max, true);
-    if (!usable) {
-      logError("Provided JVM unusable");
-      if (showErrors) showConfigError(1016, kBits);
-      return false;
-    }
-    kind = RuntimeSourceKind::Location;
-    description = location;
-  } else {
-    kind = findJavaRuntime(exePath, description);
-    if (kind == RuntimeSourceKind::None) {
-      logError("No JVM found");
-      if (showErrors) showConfigError(1016, kBits);
-      return false;
-    }
-  }
+const char* launcherBits() { return kBits; }
 
+bool loadRuntimeLibrary(const std::string& exePath, RuntimeSourceKind kind, const std::string& description,
+                        bool showErrors) {
   logInfo("Trying to load JVM-DLL from %s", exePath.c_str());
   std::optional<std::string> pathBefore = currentPath();
   HMODULE module = loadJvmForJavaExe(exePath);

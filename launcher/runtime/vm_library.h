@@ -6,10 +6,15 @@
 #include <optional>
 #include <string>
 
-// Searches (location null) or takes the runtime at location (a home directory, or a java.exe
-// when locationIsJavaExecutable) and loads its VM library. With showErrors, a failure shows the
-// configured message that fits the runtime's source; it never ends the process.
-bool LoadDLL(bool showErrors, const char* location, bool locationIsJavaExecutable);
+#include "runtime/search_rules.h"
+
+// Loads the VM library of the chosen runtime's Java executable and binds JNI_CreateJavaVM. With
+// showErrors, a failure shows the configured message that fits the runtime's source (kind and
+// description); it never ends the process.
+bool loadRuntimeLibrary(const std::string& exePath, RuntimeSourceKind kind, const std::string& description,
+                        bool showErrors);
+// The build's bitness as the messages show it: "32" or "64".
+const char* launcherBits();
 
 // The VM library of the executable's bin directory, else of a development kit's embedded runtime.
 HMODULE loadJvmForJavaExe(const std::string& exePath);

@@ -1,8 +1,8 @@
 #include "vm/java_vm_launcher.h"
 
 #include "command_line.h"
+#include "config/launcher_config.h"
 #include "log.h"
-#include "media/launcher_config.h"
 #include "text_limits.h"
 #include "vm/variable_expansion.h"
 #include "vm/vm_options.h"

@@ -3,8 +3,8 @@
 #include <cctype>
 
 #include "command_line.h"
+#include "config/launcher_config.h"
 #include "log.h"
-#include "media/launcher_config.h"
 #include "text_limits.h"
 #include "vm/variable_expansion.h"
 #include "vm/vm_platform.h"

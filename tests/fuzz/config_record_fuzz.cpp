@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "media/launcher_config.h"
+#include "config/launcher_config.h"
 #include "media/media_format.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -1,4 +1,4 @@
-#include "media/launcher_config.h"
+#include "config/launcher_config.h"
 
 #include <gtest/gtest.h>
 

@@ -5,7 +5,7 @@
 
 #include <cstring>
 
-#include "media/launcher_config.h"
+#include "config/launcher_config.h"
 
 namespace {
 BufferReader readerOf(const std::string& bytes) {

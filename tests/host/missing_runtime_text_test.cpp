@@ -1,4 +1,4 @@
-#include "missing_runtime_text.h"
+#include "runtime/missing_runtime_text.h"
 
 #include <gtest/gtest.h>
 

@@ -14,6 +14,7 @@
 #include "launch_sequence.h"
 #include "process/process_windows.h"
 #include "res/resource_ids.h"
+#include "runtime/carried_runtime.h"
 #include "temp_dir.h"
 
 namespace {

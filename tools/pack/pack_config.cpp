@@ -6,7 +6,7 @@
 #include <iterator>
 #include <nlohmann/json.hpp>
 
-#include "media/launcher_config.h"
+#include "config/launcher_config.h"
 #include "pack/pack_entries.h"
 
 namespace {

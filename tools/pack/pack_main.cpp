@@ -19,16 +19,16 @@
 #include <string>
 #include <vector>
 
-#include "media/launcher_config.h"
+#include "config/launcher_config.h"
 #include "media/media_format.h"
-#include "runtime/download_transfer.h"
 #include "pack/pack_config.h"
 #include "pack/pack_digest.h"
-#include "pack/pack_media.h"
-#include "pack/pack_runtime.h"
 #include "pack/pack_entries.h"
-#include "pack/pack_zip.h"
+#include "pack/pack_media.h"
 #include "pack/pack_resources.h"
+#include "pack/pack_runtime.h"
+#include "pack/pack_zip.h"
+#include "runtime/download_transfer.h"
 
 extern const char kLauncherClassesJar[];
 extern const std::size_t kLauncherClassesJar_size;

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <memory>
 
-#include "media/launcher_config.h"
+#include "config/launcher_config.h"
 #include "pack/pack_config.h"
 
 bool MemorySource::readAt(uint64_t pos, void* dst, std::size_t n) {

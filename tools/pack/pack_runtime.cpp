@@ -13,7 +13,7 @@
 #include <memory>
 #include <nlohmann/json.hpp>
 
-#include "media/launcher_config.h"
+#include "config/launcher_config.h"
 #include "pack/pack_config.h"
 #include "pack/pack_entries.h"
 #include "runtime/tar_archive.h"

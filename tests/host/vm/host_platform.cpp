@@ -9,8 +9,8 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "config/launcher_config.h"
 #include "log.h"
-#include "media/launcher_config.h"
 #include "vm/vm_platform.h"
 
 extern char** environ;

@@ -4,8 +4,8 @@
 
 #include <cstdlib>
 
+#include "config/launcher_config.h"
 #include "host_platform.h"
-#include "media/launcher_config.h"
 #include "text_limits.h"
 
 namespace {

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "config/launcher_config.h"
 #include "host_platform.h"
-#include "media/launcher_config.h"
 #include "vm/java_vm_launcher.h"
 #include "vm/vm_platform.h"
 

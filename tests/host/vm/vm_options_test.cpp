@@ -6,10 +6,10 @@
 #include <filesystem>
 #include <fstream>
 
+#include "config/launcher_config.h"
 #include "host_platform.h"
-#include "vm/vm_platform.h"
-#include "media/launcher_config.h"
 #include "text_limits.h"
+#include "vm/vm_platform.h"
 
 namespace fs = std::filesystem;
 

@@ -18,12 +18,12 @@
 #include <thread>
 #include <vector>
 
+#include "config/launcher_config.h"
 #include "errors.h"
 #include "install_markers.h"
 #include "launch_flags.h"
 #include "launch_sequence.h"
 #include "log.h"
-#include "media/launcher_config.h"
 #include "win_text.h"
 
 namespace {

@@ -10,9 +10,10 @@
 #include <cstring>
 #include <string>
 
+#include "config/launcher_config.h"
 #include "dll_search.h"
 #include "errors.h"
-#include "media/launcher_config.h"
+#include "runtime/runtime_choice.h"
 #include "runtime/vm_library.h"
 
 int main(int argc, char** argv) {

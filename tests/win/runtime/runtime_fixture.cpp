@@ -5,8 +5,8 @@
 #include <sstream>
 
 #include "child_process.h"
+#include "config/launcher_config.h"
 #include "log.h"
-#include "media/launcher_config.h"
 #include "temp_dir.h"
 
 std::string doubleFile(const char* name) { return testBinDir() + "java_runtime\\" + name; }

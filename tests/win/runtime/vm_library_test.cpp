@@ -7,6 +7,7 @@
 #include "child_process.h"
 #include "media/paths.h"
 #include "runtime/pe_machine.h"
+#include "runtime/runtime_choice.h"
 #include "runtime/vm_library.h"
 #include "runtime_fixture.h"
 #include "temp_dir.h"

@@ -1,4 +1,4 @@
-#include "missing_runtime_text.h"
+#include "runtime/missing_runtime_text.h"
 
 std::u16string composeRuntimeMissingText(std::u16string_view textTemplate, std::u16string_view bits,
                                          std::u16string_view minLabel, std::u16string_view minVersion,

@@ -1,19 +1,20 @@
-#include "missing_runtime.h"
+#include "runtime/missing_runtime.h"
 
 #include <commdlg.h>
 
 #include <string>
 
+#include "config/launcher_config.h"
 #include "dialogs.h"
 #include "errors.h"
 #include "install_markers.h"
 #include "launch_flags.h"
 #include "log.h"
 #include "media/extraction.h"
-#include "media/launcher_config.h"
-#include "missing_runtime_text.h"
 #include "res/resource_ids.h"
 #include "runtime/download_transfer.h"
+#include "runtime/missing_runtime_text.h"
+#include "runtime/runtime_choice.h"
 #include "runtime/runtime_download.h"
 #include "runtime/runtime_search.h"
 #include "runtime/vm_library.h"

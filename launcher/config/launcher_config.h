@@ -5,7 +5,7 @@
 #include <map>
 #include <string>
 
-#include "media/media_format.h"
+#include "config/config_record.h"
 
 // Two separate maps: the same id may name a narrow and a wide value without conflict.
 // Filled on the main thread before any other thread starts; read-only afterwards.

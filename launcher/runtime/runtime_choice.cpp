@@ -1,0 +1,54 @@
+#include "runtime/runtime_choice.h"
+
+#include <string>
+
+#include "config/launcher_config.h"
+#include "errors.h"
+#include "log.h"
+#include "media/paths.h"
+#include "runtime/java_probe.h"
+#include "runtime/runtime_search.h"
+#include "runtime/search_rules.h"
+#include "runtime/vm_library.h"
+
+bool LoadDLL(bool showErrors, const char* location, bool locationIsJavaExecutable) {
+  logInfo("LoadDLL (%d, %s, %d)", showErrors ? 1 : 0, location ? location : "(null)",
+          locationIsJavaExecutable ? 1 : 0);
+  std::string exePath;
+  std::string description;
+  RuntimeSourceKind kind = RuntimeSourceKind::None;
+  if (location) {
+    logInfo("Got JRE location %s (java exe: %d)", location, locationIsJavaExecutable ? 1 : 0);
+    std::string min = getConfigString(126);
+    std::string max = getConfigString(127);
+    logInfo("MinVersion: %s, MaxVersion: %s", min.c_str(), max.c_str());
+    exePath = location;
+    bool usable = locationIsJavaExecutable ? testJavaExe(exePath, min, max, true, false)
+                                           : testLocation(exePath, location, min, max, true);
+    if (!usable) {
+      logError("Provided JVM unusable");
+      if (showErrors) showConfigError(1016, launcherBits());
+      return false;
+    }
+    kind = RuntimeSourceKind::Location;
+    description = location;
+  } else {
+    kind = findJavaRuntime(exePath, description);
+    if (kind == RuntimeSourceKind::None) {
+      logError("No JVM found");
+      if (showErrors) showConfigError(1016, launcherBits());
+      return false;
+    }
+  }
+  return loadRuntimeLibrary(exePath, kind, description, showErrors);
+}
+
+void loadCarriedRuntime() {
+  std::string home = fullPathName("jre");
+  logInfo("JRE dir: %s", home.c_str());
+  if (LoadDLL(false, home.c_str(), false)) return;
+  logError("Could not load bundled JRE. Trying to find another JRE.");
+  if (LoadDLL(false, nullptr, false)) return;
+  logError("Could not find another JRE.");
+  fatalError("Could not use bundled JRE. Please send this log file to your software vendor:");
+}
