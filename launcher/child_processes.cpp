@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdlib>
 #include <mutex>
 #include <vector>
 
@@ -41,4 +42,13 @@ void cancelChildProcesses() {
 void stopIfCancelled() {
   if (!g_cancelled.load()) return;
   for (;;) Sleep(INFINITE);
+}
+
+DWORD childWaitLimitMs(const char* testVariable, DWORD limitMs) {
+  char value[32];
+  DWORD n = GetEnvironmentVariableA(testVariable, value, sizeof value);
+  if (n == 0 || n >= sizeof value) return limitMs;
+  char* end = nullptr;
+  unsigned long limit = std::strtoul(value, &end, 10);
+  return *end == '\0' && limit > 0 && limit < limitMs ? static_cast<DWORD>(limit) : limitMs;
 }

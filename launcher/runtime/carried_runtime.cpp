@@ -228,14 +228,7 @@ void prepareCarriedRuntime(HWND progressWindow) {
   }
 }
 
-DWORD unpackTimeLimitMs() {
-  char value[32];
-  DWORD n = GetEnvironmentVariableA("PATHMERE_UNPACK_LIMIT_MS", value, sizeof value);
-  if (n == 0 || n >= sizeof value) return kUnpackTimeLimitMs;
-  char* end = nullptr;
-  unsigned long limit = std::strtoul(value, &end, 10);
-  return *end == '\0' && limit > 0 && limit < kUnpackTimeLimitMs ? static_cast<DWORD>(limit) : kUnpackTimeLimitMs;
-}
+DWORD unpackTimeLimitMs() { return childWaitLimitMs("PATHMERE_UNPACK_LIMIT_MS", kUnpackTimeLimitMs); }
 
 unsigned unpackProcessLimit() {
   SYSTEM_INFO info = {};

@@ -65,14 +65,7 @@ std::string probeProgram(const std::string& exePath) {
 
 ShortPathNameFunction g_getShortPathName = GetShortPathNameA;
 
-DWORD probeTimeLimitMs() {
-  char value[32];
-  DWORD n = GetEnvironmentVariableA("PATHMERE_PROBE_LIMIT_MS", value, sizeof value);
-  if (n == 0 || n >= sizeof value) return kProbeTimeLimitMs;
-  char* end = nullptr;
-  unsigned long limit = std::strtoul(value, &end, 10);
-  return *end == '\0' && limit > 0 && limit < kProbeTimeLimitMs ? static_cast<DWORD>(limit) : kProbeTimeLimitMs;
-}
+DWORD probeTimeLimitMs() { return childWaitLimitMs("PATHMERE_PROBE_LIMIT_MS", kProbeTimeLimitMs); }
 
 HANDLE createInheritableFile(const std::string& path) {
   FileHandle file(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
