@@ -32,7 +32,7 @@ pure=(launcher/command_line.cpp launcher/media/media_format.cpp launcher/config/
       launcher/media/path_text.cpp launcher/vm/variable_expansion.cpp launcher/vm/vm_options.cpp
       tests/host/vm/host_platform.cpp launcher/runtime/tar_archive.cpp launcher/runtime/version_rules.cpp
       launcher/runtime/search_rules.cpp launcher/runtime/download_transfer.cpp
-      tools/pack/pack_media.cpp tools/pack/pack_config.cpp)
+      tools/pack/pack_media.cpp tools/pack/pack_config.cpp tools/pack/pack_entries.cpp)
 jdk_include=$(dirname "$(readlink -f "$(command -v javac)")")/../include
 compiler=(clang++)
 command -v ccache >/dev/null && compiler=(ccache clang++)

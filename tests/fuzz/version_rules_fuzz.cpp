@@ -74,7 +74,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!versionInRange(order[i], min, max) || (i > 0 && order[i - 1] < order[i])) std::abort();
   }
 
+  // A path that fits one key name is kept with slashes for backslashes; a longer one becomes a
+  // digest, so no key name is ever over the registry's limit.
   std::string key = versionCacheKey(version);
-  if (key.size() < version.size() || key.find('\\', key.size() - version.size()) != std::string::npos) std::abort();
+  std::string name = key.substr(key.rfind('\\') + 1);
+  std::string slashed = version;
+  std::replace(slashed.begin(), slashed.end(), '\\', '/');
+  if (name.size() > kRegistryKeyNameLimit) std::abort();
+  if (version.size() <= kRegistryKeyNameLimit ? name != slashed : !startsWith(name, "sha256-")) std::abort();
   return 0;
 }
