@@ -11,10 +11,11 @@ I686_MODULES = ("test_i686_smoke", "test_i686_java")
 
 
 def is_i686_case(case):
-    """A case of the 32-bit tier: in one of its modules, or a 32-bit case of another module."""
-    name = case.get("name", "")
-    return ("32bit" in name or "i686" in name
-            or any(module in case.get("classname", "") or module in case.get("file", "") for module in I686_MODULES))
+    """A case of the 32-bit tier: in one of its modules, or a case of another module that ran
+    32-bit programs (the wine32 fixture marks those with the property tier=i686)."""
+    marked = any(prop.get("name") == "tier" and prop.get("value") == "i686" for prop in case.iter("property"))
+    return marked or any(module in case.get("classname", "") or module in case.get("file", "")
+                         for module in I686_MODULES)
 
 
 def i686_tier_line(outcomes, reasons):

@@ -83,8 +83,10 @@ def test_summary_reports_a_tier_that_ran(tmp_path, capsys):
 def test_summary_counts_the_32bit_runs_to_the_java_program_in_the_tier(tmp_path, capsys):
     write_reports(tmp_path, '<testcase classname="tests.integration.test_i686_smoke" name="test_one"/>'
                             '<testcase classname="tests.integration.test_i686_java" name="test_two"/>'
-                            '<testcase classname="tests.integration.test_jni_exports" name="test_the_32bit_dlls"/>'
-                            '<testcase classname="tests.integration.test_jni_exports" name="test_the_64bit_dlls"/>')
+                            '<testcase classname="tests.integration.test_jni_exports" name="test_the_32bit_dlls">'
+                            '<properties><property name="tier" value="i686"/></properties></testcase>'
+                            '<testcase classname="tests.integration.test_jni_exports" name="test_the_64bit_dlls"/>'
+                            '<testcase classname="tests.integration.test_i686_tier_state" name="test_32bit_summary"/>')
     load_summary().main(tmp_path)
     assert "i686 tier: ran, 3 passed, 0 failed" in capsys.readouterr().out.splitlines()
 
