@@ -246,13 +246,13 @@ def i686_tier_missing(binfmt_dir=BINFMT, wine32_loader=pathlib.Path(WINE32)):
     return None
 
 
-@pytest.fixture(scope="session")
-def wine32(request):
+@pytest.fixture
+def wine32(request, record_property):
     """The same prefix for 32-bit programs, which run through qemu-user (about a minute each).
     Without wine32:i386 the tier is skipped with the reason; with it, anything else that keeps
     the tier from starting is a failure, so that a broken tier cannot pass as a skipped one."""
     # The test summary counts every case that uses this fixture in the tier.
-    request.getfixturevalue("record_property")("tier", "i686")
+    record_property("tier", "i686")
     missing = i686_tier_missing()
     if missing and not pathlib.Path(WINE32).exists():
         pytest.skip(f"32-bit tier skipped: {missing}")
