@@ -290,20 +290,20 @@ Arguments parseArguments(const CommandSpec& command, const std::vector<std::stri
     }
     std::size_t equals = arg.rfind("--", 0) == 0 ? arg.find('=') : std::string::npos;
     std::string name = arg.substr(0, equals);
-    const OptionSpec* spec = nullptr;
+    const OptionSpec* known = nullptr;
     for (const OptionSpec& option : command.options) {
-      if (name == option.name || (option.alias && name == option.alias)) spec = &option;
+      if (name == option.name || (option.alias && name == option.alias)) known = &option;
     }
-    if (!spec) throw UsageError(std::string(command.name) + ": unknown option " + name);
-    if (!spec->value) {
+    if (!known) throw UsageError(std::string(command.name) + ": unknown option " + name);
+    if (!known->value) {
       if (equals != std::string::npos) throw UsageError(std::string(command.name) + ": " + name + " takes no value");
-      parsed.switches.push_back(spec->name);
+      parsed.switches.push_back(known->name);
     } else if (equals != std::string::npos) {
-      parsed.values.emplace_back(spec->name, arg.substr(equals + 1));
+      parsed.values.emplace_back(known->name, arg.substr(equals + 1));
     } else if (i + 1 < args.size()) {
-      parsed.values.emplace_back(spec->name, args[++i]);
+      parsed.values.emplace_back(known->name, args[++i]);
     } else {
-      throw UsageError(std::string(command.name) + ": " + name + " needs a value (" + spec->value + ")");
+      throw UsageError(std::string(command.name) + ": " + name + " needs a value (" + known->value + ")");
     }
   }
   return parsed;
@@ -828,9 +828,9 @@ int main(int argc, char** argv) {
   try {
     return runCommand(command, std::vector<std::string>(args.begin() + 1, args.end()));
   } catch (const UsageError& e) {
-    const CommandSpec* spec = findCommand(command);
+    const CommandSpec* known = findCommand(command);
     std::cerr << "pathmere-pack: " << e.what() << "\n"
-              << (spec ? "see pathmere-pack " + command + " --help" : std::string("see pathmere-pack --help")) << "\n";
+              << (known ? "see pathmere-pack " + command + " --help" : std::string("see pathmere-pack --help")) << "\n";
     return 2;
   } catch (const PackError& e) {
     std::cerr << "pathmere-pack: " << e.what() << "\n";
