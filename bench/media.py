@@ -59,28 +59,34 @@ Run = collections.namedtuple("Run", "returncode seconds stamps peak_rss_kib log"
 
 class LogStamps:
     """Follows a launcher log as it grows and stamps each complete line with the seconds since
-    `start` at which this process first saw it (the log itself has no timestamps)."""
+    `start` at which this process first saw it (the log itself has no timestamps). Each look
+    reads and splits only what was appended since the last: the follower shares the processors
+    with the launcher it times."""
 
     def __init__(self, start):
         self.start = start
-        self.seen = b""
+        self.size = 0
+        self.partial = b""
         self.stamps = {}
 
     def follow(self, log_path):
         with open(log_path, "rb") as log:
-            log.seek(len(self.seen))
-            self.seen += log.read()
+            log.seek(self.size)
+            appended = log.read()
+        if not appended:
+            return
         now = time.perf_counter() - self.start
-        for line in self.seen.decode("latin-1").splitlines(keepends=True):
-            if line.endswith("\n"):
-                self.stamps.setdefault(line.rstrip("\r\n"), now)
+        self.size += len(appended)
+        *complete, self.partial = (self.partial + appended).split(b"\n")
+        for line in complete:
+            self.stamps.setdefault(line.decode("latin-1").rstrip("\r"), now)
 
 
 class Launcher:
     """Runs installers in the shared prefix and times their phases from their own log, which the
     launcher appends to line by line: each line is stamped when this process first sees it."""
 
-    POLL_SECONDS = 0.0005
+    POLL_SECONDS = 0.001
 
     def __init__(self, env):
         self.env = env

@@ -112,6 +112,13 @@ def launcher_to_main(env, exe, work):
     return run.seconds, run.stamps
 
 
+def settle():
+    """Each timing starts once what the one before wrote is on disk: the write-back of one
+    measurement's files (a few hundred MB) must not be charged to the next."""
+    os.sync()
+    time.sleep(1)
+
+
 def timed(command, check=True, **kwargs):
     start = time.perf_counter()
     subprocess.run(command, check=check, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
@@ -122,10 +129,12 @@ def timed(command, check=True, **kwargs):
 def parts_alone(env, archive, included_packs, work):
     """(bare Wine process start, tar xzf, [each unpack200.exe call]) in seconds."""
     # envrun.exe without arguments prints its usage and ends: a process start and nothing else.
+    settle()
     bare = timed([WINE64, str(BIN64 / "envrun.exe")], env=env, check=False)
     target = work / "tar-target"
     shutil.rmtree(target, ignore_errors=True)
     target.mkdir()
+    settle()
     tar = timed(["tar", "xzf", str(archive), "-C", str(target)])
     unpack200 = str(target / "bin" / "unpack200.exe")
     packs = [target / "lib" / (name + ".pack") for name in SEGMENTS]
@@ -134,6 +143,7 @@ def parts_alone(env, archive, included_packs, work):
         packs[-1].parent.mkdir(exist_ok=True)
         shutil.copyfile(included, packs[-1])
     unpack = []
+    settle()
     for pack in packs:
         jar = pack.with_suffix("")
         unpack.append(timed([WINE64, unpack200, "-r", Wine.winpath(pack), Wine.winpath(jar)], env=env))
@@ -177,6 +187,7 @@ def main():
 
     runs = []
     for number in range(1, args.runs + 1):
+        settle()
         total, stamps = launcher_to_main(env, exe, work)
         bare, tar, unpack = parts_alone(env, archive, included_packs, work)
         sequential = bare + tar + sum(unpack)

@@ -53,3 +53,9 @@ void removeDllSearchDirectory(void* cookie) {
       reinterpret_cast<RemoveDllDirectoryFunction>(reinterpret_cast<void*>(kernelFunction("RemoveDllDirectory")));
   if (remove) remove(cookie);
 }
+
+void* systemLibraryFunction(const char* library, const char* name) {
+  HMODULE module = GetModuleHandleA(library);
+  if (!module) module = LoadLibraryA(library);
+  return module ? reinterpret_cast<void*>(GetProcAddress(module, name)) : nullptr;
+}

@@ -18,3 +18,13 @@ void* addDllSearchDirectory(const std::string& directory);
 // not be mixed with it), the altered search order elsewhere.
 unsigned long fullPathLoadFlags();
 void removeDllSearchDirectory(void* cookie);
+
+// A function of a system library that only some runs need (the progress bar's controls, the file
+// dialog, the shell's names), loaded on first use: an imported library is loaded at every start,
+// quiet or not. Loaded by name, so that the manifest's activation context and the restricted
+// search decide which one comes. Null when the library or the function is missing.
+void* systemLibraryFunction(const char* library, const char* name);
+template <typename Function>
+Function systemFunction(const char* library, const char* name) {
+  return reinterpret_cast<Function>(systemLibraryFunction(library, name));
+}

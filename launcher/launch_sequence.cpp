@@ -114,16 +114,14 @@ void runtimeMissing(HWND progressWindow) {
   }
 }
 
-// Unpacks the included pack200 archives with the chosen runtime.
-void unpackIncludedArchives() {
-  std::vector<std::string> names;
-  std::vector<std::string> packPaths;
+// The included pack200 archives, extracted into the temporary directory.
+std::vector<IncludedPack> includedPackArchives() {
+  std::vector<IncludedPack> packs;
   for (const std::string& name : includedFileList(getConfigString(2003), getConfigInt(2002))) {
     if (name.size() < 5 || name.compare(name.size() - 5, 5, ".pack") != 0) continue;
-    names.push_back(name);
-    packPaths.push_back(g_tempDir + "\\" + name);
+    packs.push_back({name, g_tempDir + "\\" + name});
   }
-  if (!packPaths.empty()) unpackIncludedFiles(g_jvmHome, packPaths, names);
+  return packs;
 }
 
 DWORD WINAPI workThread(LPVOID dialog) {
@@ -183,11 +181,13 @@ int runLaunchSequence(HWND progressWindow) {
 
   if (!g_flags.languageRestart) {
     g_flags.progressBase = g_flags.jreIncluded ? (getConfigInt(153) != 0 ? 300 : 200) : 100;
+    // Those the carried runtime's preparation did not unpack are unpacked with the chosen runtime.
+    std::vector<IncludedPack> packs = includedPackArchives();
     if (g_flags.jreIncluded) {
-      prepareCarriedRuntime(progressWindow);
+      prepareCarriedRuntime(progressWindow, packs);
       loadCarriedRuntime();
     }
-    unpackIncludedArchives();
+    if (!packs.empty()) unpackIncludedFiles(g_jvmHome, packs);
   } else if (g_flags.jreIncluded) {
     loadCarriedRuntime();
   }

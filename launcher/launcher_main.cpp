@@ -149,6 +149,11 @@ bool attachConsole() {
 }
 
 void registerDialogClass() {
+  // The progress bar's class: only runs with a dialog load the common controls.
+  using InitCommonControlsFunction = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
+  auto initCommonControls = systemFunction<InitCommonControlsFunction>("comctl32.dll", "InitCommonControlsEx");
+  INITCOMMONCONTROLSEX controls{sizeof controls, ICC_PROGRESS_CLASS};
+  if (!initCommonControls || !initCommonControls(&controls)) logError("Could not register the progress bar's class");
   WNDCLASSA windowClass{};
   windowClass.style = CS_DBLCLKS | CS_SAVEBITS | CS_BYTEALIGNWINDOW;
   windowClass.lpfnWndProc = DefDlgProcA;
@@ -192,9 +197,6 @@ int launcherMain(HINSTANCE instance, const char* commandTail) {
     g_flags.languageRestart = true;
     g_flags.quietMode = true;
   }
-  INITCOMMONCONTROLSEX controls{sizeof controls, ICC_PROGRESS_CLASS};
-  InitCommonControlsEx(&controls);
-
   std::vector<std::u16string> args;
   bool complete = splitCommandLine(asUtf16(GetCommandLineW()), args);
   prepareLauncher(instance, args);

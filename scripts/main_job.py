@@ -56,7 +56,7 @@ STAGES = [
     ("unpack carried runtime (unpack200)", "Unpacking JRE", "Unpacking JRE done"),
     ("search installed runtime", "Searching for a JVM", "Trying to load JVM-DLL"),
     ("load jvm.dll", "Trying to load JVM-DLL", "Loading of JVM-DLL successful"),
-    ("unpack included .pack files (unpack200)", "unpacking ", "launching program"),
+    ("unpack included .pack files (unpack200)", "unpacking ", "Unpacking included files done"),
     ("create VM, call main, end", "launching program", None),
 ]
 

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cwctype>
 
+#include "dll_search.h"
 #include "handles.h"
 #include "win_text.h"
 
@@ -177,8 +178,12 @@ DWORD shellLongPathName(const char* shortPath, char* dest, DWORD size) {
     SetLastError(ERROR_BUFFER_OVERFLOW);
     return 0;
   }
+  // The fallback of systems without GetLongPathNameA: shell32 is looked up, not imported.
+  auto getDesktopFolder = systemFunction<HRESULT(WINAPI*)(IShellFolder**)>("shell32.dll", "SHGetDesktopFolder");
+  auto getPathFromIdList = systemFunction<BOOL(WINAPI*)(LPCITEMIDLIST, LPSTR)>("shell32.dll", "SHGetPathFromIDListA");
+  auto getMalloc = systemFunction<HRESULT(WINAPI*)(IMalloc**)>("shell32.dll", "SHGetMalloc");
   IShellFolder* desktop = nullptr;
-  if (FAILED(SHGetDesktopFolder(&desktop))) {
+  if (!getDesktopFolder || !getPathFromIdList || !getMalloc || FAILED(getDesktopFolder(&desktop))) {
     SetLastError(ERROR_INVALID_DATA);
     return 0;
   }
@@ -191,9 +196,9 @@ DWORD shellLongPathName(const char* shortPath, char* dest, DWORD size) {
     return 0;
   }
   char path[MAX_PATH];
-  BOOL ok = SHGetPathFromIDListA(items, path);
+  BOOL ok = getPathFromIdList(items, path);
   IMalloc* shellMalloc = nullptr;
-  if (SUCCEEDED(SHGetMalloc(&shellMalloc))) {
+  if (SUCCEEDED(getMalloc(&shellMalloc))) {
     shellMalloc->Free(items);
     shellMalloc->Release();
   }

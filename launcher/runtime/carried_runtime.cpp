@@ -25,6 +25,9 @@ namespace {
 constexpr DWORD kProgressIntervalMs = 200;
 constexpr DWORD kUnpackTimeLimitMs = 10 * 60 * 1000;
 constexpr unsigned kMaxUnpackProcesses = 4;
+// While the untar goes on it asks after its unpack200 processes at most this often: each look
+// is a call into the system, and the untar asks for every block it writes.
+constexpr DWORD kLookIntervalMs = 10;
 constexpr const char* kCorrupted =
     "The bundled JRE is corrupted. If you downloaded the setup file please download it again.";
 // zlib's default 8 KiB input buffer costs a read call per few KiB of a runtime-sized archive.
@@ -140,6 +143,10 @@ class LoggedPlanOutput : public UnpackPlanOutput {
   void packMissing(const std::string&) override { logInfo("pack path doesn't exists"); }
 };
 
+void logUnpacking(const IncludedPack& pack) {
+  if (pack.name != pack.path) logInfo("unpacking %s", pack.name.c_str());
+}
+
 void startPackProgress(HWND window) {
   HANDLE thread = CreateThread(nullptr, 0, advancePackProgress, window, CREATE_SUSPENDED, nullptr);
   if (!thread) return;
@@ -193,7 +200,7 @@ bool untarGzArchive(const std::string& archivePath, const std::string& targetDir
   return result;
 }
 
-void prepareCarriedRuntime(HWND progressWindow) {
+void prepareCarriedRuntime(HWND progressWindow, std::vector<IncludedPack>& included) {
   DWORD start = GetTickCount();
   logInfo("extracting JRE");
   if (!CreateDirectoryA("jre", nullptr)) logError("Could not create JRE dir");
@@ -205,9 +212,17 @@ void prepareCarriedRuntime(HWND progressWindow) {
   LoggedPlanOutput planOutput;
   UnpackPlan plan(unpackProcessLimit(), planOutput);
   std::string home = fullPathName("jre");
+  std::vector<std::size_t> planned(included.size(), SIZE_MAX);
   if (packed) {
     plan.addRuntimeHome(home);
     plan.addRuntimeHome(home + "\\jre");
+    for (std::size_t i = 0; i < included.size(); ++i) {
+      if (unpackTargetPath(included[i].path).empty() || !pathExists(included[i].path.c_str())) continue;
+      logUnpacking(included[i]);
+      planned[i] = plan.jobCount();
+      plan.addIncluded(0, included[i].path);
+      plan.written(included[i].path);
+    }
   }
   Unpack200Processes unpacking(plan);
   if (!untarGzArchive("jre.tar.gz", "jre", progressWindow, totalSize > 0 ? uint64_t(totalSize) : 0,
@@ -226,6 +241,17 @@ void prepareCarriedRuntime(HWND progressWindow) {
     }
     g_flags.packDone = true;
   }
+  std::vector<IncludedPack> rest;
+  bool unpacked = false;
+  for (std::size_t i = 0; i < included.size(); ++i) {
+    if (planned[i] == SIZE_MAX || plan.job(planned[i]).state == UnpackJobState::Dropped) {
+      rest.push_back(included[i]);
+    } else {
+      unpacked = true;
+    }
+  }
+  if (unpacked) logInfo("Unpacking included files done");
+  included = std::move(rest);
 }
 
 DWORD unpackTimeLimitMs() { return childWaitLimitMs("PATHMERE_UNPACK_LIMIT_MS", kUnpackTimeLimitMs); }
@@ -301,6 +327,11 @@ void Unpack200Processes::collect(std::size_t slot, bool overdue) {
 
 void Unpack200Processes::advance(DWORD waitMs) {
   startReady();
+  if (waitMs == 0 && !children_.empty()) {
+    DWORD now = GetTickCount();
+    if (now - lastLook_ < kLookIntervalMs) return;
+    lastLook_ = now;
+  }
   while (!children_.empty()) {
     DWORD now = GetTickCount();
     DWORD limit = unpackTimeLimitMs();
@@ -369,19 +400,17 @@ bool unpackArchive(const std::string& home, const std::string& jarPath) {
 }
 
 bool runUnpack200(const std::string& home, const std::string& packPath) {
-  std::vector<std::string> one = {packPath};
-  return unpackIncludedFiles(home, one, one).front();
+  return unpackIncludedFiles(home, {{packPath, packPath}}).front();
 }
 
-std::vector<bool> unpackIncludedFiles(const std::string& home, const std::vector<std::string>& packPaths,
-                                      const std::vector<std::string>& names) {
+std::vector<bool> unpackIncludedFiles(const std::string& home, const std::vector<IncludedPack>& packs) {
   LoggedPlanOutput output;
   UnpackPlan plan(unpackProcessLimit(), output);
-  std::vector<bool> results(packPaths.size(), true);
-  std::vector<std::size_t> planned(packPaths.size(), SIZE_MAX);
-  for (std::size_t i = 0; i < packPaths.size(); ++i) {
-    const std::string& packPath = packPaths[i];
-    if (names[i] != packPath) logInfo("unpacking %s", names[i].c_str());
+  std::vector<bool> results(packs.size(), true);
+  std::vector<std::size_t> planned(packs.size(), SIZE_MAX);
+  for (std::size_t i = 0; i < packs.size(); ++i) {
+    const std::string& packPath = packs[i].path;
+    logUnpacking(packs[i]);
     if (unpackTargetPath(packPath).empty() || !pathExists(packPath.c_str())) {
       logInfo("pack path doesn't exists");
       continue;
@@ -398,7 +427,8 @@ std::vector<bool> unpackIncludedFiles(const std::string& home, const std::vector
   }
   Unpack200Processes unpacking(plan);
   unpacking.runToEnd();
-  for (std::size_t i = 0; i < packPaths.size(); ++i) {
+  if (plan.jobCount() > 0) logInfo("Unpacking included files done");
+  for (std::size_t i = 0; i < packs.size(); ++i) {
     if (planned[i] != SIZE_MAX) results[i] = plan.job(planned[i]).state == UnpackJobState::Succeeded;
   }
   return results;

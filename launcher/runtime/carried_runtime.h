@@ -41,14 +41,22 @@ class Unpack200Processes {
 
   UnpackPlan& plan_;
   std::vector<Child> children_;
+  DWORD lastLook_ = 0;
 };
 
 // Moves the bar from 200 to 300 while the carried runtime's archives are unpacked.
 DWORD WINAPI advancePackProgress(LPVOID progressWindow);
 
+// An included ".pack" file: its configured name, as the log shows it, and its full path.
+struct IncludedPack {
+  std::string name;
+  std::string path;
+};
+
 // Untars and prepares the carried "jre.tar.gz" of the current directory into "jre"; returns
-// only on success.
-void prepareCarriedRuntime(HWND progressWindow);
+// only on success. With a packed runtime the included ".pack" files are unpacked on the way too,
+// with its unpack200.exe: those are taken out of `included`, the rest is left to the caller.
+void prepareCarriedRuntime(HWND progressWindow, std::vector<IncludedPack>& included);
 
 // Writes the directories and regular files of a gzip-compressed tar archive below targetDir,
 // moving the progress bar from 100 to 200 over totalSize uncompressed bytes. False when the
@@ -66,10 +74,9 @@ bool unpackArchive(const std::string& home, const std::string& jarPath);
 // Unpacks one ".pack" file beside itself with home's bin\unpack200.exe; false when it failed
 // (it then leaves no output). A missing ".pack" file is no failure.
 bool runUnpack200(const std::string& home, const std::string& packPath);
-// Unpacks the included ".pack" files (logged by their configured names) several at once; one
-// result each. A failure stops none of the others.
-std::vector<bool> unpackIncludedFiles(const std::string& home, const std::vector<std::string>& packPaths,
-                                      const std::vector<std::string>& names);
+// Unpacks the included ".pack" files several at once with home's bin\unpack200.exe; one result
+// each. A failure stops none of the others.
+std::vector<bool> unpackIncludedFiles(const std::string& home, const std::vector<IncludedPack>& packs);
 
 // How long one unpack200 may run: 10 minutes, or the milliseconds in PATHMERE_UNPACK_LIMIT_MS
 // when tests set it.

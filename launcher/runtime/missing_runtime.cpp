@@ -6,6 +6,7 @@
 
 #include "config/launcher_config.h"
 #include "dialogs.h"
+#include "dll_search.h"
 #include "errors.h"
 #include "install_markers.h"
 #include "launch_flags.h"
@@ -45,8 +46,15 @@ bool locateJavaExecutable(HWND owner) {
   dialog.lpstrTitle = title.c_str();
   // The launch sequence goes on in the current directory: browsing must not move it.
   dialog.Flags = OFN_FILEMUSTEXIST | OFN_NOCHANGEDIR;
-  if (!GetOpenFileNameA(&dialog)) {
-    DWORD error = CommDlgExtendedError();
+  // Only this dialog needs comdlg32: looked up, not imported.
+  auto openFileName = systemFunction<BOOL(WINAPI*)(OPENFILENAMEA*)>("comdlg32.dll", "GetOpenFileNameA");
+  auto extendedError = systemFunction<DWORD(WINAPI*)()>("comdlg32.dll", "CommDlgExtendedError");
+  if (!openFileName || !extendedError) {
+    logError("Could not load comdlg32.dll for the file dialog");
+    return false;
+  }
+  if (!openFileName(&dialog)) {
+    DWORD error = extendedError();
     if (error != 0) logError("GetOpenFileName failed with error code %lu", static_cast<unsigned long>(error));
     return false;
   }

@@ -66,6 +66,12 @@ void UnpackPlan::addIncluded(const std::string& program, const std::string& pack
   jobs_.push_back(job);
 }
 
+void UnpackPlan::addIncluded(std::size_t home, const std::string& packPath) {
+  addIncluded(homes_[home].path + "\\bin\\unpack200.exe", packPath);
+  jobs_.back().home = home;
+  jobs_.back().awaitsProgram = true;
+}
+
 std::vector<std::string> UnpackPlan::watchedPaths() const {
   std::vector<std::string> paths;
   for (const Home& home : homes_) {
@@ -77,7 +83,9 @@ std::vector<std::string> UnpackPlan::watchedPaths() const {
 
 bool UnpackPlan::mayWrite(std::string_view path) const {
   for (const UnpackJob& job : jobs_) {
-    if (started(job) && (samePath(path, job.packPath) || samePath(path, job.target))) return false;
+    if (started(job) && (samePath(path, job.packPath) || samePath(path, job.target) || samePath(path, job.program))) {
+      return false;
+    }
   }
   std::string lower = lowerAscii(path);
   for (const Home& home : homes_) {
@@ -118,7 +126,10 @@ void UnpackPlan::writingEnded() {
     if (packedHome) reportIfDone(h);
   }
   for (UnpackJob& job : jobs_) {
-    if (job.included && job.state == UnpackJobState::Waiting && !job.present) {
+    if (job.included && job.awaitsProgram && job.state == UnpackJobState::Waiting &&
+        !homes_[job.home].programSeen) {
+      job.state = UnpackJobState::Dropped;
+    } else if (job.included && job.state == UnpackJobState::Waiting && !job.present) {
       job.state = UnpackJobState::Skipped;
       output_.packMissing(job.packPath);
     }
@@ -126,7 +137,9 @@ void UnpackPlan::writingEnded() {
 }
 
 std::optional<std::size_t> UnpackPlan::next() {
-  if (failed_ || running_ >= maxRunning_) return std::nullopt;
+  // While the untar goes on it keeps a processor busy itself.
+  unsigned limit = writingEnded_ || maxRunning_ == 1 ? maxRunning_ : maxRunning_ - 1;
+  if (failed_ || running_ >= limit) return std::nullopt;
   for (std::size_t i = 0; i < jobs_.size(); ++i) {
     UnpackJob& job = jobs_[i];
     if (job.state != UnpackJobState::Waiting || !job.present) continue;
@@ -135,6 +148,11 @@ std::optional<std::size_t> UnpackPlan::next() {
       if (!packed(home) || (!home.binWritten && !writingEnded_)) continue;
       if (job.marker && !othersOfHomeDone(i)) continue;
       startHome(home);
+    } else if (job.awaitsProgram) {
+      const Home& home = homes_[job.home];
+      if (!home.programSeen || (!home.binWritten && !writingEnded_)) continue;
+      // The runtime's archives first: they are the longer chain, and its marker waits for them.
+      if (!writingEnded_ && archivesOfHomeWaiting(job.home)) continue;
     }
     job.state = UnpackJobState::Running;
     ++running_;
@@ -163,6 +181,12 @@ bool UnpackPlan::finished() const {
   if (!writingEnded_ || running_ > 0) return false;
   return failed_ || std::none_of(jobs_.begin(), jobs_.end(),
                                  [](const UnpackJob& job) { return job.state == UnpackJobState::Waiting; });
+}
+
+bool UnpackPlan::archivesOfHomeWaiting(std::size_t home) const {
+  return std::any_of(jobs_.begin(), jobs_.end(), [&](const UnpackJob& job) {
+    return !job.included && !job.marker && job.home == home && job.state == UnpackJobState::Waiting;
+  });
 }
 
 bool UnpackPlan::othersOfHomeDone(std::size_t index) const {

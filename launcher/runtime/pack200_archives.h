@@ -44,6 +44,7 @@ struct UnpackJob {
   std::size_t home = 0;  // index of its runtime home, unless included
   bool included = false;
   bool marker = false;   // the home's last archive: unpacked only once every other one is
+  bool awaitsProgram = false;  // included, unpacked with the program of runtime home `home`
   bool present = false;  // packPath has been written (or existed)
   UnpackJobState state = UnpackJobState::Waiting;
 };
@@ -65,6 +66,12 @@ class UnpackPlan {
   void addRuntimeHome(const std::string& home);
   // An included ".pack" file, unpacked beside itself with program.
   void addIncluded(const std::string& program, const std::string& packPath);
+  // An included ".pack" file, unpacked beside itself with the bin\unpack200.exe of a runtime home
+  // added before, once the untar has written that program as the home's own archives need it,
+  // whether or not the home turns out packed, and once every archive of the home's list but the
+  // marker has started (or the untar has ended). When the untar never wrote the program, the
+  // job ends Dropped: the caller unpacks the file some other way.
+  void addIncluded(std::size_t home, const std::string& packPath);
 
   // The paths the plan depends on; for a tree that is already written, report those that exist.
   std::vector<std::string> watchedPaths() const;
@@ -76,8 +83,9 @@ class UnpackPlan {
   // Nothing more will be written: what has not been written does not exist.
   void writingEnded();
 
-  // The next job to start now (it counts as running), or none: the limit is reached, nothing is
-  // ready yet, or the preparation has failed.
+  // The next job to start now (it counts as running), or none: the limit is reached (while the
+  // untar goes on it keeps a processor busy itself, so one fewer than maxRunning, at least one),
+  // nothing is ready yet, or the preparation has failed.
   std::optional<std::size_t> next();
   void ended(std::size_t job, bool succeeded);
 
@@ -107,6 +115,8 @@ class UnpackPlan {
   };
   bool packed(const Home& home) const { return home.started || (home.packedSignSeen && !home.markerSeen); }
   bool othersOfHomeDone(std::size_t job) const;
+  // Some archive of the home's list, other than the marker, has not started yet.
+  bool archivesOfHomeWaiting(std::size_t home) const;
   void startHome(Home& home);
   void reportIfDone(std::size_t home);
 

@@ -107,7 +107,7 @@ Outcome parallel(const std::vector<std::string>& entries, const std::set<std::st
         }
       }
       running.push_back(*job);
-      EXPECT_LE(running.size(), maxRunning);
+      EXPECT_LE(running.size(), writingDone ? maxRunning : std::max(1u, maxRunning - 1)) << "the untar's processor";
     }
   };
   auto endOne = [&](std::size_t slot) {
@@ -229,7 +229,8 @@ TEST(UnpackPlan, OutcomeEqualsUnpackingOneAfterAnotherInEveryEndOrder) {
 
 TEST(UnpackPlan, AnArchiveThatRewritesWhatIsBeingUnpackedIsRefused) {
   Recorder recorder;
-  UnpackPlan plan(2, recorder);
+  // Three processors: one is the untar's while it goes on.
+  UnpackPlan plan(3, recorder);
   plan.addRuntimeHome(kRoot);
   for (const char* name : {"\\lib\\rt.jar.pack", "\\bin\\unpack200.exe", "\\bin\\msvcr71.dll"}) {
     EXPECT_TRUE(plan.mayWrite(kRoot + name));
@@ -282,4 +283,44 @@ TEST(UnpackPlan, IncludedFilesRunSideBySideAndAFailureStopsNoOther) {
   plan.ended(2, true);
   EXPECT_TRUE(plan.finished());
   EXPECT_EQ(plan.job(3).state, UnpackJobState::Skipped);
+}
+
+TEST(UnpackPlan, IncludedFilesWaitForTheCarriedRuntimeOrAreLeftToTheCaller) {
+  std::string lib = kRoot + "\\lib\\";
+  for (bool programCame : {true, false}) {
+    SCOPED_TRACE(programCame ? "packed runtime" : "no program, not packed");
+    Recorder recorder;
+    UnpackPlan plan(2, recorder);
+    plan.addRuntimeHome(kRoot);
+    plan.addIncluded(0, "C:\\t\\a.jar.pack");
+    plan.addIncluded(0, "C:\\t\\b.jar.pack");
+    plan.written("C:\\t\\a.jar.pack");
+    plan.written("C:\\t\\b.jar.pack");
+    std::vector<std::string> tree = {kRoot + "\\bin", kRoot + "\\lib"};
+    if (programCame) tree = {kRoot + "\\bin", kRoot + "\\bin\\unpack200.exe", kRoot + "\\lib", lib + "rt.jar.pack"};
+    for (const std::string& path : tree) {
+      EXPECT_FALSE(plan.next()) << "before " << path;
+      plan.written(path);
+    }
+    if (programCame) {
+      ASSERT_EQ(plan.next(), std::optional<std::size_t>(0)) << "rt.jar first";
+      EXPECT_FALSE(plan.next()) << "the rest of the list may still come";
+      plan.ended(0, true);
+    }
+    plan.writingEnded();
+    std::optional<std::size_t> first = plan.next();
+    ASSERT_EQ(first.has_value(), programCame);
+    if (first) {
+      EXPECT_EQ(plan.job(*first).program, kRoot + "\\bin\\unpack200.exe");
+      EXPECT_EQ(plan.job(*first).target, "C:\\t\\a.jar");
+      EXPECT_FALSE(plan.mayWrite(kRoot + "\\BIN\\unpack200.exe")) << "the program of a running unpack";
+      plan.ended(*first, false);
+      EXPECT_FALSE(plan.failed()) << "an included file stops nothing";
+      ASSERT_EQ(plan.next(), std::optional<std::size_t>(plan.jobCount() - 1));
+      plan.ended(plan.jobCount() - 1, true);
+    }
+    EXPECT_TRUE(plan.finished());
+    EXPECT_EQ(plan.job(plan.jobCount() - 1).state, programCame ? UnpackJobState::Succeeded : UnpackJobState::Dropped);
+    EXPECT_EQ(recorder.lines.empty(), !programCame);
+  }
 }
