@@ -13,9 +13,7 @@ so each run ends after the untar with "Could not use bundled JRE" (exit code 1),
 
 Run by hand (never in CI):  bench/carried_runtime.py [--size-mib 270] [--files 1000] [--runs 3]
 """
-import argparse
 import json
-import os
 import pathlib
 import random
 import shutil
@@ -23,23 +21,17 @@ import subprocess
 import sys
 import time
 
-from media import Launcher, wine_env
+from media import Launcher, bench_parser, parse_bench_args, wine_env
 
 ROOT = pathlib.Path(__file__).resolve().parents[1]
 MIB = 1 << 20
 
 
 def parse_args():
-    host = pathlib.Path(os.environ.get("PATHMERE_BUILD_HOST", ROOT / "build" / "host")) / "bin"
-    win64 = pathlib.Path(os.environ.get("PATHMERE_BUILD_WIN64", ROOT / "build" / "win64")) / "bin"
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser = bench_parser(__doc__, "bench-runtime", runs=3)
     parser.add_argument("--size-mib", type=int, default=258, help="uncompressed size of the runtime tree")
     parser.add_argument("--files", type=int, default=1000, help="number of files in the tree")
-    parser.add_argument("--runs", type=int, default=3, help="runs per measurement (the fastest counts)")
-    parser.add_argument("--pack", type=pathlib.Path, default=host / "pathmere-pack")
-    parser.add_argument("--stub", type=pathlib.Path, default=win64 / "pathmere_setup.exe")
-    parser.add_argument("--workdir", type=pathlib.Path, default=ROOT / "build" / "bench-runtime")
-    return parser.parse_args()
+    return parse_bench_args(parser)
 
 
 def generate_tree(root, total, count, seed=7):
@@ -113,9 +105,6 @@ def tar_seconds(archive, target):
 
 def main():
     args = parse_args()
-    for needed in (args.pack, args.stub):
-        if not needed.exists():
-            raise SystemExit(f"bench: {needed} is missing; build the host and win64 presets first")
     work = args.workdir.resolve()
     work.mkdir(parents=True, exist_ok=True)
     env = dict(wine_env(), NIMBO_LOG="yes")

@@ -28,16 +28,33 @@ WINE64 = "/usr/lib/wine/wine64"
 MIB = 1 << 20
 
 
-def parse_args():
+def bench_parser(doc, workdir, runs):
+    """The options every bench takes: runs per measurement, the packaging tool, the win64 stub and
+    a work directory below build/. Each bench adds its own."""
     host = pathlib.Path(os.environ.get("PATHMERE_BUILD_HOST", ROOT / "build" / "host")) / "bin"
     win64 = pathlib.Path(os.environ.get("PATHMERE_BUILD_WIN64", ROOT / "build" / "win64")) / "bin"
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--sizes", default="16,128,512", help="payload sizes in MiB")
-    parser.add_argument("--runs", type=int, default=5, help="launcher runs per measurement (the fastest counts)")
+    parser = argparse.ArgumentParser(description=doc.splitlines()[0])
+    parser.add_argument("--runs", type=int, default=runs, help="runs per measurement (the fastest counts)")
     parser.add_argument("--pack", type=pathlib.Path, default=host / "pathmere-pack")
     parser.add_argument("--stub", type=pathlib.Path, default=win64 / "pathmere_setup.exe")
-    parser.add_argument("--workdir", type=pathlib.Path, default=ROOT / "build" / "bench-media")
-    return parser.parse_args()
+    parser.add_argument("--workdir", type=pathlib.Path, default=ROOT / "build" / workdir)
+    return parser
+
+
+def parse_bench_args(parser, *needed):
+    """The parsed options; ends the bench when the packaging tool, the stub or another build output
+    it needs is missing."""
+    args = parser.parse_args()
+    for path in (args.pack, args.stub, *needed):
+        if not path.exists():
+            raise SystemExit(f"bench: {path} is missing; build the host and win64 presets first")
+    return args
+
+
+def parse_args():
+    parser = bench_parser(__doc__, "bench-media", runs=5)
+    parser.add_argument("--sizes", default="16,128,512", help="payload sizes in MiB")
+    return parse_bench_args(parser)
 
 
 def wine_env():
@@ -194,9 +211,6 @@ def cp_seconds(path, target, runs):
 
 def main():
     args = parse_args()
-    for needed in (args.pack, args.stub):
-        if not needed.exists():
-            raise SystemExit(f"bench: {needed} is missing; build the host and win64 presets first")
     sizes = [int(s) for s in args.sizes.split(",")]
     work = args.workdir.resolve()
     work.mkdir(parents=True, exist_ok=True)

@@ -13,16 +13,14 @@ error (exit code 1), which is fine here.
 
 Run by hand (never in CI):  bench/runtime_download.py [--size-mib 40] [--rate-mb 2] [--runs 1]
 """
-import argparse
 import hashlib
 import json
-import os
 import pathlib
 import random
 import subprocess
 import sys
 
-from media import Launcher, wine_env
+from media import Launcher, bench_parser, parse_bench_args, wine_env
 
 ROOT = pathlib.Path(__file__).resolve().parents[1]
 sys.path.insert(0, str(ROOT / "tests" / "integration"))
@@ -33,16 +31,10 @@ DROP_AT = 0.6
 
 
 def parse_args():
-    host = pathlib.Path(os.environ.get("PATHMERE_BUILD_HOST", ROOT / "build" / "host")) / "bin"
-    win64 = pathlib.Path(os.environ.get("PATHMERE_BUILD_WIN64", ROOT / "build" / "win64")) / "bin"
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser = bench_parser(__doc__, "bench-download", runs=1)
     parser.add_argument("--size-mib", type=int, default=40, help="size of the served archive")
     parser.add_argument("--rate-mb", type=float, default=2.0, help="the server's pace in MB (10^6 bytes) a second")
-    parser.add_argument("--runs", type=int, default=1, help="runs per measurement (the fastest counts)")
-    parser.add_argument("--pack", type=pathlib.Path, default=host / "pathmere-pack")
-    parser.add_argument("--stub", type=pathlib.Path, default=win64 / "pathmere_setup.exe")
-    parser.add_argument("--workdir", type=pathlib.Path, default=ROOT / "build" / "bench-download")
-    return parser.parse_args()
+    return parse_bench_args(parser)
 
 
 def package(pack, stub, url, digest, work):
@@ -82,9 +74,6 @@ def download_seconds(env, args, work, archive, behaviour):
 
 def main():
     args = parse_args()
-    for needed in (args.pack, args.stub):
-        if not needed.exists():
-            raise SystemExit(f"bench: {needed} is missing; build the host and win64 presets first")
     work = args.workdir.resolve()
     work.mkdir(parents=True, exist_ok=True)
     env = dict(wine_env(), NIMBO_LOG="yes", no_proxy="127.0.0.1", NO_PROXY="127.0.0.1")

@@ -20,7 +20,6 @@ Each timing starts once the previous one's writes are on disk (sync).
 
 Run by hand (never in CI):  bench/time_to_main.py [--size-mib 270] [--files 1000] [--runs 3]
 """
-import argparse
 import gzip
 import json
 import os
@@ -35,10 +34,10 @@ ROOT = pathlib.Path(__file__).resolve().parents[1]
 sys.path.insert(0, str(ROOT / "tests" / "integration"))
 sys.path.insert(0, str(ROOT / "scripts"))
 
-from conftest import BIN64, HOST_BIN, Wine  # noqa: E402
+from conftest import BIN64, Wine  # noqa: E402
 from main_job import REAL_PACKS, compile_installer_program, fixtures_dir, stage_sample, stage_times  # noqa: E402
 import java_runtime  # noqa: E402
-from media import WINE64, Launcher, wine_env  # noqa: E402
+from media import WINE64, Launcher, bench_parser, parse_bench_args, wine_env  # noqa: E402
 
 MIB = 1 << 20
 MAIN_REACHED = "sample installer: main reached"
@@ -51,14 +50,10 @@ SEGMENTS = {"rt.jar": 150, "charsets.jar": 25, "deploy.jar": 15, "plugin.jar": 1
 
 
 def parse_args():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser = bench_parser(__doc__, "bench-time-to-main", runs=3)
     parser.add_argument("--size-mib", type=int, default=270, help="uncompressed size of the runtime tree")
     parser.add_argument("--files", type=int, default=1000, help="number of files in the tree")
-    parser.add_argument("--runs", type=int, default=3, help="runs per measurement (the fastest counts)")
-    parser.add_argument("--pack", type=pathlib.Path, default=HOST_BIN / "pathmere-pack")
-    parser.add_argument("--stub", type=pathlib.Path, default=BIN64 / "pathmere_setup.exe")
-    parser.add_argument("--workdir", type=pathlib.Path, default=ROOT / "build" / "bench-time-to-main")
-    return parser.parse_args()
+    return parse_bench_args(parser, BIN64 / "java_runtime" / "java.exe", BIN64 / "envrun.exe")
 
 
 def generate_runtime(root, total, count, fixtures, seed=11):
@@ -169,9 +164,6 @@ def spread(durations, processors):
 
 def main():
     args = parse_args()
-    for needed in (args.pack, args.stub, BIN64 / "java_runtime" / "java.exe", BIN64 / "envrun.exe"):
-        if not needed.exists():
-            raise SystemExit(f"bench: {needed} is missing; build the host and win64 presets first")
     fixtures = fixtures_dir()
     if fixtures is None or not (fixtures / "java-vm" / "windows-x86_64" / "jvm.dll").exists():
         raise SystemExit("bench: no shared fixtures (real pack200 archives, unpack200.exe, the real VM); "

@@ -143,6 +143,9 @@ class LoggedPlanOutput : public UnpackPlanOutput {
   void packMissing(const std::string&) override { logInfo("pack path doesn't exists"); }
 };
 
+// A ".pack" file that is there to unpack.
+bool packFileThere(const std::string& path) { return !unpackTargetPath(path).empty() && pathExists(path.c_str()); }
+
 void logUnpacking(const IncludedPack& pack) {
   if (pack.name != pack.path) logInfo("unpacking %s", pack.name.c_str());
 }
@@ -217,7 +220,7 @@ void prepareCarriedRuntime(HWND progressWindow, std::vector<IncludedPack>& inclu
     plan.addRuntimeHome(home);
     plan.addRuntimeHome(home + "\\jre");
     for (std::size_t i = 0; i < included.size(); ++i) {
-      if (unpackTargetPath(included[i].path).empty() || !pathExists(included[i].path.c_str())) continue;
+      if (!packFileThere(included[i].path)) continue;
       logUnpacking(included[i]);
       planned[i] = plan.jobCount();
       plan.addIncluded(0, included[i].path);
@@ -411,7 +414,7 @@ std::vector<bool> unpackIncludedFiles(const std::string& home, const std::vector
   for (std::size_t i = 0; i < packs.size(); ++i) {
     const std::string& packPath = packs[i].path;
     logUnpacking(packs[i]);
-    if (unpackTargetPath(packPath).empty() || !pathExists(packPath.c_str())) {
+    if (!packFileThere(packPath)) {
       logInfo("pack path doesn't exists");
       continue;
     }
