@@ -114,7 +114,8 @@ def main():
     results = {}
     for label, size, count in (("full", args.size_mib * MIB, args.files),
                                ("tenth", args.size_mib * MIB // 10, max(10, args.files // 10))):
-        tree = work / f"tree-{label}"
+        # Named by what was asked for: a tree made for other sizes is not reused.
+        tree = work / f"tree-{size}-{count}"
         if not tree.exists():
             generate_tree(tree, size, count)
         exe, archive = package(args.pack, args.stub, tree, work)
