@@ -138,21 +138,32 @@ void UnpackPlan::writingEnded() {
 
 std::optional<std::size_t> UnpackPlan::next() {
   // While the untar goes on it keeps a processor busy itself.
-  unsigned limit = writingEnded_ || maxRunning_ == 1 ? maxRunning_ : maxRunning_ - 1;
-  if (failed_ || running_ >= limit) return std::nullopt;
+  std::size_t limit = writingEnded_ || maxRunning_ == 1 ? maxRunning_ : maxRunning_ - 1;
+  if (failed_ || running_ >= maxRunning_) return std::nullopt;
   for (std::size_t i = 0; i < jobs_.size(); ++i) {
     UnpackJob& job = jobs_[i];
     if (job.state != UnpackJobState::Waiting || !job.present) continue;
     if (!job.included) {
+      // Ready runtime archives come first in the list; an included file filling in does not
+      // hold them back.
+      if (running_ - fillers_ >= limit) continue;
       Home& home = homes_[job.home];
       if (!packed(home) || (!home.binWritten && !writingEnded_)) continue;
       if (job.marker && !othersOfHomeDone(i)) continue;
       startHome(home);
-    } else if (job.awaitsProgram) {
-      const Home& home = homes_[job.home];
-      if (!home.programSeen || (!home.binWritten && !writingEnded_)) continue;
-      // The runtime's archives first: they are the longer chain, and its marker waits for them.
-      if (!writingEnded_ && archivesOfHomeWaiting(job.home)) continue;
+    } else {
+      if (running_ >= limit) continue;
+      if (job.awaitsProgram) {
+        const Home& home = homes_[job.home];
+        if (!home.programSeen || (!home.binWritten && !writingEnded_)) continue;
+        // The runtime's archives are the longer chain, and its marker waits for them: before
+        // they have all started, only one included file at a time, on a processor they leave idle.
+        if (!writingEnded_ && archivesOfHomeWaiting(job.home)) {
+          if (fillers_ > 0) continue;
+          job.filler = true;
+          ++fillers_;
+        }
+      }
     }
     job.state = UnpackJobState::Running;
     ++running_;
@@ -166,6 +177,7 @@ void UnpackPlan::ended(std::size_t index, bool succeeded) {
   if (job.state != UnpackJobState::Running) return;
   job.state = succeeded ? UnpackJobState::Succeeded : UnpackJobState::Failed;
   --running_;
+  if (job.filler) --fillers_;
   if (job.included) return;
   if (!succeeded) {
     failed_ = true;

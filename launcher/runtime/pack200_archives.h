@@ -45,6 +45,7 @@ struct UnpackJob {
   bool included = false;
   bool marker = false;   // the home's last archive: unpacked only once every other one is
   bool awaitsProgram = false;  // included, unpacked with the program of runtime home `home`
+  bool filler = false;   // started while archives of its home still waited: not counted against them
   bool present = false;  // packPath has been written (or existed)
   UnpackJobState state = UnpackJobState::Waiting;
 };
@@ -68,9 +69,10 @@ class UnpackPlan {
   void addIncluded(const std::string& program, const std::string& packPath);
   // An included ".pack" file, unpacked beside itself with the bin\unpack200.exe of a runtime home
   // added before, once the untar has written that program as the home's own archives need it,
-  // whether or not the home turns out packed, and once every archive of the home's list but the
-  // marker has started (or the untar has ended). When the untar never wrote the program, the
-  // job ends Dropped: the caller unpacks the file some other way.
+  // whether or not the home turns out packed. Until every archive of the home's list but the
+  // marker has started (or the untar has ended), one such file at a time fills a processor that
+  // no archive of the home is ready for; the home's archives do not wait for it. When the untar
+  // never wrote the program, the job ends Dropped: the caller unpacks the file some other way.
   void addIncluded(std::size_t home, const std::string& packPath);
 
   // The paths the plan depends on; for a tree that is already written, report those that exist.
@@ -84,8 +86,9 @@ class UnpackPlan {
   void writingEnded();
 
   // The next job to start now (it counts as running), or none: the limit is reached (while the
-  // untar goes on it keeps a processor busy itself, so one fewer than maxRunning, at least one),
-  // nothing is ready yet, or the preparation has failed.
+  // untar goes on it keeps a processor busy itself, so one fewer than maxRunning, at least one;
+  // a runtime archive may go past it by the one included file that fills in, never past
+  // maxRunning), nothing is ready yet, or the preparation has failed.
   std::optional<std::size_t> next();
   void ended(std::size_t job, bool succeeded);
 
@@ -125,6 +128,7 @@ class UnpackPlan {
   std::vector<Home> homes_;
   std::vector<UnpackJob> jobs_;
   std::size_t running_ = 0;
+  std::size_t fillers_ = 0;
   bool writingEnded_ = false;
   bool failed_ = false;
 };
