@@ -97,7 +97,19 @@ std::string installAndStart(const std::string& driverPath, int variant) {
     DeleteService(service.h);
     return "writing the variant failed (error " + std::to_string(rc) + ")";
   }
-  if (!StartServiceA(service.h, 0, nullptr)) {
+  // Wine's device host of the simulator just removed may still be going away: the start then
+  // fails with an internal error for a moment.
+  BOOL started = FALSE;
+  for (int attempt = 0; attempt < 50 && !started; ++attempt) {
+    started = StartServiceA(service.h, 0, nullptr);
+    if (!started && GetLastError() != ERROR_INTERNAL_ERROR) break;
+    if (!started) {
+      DWORD error = GetLastError();
+      Sleep(100);
+      SetLastError(error);
+    }
+  }
+  if (!started) {
     std::string error = failure("StartService");
     DeleteService(service.h);
     return error;
