@@ -99,6 +99,20 @@ class LogStamps:
             self.stamps.setdefault(line.decode("latin-1").rstrip("\r"), now)
 
 
+def resident_peak_kib(pid):
+    """The high-water mark of a running process's resident memory in KiB (0 once it has gone).
+    Read from /proc rather than taken from wait4: the kernel's figure there keeps the high-water
+    mark of the forking Python process, whatever it holds, across the exec."""
+    try:
+        with open(f"/proc/{pid}/status", "rb") as status:
+            for line in status:
+                if line.startswith(b"VmHWM:"):
+                    return int(line.split()[1])
+    except (OSError, ValueError):
+        pass
+    return 0
+
+
 class Launcher:
     """Runs installers in the shared prefix and times their phases from their own log, which the
     launcher appends to line by line: each line is stamped when this process first sees it."""
@@ -129,8 +143,12 @@ class Launcher:
         popen = subprocess.Popen([WINE64, str(exe), "-q", *args], stdin=subprocess.DEVNULL,
                                  stdout=stdout, stderr=subprocess.DEVNULL, env=self.env)
         log_path, stamps = None, LogStamps(start)
+        peak, looks = 0, 0
         while True:
-            pid, status, usage = os.wait4(popen.pid, os.WNOHANG)
+            if looks % 5 == 0:
+                peak = max(peak, resident_peak_kib(popen.pid))
+            looks += 1
+            pid, status = os.waitpid(popen.pid, os.WNOHANG)
             if pid:
                 seconds = time.perf_counter() - start
             if log_path is None:
@@ -150,7 +168,7 @@ class Launcher:
                 (self.temp / name).unlink(missing_ok=True)
                 shutil.rmtree(self.temp / (name + "_dir"), ignore_errors=True)
         log_path.unlink()
-        return Run(returncode, seconds, stamps.stamps, usage.ru_maxrss, log)
+        return Run(returncode, seconds, stamps.stamps, peak, log)
 
     def run(self, exe, *args):
         """Runs the installer quietly; returns ({log line: seconds since start}, peak RSS in KiB)."""
