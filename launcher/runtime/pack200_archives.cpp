@@ -140,13 +140,14 @@ std::optional<std::size_t> UnpackPlan::next() {
   // While the untar goes on it keeps a processor busy itself.
   std::size_t limit = writingEnded_ || maxRunning_ == 1 ? maxRunning_ : maxRunning_ - 1;
   if (failed_ || running_ >= maxRunning_) return std::nullopt;
+  bool filling = fillerRunning();
   for (std::size_t i = 0; i < jobs_.size(); ++i) {
     UnpackJob& job = jobs_[i];
     if (job.state != UnpackJobState::Waiting || !job.present) continue;
     if (!job.included) {
       // Ready runtime archives come first in the list; an included file filling in does not
       // hold them back.
-      if (running_ - fillers_ >= limit) continue;
+      if (running_ - (filling ? 1 : 0) >= limit) continue;
       Home& home = homes_[job.home];
       if (!packed(home) || (!home.binWritten && !writingEnded_)) continue;
       if (job.marker && !othersOfHomeDone(i)) continue;
@@ -159,9 +160,8 @@ std::optional<std::size_t> UnpackPlan::next() {
         // The runtime's archives are the longer chain, and its marker waits for them: before
         // they have all started, only one included file at a time, on a processor they leave idle.
         if (!writingEnded_ && archivesOfHomeWaiting(job.home)) {
-          if (fillers_ > 0) continue;
+          if (filling) continue;
           job.filler = true;
-          ++fillers_;
         }
       }
     }
@@ -177,7 +177,6 @@ void UnpackPlan::ended(std::size_t index, bool succeeded) {
   if (job.state != UnpackJobState::Running) return;
   job.state = succeeded ? UnpackJobState::Succeeded : UnpackJobState::Failed;
   --running_;
-  if (job.filler) --fillers_;
   if (job.included) return;
   if (!succeeded) {
     failed_ = true;
@@ -199,6 +198,11 @@ bool UnpackPlan::archivesOfHomeWaiting(std::size_t home) const {
   return std::any_of(jobs_.begin(), jobs_.end(), [&](const UnpackJob& job) {
     return !job.included && !job.marker && job.home == home && job.state == UnpackJobState::Waiting;
   });
+}
+
+bool UnpackPlan::fillerRunning() const {
+  return std::any_of(jobs_.begin(), jobs_.end(),
+                     [](const UnpackJob& job) { return job.filler && job.state == UnpackJobState::Running; });
 }
 
 bool UnpackPlan::othersOfHomeDone(std::size_t index) const {

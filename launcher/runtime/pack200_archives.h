@@ -120,6 +120,8 @@ class UnpackPlan {
   bool othersOfHomeDone(std::size_t job) const;
   // Some archive of the home's list, other than the marker, has not started yet.
   bool archivesOfHomeWaiting(std::size_t home) const;
+  // An included file started while archives of its home still waited runs now.
+  bool fillerRunning() const;
   void startHome(Home& home);
   void reportIfDone(std::size_t home);
 
@@ -128,7 +130,6 @@ class UnpackPlan {
   std::vector<Home> homes_;
   std::vector<UnpackJob> jobs_;
   std::size_t running_ = 0;
-  std::size_t fillers_ = 0;
   bool writingEnded_ = false;
   bool failed_ = false;
 };

@@ -15,6 +15,17 @@ struct ServiceHandle {
   ServiceHandle& operator=(const ServiceHandle&) = delete;
 };
 
+// Calls attempt until it succeeds, fails with an error other than passing, or has been
+// called tries times; the last error stays as the last attempt left it.
+template <typename Attempt>
+auto retriedWhile(DWORD passing, int tries, DWORD pauseMs, Attempt attempt) {
+  for (int tried = 1;; ++tried) {
+    auto result = attempt();
+    if (result || GetLastError() != passing || tried == tries) return result;
+    Sleep(pauseMs);
+  }
+}
+
 std::string failure(const char* what) {
   char text[64];
   std::snprintf(text, sizeof text, " failed (error %lu)", GetLastError());
@@ -80,15 +91,12 @@ std::string installAndStart(const std::string& driverPath, int variant) {
   ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
   if (!manager.h) return failure("OpenSCManager");
   // A deleted service disappears only once its last handle is closed; retry briefly.
-  SC_HANDLE created = nullptr;
-  for (int attempt = 0; attempt < 100 && !created; ++attempt) {
-    created = CreateServiceA(manager.h, PEP_SIM_SERVICE_NAME, "PEP driver simulator", SERVICE_ALL_ACCESS,
-                             SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
-                             driverPath.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr);
-    if (!created && GetLastError() != ERROR_SERVICE_MARKED_FOR_DELETE) return failure("CreateService");
-    if (!created) Sleep(20);
-  }
-  ServiceHandle service(created);
+  ServiceHandle service(retriedWhile(ERROR_SERVICE_MARKED_FOR_DELETE, 100, 20, [&] {
+    return CreateServiceA(manager.h, PEP_SIM_SERVICE_NAME, "PEP driver simulator", SERVICE_ALL_ACCESS,
+                          SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, driverPath.c_str(),
+                          nullptr, nullptr, nullptr, nullptr, nullptr);
+  }));
+  if (!service.h && GetLastError() != ERROR_SERVICE_MARKED_FOR_DELETE) return failure("CreateService");
   if (!service.h) return "the previous simulator service was not deleted in time";
   DWORD value = static_cast<DWORD>(variant);
   LONG rc = RegSetKeyValueA(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Services\\" PEP_SIM_SERVICE_NAME,
@@ -99,17 +107,7 @@ std::string installAndStart(const std::string& driverPath, int variant) {
   }
   // Wine's device host of the simulator just removed may still be going away: the start then
   // fails with an internal error for a moment.
-  BOOL started = FALSE;
-  for (int attempt = 0; attempt < 50 && !started; ++attempt) {
-    started = StartServiceA(service.h, 0, nullptr);
-    if (!started && GetLastError() != ERROR_INTERNAL_ERROR) break;
-    if (!started) {
-      DWORD error = GetLastError();
-      Sleep(100);
-      SetLastError(error);
-    }
-  }
-  if (!started) {
+  if (!retriedWhile(ERROR_INTERNAL_ERROR, 50, 100, [&] { return StartServiceA(service.h, 0, nullptr); })) {
     std::string error = failure("StartService");
     DeleteService(service.h);
     return error;
