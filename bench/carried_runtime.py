@@ -10,6 +10,8 @@ The launcher's time runs from its log line "extracting JRE" to "untaring JRE was
 stamped as the lines appear (the log has no timestamps); the fastest of several runs counts.
 Peak memory is the maximum resident set of the launcher's process. No runtime double is carried,
 so each run ends after the untar with "Could not use bundled JRE" (exit code 1), which is fine here.
+Each timing starts once the previous one's writes are on disk (sync); what the timed runs wrote
+is removed only at the end (see Leftovers in media.py).
 
 Run by hand (never in CI):  bench/carried_runtime.py [--size-mib 270] [--files 1000] [--runs 3]
 """
@@ -21,7 +23,7 @@ import subprocess
 import sys
 import time
 
-from media import Launcher, bench_parser, parse_bench_args, wine_env
+from media import Launcher, Leftovers, bench_parser, parse_bench_args, settle, wine_env
 
 ROOT = pathlib.Path(__file__).resolve().parents[1]
 MIB = 1 << 20
@@ -85,28 +87,29 @@ def package(pack, stub, tree, work):
     return exe, extracted / "jre.tar.gz"
 
 
-def launcher_untar(env, exe):
+def launcher_untar(env, exe, leftovers):
     """Runs the installer quietly; returns (untar seconds, peak RSS in KiB) from its own log."""
-    run = Launcher(env).follow(exe)
+    settle()
+    run = Launcher(env, leftovers).follow(exe)
     if "extracting JRE" not in run.stamps or "untaring JRE was successful" not in run.stamps:
         raise SystemExit(f"bench: the launcher did not untar {exe}:\n{run.log[-3000:]}")
     return run.stamps["untaring JRE was successful"] - run.stamps["extracting JRE"], run.peak_rss_kib
 
 
 def tar_seconds(archive, target):
-    shutil.rmtree(target, ignore_errors=True)
     target.mkdir()
+    settle()
     start = time.perf_counter()
     subprocess.run(["tar", "xzf", str(archive), "-C", str(target)], check=True)
-    spent = time.perf_counter() - start
-    shutil.rmtree(target)
-    return spent
+    return time.perf_counter() - start
 
 
 def main():
     args = parse_args()
     work = args.workdir.resolve()
     work.mkdir(parents=True, exist_ok=True)
+    for stale in work.glob("tar-target*"):
+        shutil.rmtree(stale)
     env = dict(wine_env(), NIMBO_LOG="yes")
     env.pop("NIMBO_JAVA_HOME", None)
     env.pop("TESSAR_JAVA_HOME", None)
@@ -120,11 +123,13 @@ def main():
             generate_tree(tree, size, count)
         exe, archive = package(args.pack, args.stub, tree, work)
         launcher, tar, peak = [], [], 0
-        for _ in range(args.runs):
-            seconds, rss = launcher_untar(env, exe)
+        leftovers = Leftovers()
+        for number in range(args.runs):
+            seconds, rss = launcher_untar(env, exe, leftovers)
             launcher.append(seconds)
             peak = max(peak, rss)
-            tar.append(tar_seconds(archive, work / "tar-target"))
+            tar.append(tar_seconds(archive, leftovers.add(work / f"tar-target-{number}")))
+        leftovers.remove()
         results[label] = (min(launcher), min(tar), peak, archive.stat().st_size)
         exe.unlink()
 

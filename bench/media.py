@@ -113,14 +113,45 @@ def resident_peak_kib(pid):
     return 0
 
 
+def settle():
+    """Each timing starts once what the one before wrote is on disk: the write-back of one
+    measurement's files (a few hundred MB) must not be charged to the next."""
+    os.sync()
+    time.sleep(1)
+
+
+class Leftovers:
+    """What timed runs wrote, removed only once the bench has ended. On ext4 without a journal
+    (this machine's root file system) every new inode skips the inodes deleted in the last minute,
+    one by one: removing one run's thousand files just before the next is timed makes each file
+    the next run creates slower, and the next run is charged for the removal."""
+
+    def __init__(self):
+        self.paths = []
+
+    def add(self, path):
+        self.paths.append(pathlib.Path(path))
+        return self.paths[-1]
+
+    def remove(self):
+        for path in self.paths:
+            if path.is_dir():
+                shutil.rmtree(path, ignore_errors=True)
+            else:
+                path.unlink(missing_ok=True)
+        self.paths.clear()
+
+
 class Launcher:
     """Runs installers in the shared prefix and times their phases from their own log, which the
-    launcher appends to line by line: each line is stamped when this process first sees it."""
+    launcher appends to line by line: each line is stamped when this process first sees it. What a
+    run leaves in the shared temp directory is removed after it, or handed to `leftovers`."""
 
     POLL_SECONDS = 0.001
 
-    def __init__(self, env):
+    def __init__(self, env, leftovers=None):
         self.env = env
+        self.leftovers = leftovers
         self.temp = pathlib.Path(env["WINEPREFIX"]) / "drive_c" / "users" / os.environ.get("USER", "root") / "Temp"
 
     def _find_log(self, before, marker):
@@ -162,11 +193,14 @@ class Launcher:
         if log_path is None:
             raise SystemExit(f"bench: no log of {exe} {args} in {self.temp} (exit {returncode})")
         log = log_path.read_text(encoding="latin-1")
+        leftovers = self.leftovers if self.leftovers is not None else Leftovers()
         for line in log.splitlines():
             if line.startswith("tempFile is "):
                 name = line.rstrip("\r").rsplit("\\", 1)[-1]
-                (self.temp / name).unlink(missing_ok=True)
-                shutil.rmtree(self.temp / (name + "_dir"), ignore_errors=True)
+                leftovers.add(self.temp / name)
+                leftovers.add(self.temp / (name + "_dir"))
+        if self.leftovers is None:
+            leftovers.remove()
         log_path.unlink()
         return Run(returncode, seconds, stamps.stamps, peak, log)
 

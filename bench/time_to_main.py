@@ -16,7 +16,8 @@ unpack200 calls, and it leaves out the VM, whose start and main are part of the 
 The full one is Wine start + the longest of the untar, the spread calls and all that work
 divided over the processors, plus the real VM's create-to-end time from the launcher's own log.
 Goal: the launcher within 1.15 x of the full limit.
-Each timing starts once the previous one's writes are on disk (sync).
+Each timing starts once the previous one's writes are on disk (sync); what the timed runs wrote
+is removed only at the end (see Leftovers in media.py).
 
 Run by hand (never in CI):  bench/time_to_main.py [--size-mib 270] [--files 1000] [--runs 3]
 """
@@ -37,7 +38,7 @@ sys.path.insert(0, str(ROOT / "scripts"))
 from conftest import BIN64, Wine  # noqa: E402
 from main_job import REAL_PACKS, compile_installer_program, fixtures_dir, stage_sample, stage_times  # noqa: E402
 import java_runtime  # noqa: E402
-from media import WINE64, Launcher, bench_parser, parse_bench_args, wine_env  # noqa: E402
+from media import WINE64, Launcher, Leftovers, bench_parser, parse_bench_args, settle, wine_env  # noqa: E402
 
 MIB = 1 << 20
 MAIN_REACHED = "sample installer: main reached"
@@ -101,23 +102,16 @@ def package(pack, stub, tree, work, fixtures):
     return exe, extracted / "jre.tar.gz", [extracted / name for name in REAL_PACKS]
 
 
-def launcher_to_main(env, exe, work):
+def launcher_to_main(env, exe, work, leftovers):
     """Runs the installer quietly; returns (seconds to the end of main, {log line: seconds})."""
     output = work / "launcher-stdout.txt"
     with open(output, "wb") as stdout:
-        run = Launcher(env).follow(exe, stdout=stdout)
+        run = Launcher(env, leftovers).follow(exe, stdout=stdout)
     printed = output.read_text(encoding="latin-1")
     if run.returncode != 0 or MAIN_REACHED not in printed:
         raise SystemExit(f"bench: the launcher did not reach main in the real VM (exit code {run.returncode}):\n"
                          f"{printed[-2000:]}\n{run.log[-3000:]}")
     return run.seconds, run.stamps
-
-
-def settle():
-    """Each timing starts once what the one before wrote is on disk: the write-back of one
-    measurement's files (a few hundred MB) must not be charged to the next."""
-    os.sync()
-    time.sleep(1)
 
 
 def timed(command, check=True, **kwargs):
@@ -127,13 +121,12 @@ def timed(command, check=True, **kwargs):
     return time.perf_counter() - start
 
 
-def parts_alone(env, archive, included_packs, work):
-    """(bare Wine process start, tar xzf, [each unpack200.exe call]) in seconds."""
+def parts_alone(env, archive, included_packs, target):
+    """(bare Wine process start, tar xzf, [each unpack200.exe call]) in seconds; the tree is
+    written to target, a new directory."""
     # envrun.exe without arguments prints its usage and ends: a process start and nothing else.
     settle()
     bare = timed([WINE64, str(BIN64 / "envrun.exe")], env=env, check=False)
-    target = work / "tar-target"
-    shutil.rmtree(target, ignore_errors=True)
     target.mkdir()
     settle()
     tar = timed(["tar", "xzf", str(archive), "-C", str(target)])
@@ -150,7 +143,6 @@ def parts_alone(env, archive, included_packs, work):
         unpack.append(timed([WINE64, unpack200, "-r", Wine.winpath(pack), Wine.winpath(jar)], env=env))
         if not jar.exists():
             raise SystemExit(f"bench: unpack200.exe did not write {jar}")
-    shutil.rmtree(target)
     return bare, tar, unpack
 
 
@@ -184,10 +176,11 @@ def main():
     processors = min(os.cpu_count() or 1, MAX_UNPACK_PROCESSES)
 
     runs = []
+    leftovers = Leftovers()
     for number in range(1, args.runs + 1):
         settle()
-        total, stamps = launcher_to_main(env, exe, work)
-        bare, tar, unpack = parts_alone(env, archive, included_packs, work)
+        total, stamps = launcher_to_main(env, exe, work, leftovers)
+        bare, tar, unpack = parts_alone(env, archive, included_packs, leftovers.add(work / f"tar-target-{number}"))
         sequential = bare + tar + sum(unpack)
         limit = bare + max(tar, spread(unpack, processors))
         vm = dict(stage_times(stamps, total)).get("create VM, call main, end", 0.0)
@@ -212,6 +205,7 @@ def main():
           f"[{shares}] | sequential parts {sequential:.2f} s | plain limit {limit:.2f} s | full limit "
           f"{full:.2f} s | {total / sequential:.2f} x sequential (goal <= 0.8), {total / full:.2f} x full limit "
           f"(goal <= 1.15), {total / limit:.2f} x plain limit")
+    leftovers.remove()
     shutil.rmtree(work, ignore_errors=True)
 
 

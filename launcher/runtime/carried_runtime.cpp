@@ -287,8 +287,11 @@ void Unpack200Processes::start(std::size_t index) {
   PROCESS_INFORMATION info = {};
   std::vector<char> line(commandLine.begin(), commandLine.end());
   line.push_back('\0');
-  if (!CreateProcessA(job.program.c_str(), line.data(), nullptr, nullptr, TRUE, NORMAL_PRIORITY_CLASS, nullptr,
-                      nullptr, &startup, &info)) {
+  // unpack200 is a console program: without DETACHED_PROCESS each run gets a console of its own,
+  // hidden, but a console host process all the same, started and torn down ten times in a
+  // preparation. It prints only when it fails, and its exit code tells that.
+  if (!CreateProcessA(job.program.c_str(), line.data(), nullptr, nullptr, TRUE,
+                      NORMAL_PRIORITY_CLASS | DETACHED_PROCESS, nullptr, nullptr, &startup, &info)) {
     logInfo("could not create unpack process");
     endAll();
     fatalConfigError(1009, "20");
