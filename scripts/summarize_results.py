@@ -6,7 +6,7 @@ import pathlib
 import sys
 import xml.etree.ElementTree as ET
 
-LAYERS = ("host.xml", "win64.xml", "win32.xml", "integration.xml")
+LAYERS = ("host.xml", "win64.xml", "win32.xml", "integration.xml", "i686.xml")
 I686_MODULES = ("test_i686_smoke", "test_i686_java")
 
 

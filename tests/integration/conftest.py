@@ -25,6 +25,20 @@ BINFMT = pathlib.Path("/proc/sys/fs/binfmt_misc")
 QEMU_RESERVED_VA = "0xffff0000"
 
 
+def pytest_collection_modifyitems(config, items):
+    """PATHMERE_TIER=i686 keeps only the cases that run 32-bit programs (those use the wine32
+    fixture), PATHMERE_TIER=64 only the others: scripts/test.sh runs the slow 32-bit tier beside
+    the rest, in a prefix of its own."""
+    tier = os.environ.get("PATHMERE_TIER")
+    if tier not in ("i686", "64"):
+        return
+    keep = [item for item in items if ("wine32" in getattr(item, "fixturenames", ())) == (tier == "i686")]
+    dropped = [item for item in items if item not in keep]
+    if dropped:
+        config.hook.pytest_deselected(items=dropped)
+        items[:] = keep
+
+
 class Result:
     def __init__(self, code, stdout, stderr):
         self.code, self.stdout, self.stderr = code, stdout, stderr
