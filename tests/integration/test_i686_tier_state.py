@@ -52,10 +52,11 @@ def load_summary():
     return importlib.import_module("summarize_results")
 
 
-def write_reports(folder, integration_cases):
-    for name in ("host.xml", "win64.xml", "win32.xml"):
+def write_reports(folder, tier_cases):
+    """One passing case in each layer's report; the tier's run (its own report) holds tier_cases."""
+    for name in ("host.xml", "win64.xml", "win32.xml", "integration.xml"):
         (folder / name).write_text('<testsuite><testcase classname="unit" name="a"/></testsuite>')
-    (folder / "integration.xml").write_text(f"<testsuite>{integration_cases}</testsuite>")
+    (folder / "i686.xml").write_text(f"<testsuite>{tier_cases}</testsuite>")
 
 
 SKIP = ('<testcase classname="tests.integration.test_i686_smoke" name="{}">'
@@ -68,7 +69,11 @@ def test_summary_reports_a_skipped_tier_once_with_its_reason(tmp_path, capsys):
     out = capsys.readouterr().out.splitlines()
     tier = [line for line in out if "i686" in line or "32-bit" in line]
     assert tier == ["i686 tier: skipped (32-bit tier skipped: wine32:i386 is not installed (no /usr/lib/wine/wine))"]
-    assert out[-1] == "3 passed, 0 failed"
+    assert out[-1] == "4 passed, 0 failed"
+    # The tier runs beside the other layers: a run that ended without its report fails.
+    (tmp_path / "i686.xml").unlink()
+    assert load_summary().main(tmp_path) == 1
+    assert capsys.readouterr().out.splitlines()[-1] == "4 passed, 1 failed"
 
 
 def test_summary_reports_a_tier_that_ran(tmp_path, capsys):
