@@ -36,7 +36,8 @@ sys.path.insert(0, str(ROOT / "tests" / "integration"))
 sys.path.insert(0, str(ROOT / "scripts"))
 
 from conftest import BIN64, Wine  # noqa: E402
-from main_job import REAL_PACKS, compile_installer_program, fixtures_dir, stage_sample, stage_times  # noqa: E402
+from main_job import (REAL_PACKS, compile_installer_program, first_stamp, fixtures_dir, stage_sample,  # noqa: E402
+                      stage_times)
 import java_runtime  # noqa: E402
 from media import WINE64, Launcher, Leftovers, bench_parser, parse_bench_args, settle, wine_env  # noqa: E402
 
@@ -144,12 +145,6 @@ def parts_alone(env, archive, included_packs, target):
         if not jar.exists():
             raise SystemExit(f"bench: unpack200.exe did not write {jar}")
     return bare, tar, unpack
-
-
-def first_stamp(stamps, prefix):
-    """Seconds to the first log line that starts with prefix, or None."""
-    times = [seconds for line, seconds in stamps.items() if line.startswith(prefix)]
-    return min(times) if times else None
 
 
 def spread(durations, processors):

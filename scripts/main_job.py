@@ -219,20 +219,22 @@ def run_stamped(wine, installer, tmp, screenshot):
     return result.code, stamps, log_path, total, result.stdout, result.stderr
 
 
+def first_stamp(stamps, prefix):
+    """Seconds to the first log line that starts with prefix, or None."""
+    times = [seconds for line, seconds in stamps.items() if line.startswith(prefix)]
+    return min(times) if times else None
+
+
 def stage_times(stamps, total):
     """[(stage, seconds)] for the stages the log shows, in the order of the table."""
-    def first(prefix):
-        times = [t for line, t in stamps.items() if line.startswith(prefix)]
-        return min(times) if times else None
-
     rows = []
     if stamps:
         rows.append(("Wine process start (to the first log line)", min(stamps.values())))
     for name, begin, end in STAGES:
-        started = first(begin)
+        started = first_stamp(stamps, begin)
         if started is None:
             continue
-        ended = first(end) if end else total
+        ended = first_stamp(stamps, end) if end else total
         if ended is None or ended < started:
             ended = total
         rows.append((name, ended - started))

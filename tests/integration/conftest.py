@@ -32,8 +32,9 @@ def pytest_collection_modifyitems(config, items):
     tier = os.environ.get("PATHMERE_TIER")
     if tier not in ("i686", "64"):
         return
-    keep = [item for item in items if ("wine32" in getattr(item, "fixturenames", ())) == (tier == "i686")]
-    dropped = [item for item in items if item not in keep]
+    keep, dropped = [], []
+    for item in items:
+        (keep if ("wine32" in getattr(item, "fixturenames", ())) == (tier == "i686") else dropped).append(item)
     if dropped:
         config.hook.pytest_deselected(items=dropped)
         items[:] = keep
