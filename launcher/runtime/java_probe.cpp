@@ -165,10 +165,40 @@ bool runJavaVersion(const std::string& exePath, const FILETIME& lastWriteTime, s
   return found;
 }
 
+VersionScheme configuredVersionScheme() { return versionSchemeOf(getConfigInt(163)); }
+
+std::optional<std::string> readReleaseVersion(const std::string& exePath) {
+  for (const std::string& path : releaseFileCandidates(exePath)) {
+    FileHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.valid()) continue;
+    // One byte more than the limit tells a file that is too large from one that just fits.
+    std::string content(kReleaseFileLimit + 1, '\0');
+    DWORD read = 0;
+    if (!ReadFile(file.h, content.data(), static_cast<DWORD>(content.size()), &read, nullptr)) read = 0;
+    content.resize(read);
+    std::optional<std::string> version =
+        read <= kReleaseFileLimit ? parseReleaseVersion(content) : std::optional<std::string>();
+    if (version) return version;
+    logInfo("%s gives no version", path.c_str());
+    return std::nullopt;
+  }
+  return std::nullopt;
+}
+
+std::string refusalReason(const std::string& version, const std::string& min, const std::string& max,
+                          bool allowPreRelease) {
+  if (version.empty()) return "no usable java.exe or no version";
+  bool refusePreRelease = !allowPreRelease && getConfigInt(130) == 0;
+  VersionVerdict verdict = judgeVersion(version, min, max, refusePreRelease, configuredVersionScheme());
+  if (verdict != VersionVerdict::Accepted) return describeVerdict(verdict, version, min, max);
+  return "javaw.exe is missing";
+}
+
 bool acceptVersion(const std::string& version, const std::string& min, const std::string& max,
                    bool allowPreRelease) {
   bool refusePreRelease = !allowPreRelease && getConfigInt(130) == 0;
-  VersionVerdict verdict = judgeVersion(version, min, max, refusePreRelease);
+  VersionVerdict verdict = judgeVersion(version, min, max, refusePreRelease, configuredVersionScheme());
   if (verdict == VersionVerdict::PreRelease) logInfo("beta vm not allowed");
   return verdict == VersionVerdict::Accepted;
 }
@@ -179,14 +209,25 @@ bool checkJavaExe(std::string& exePath, std::string& version, const std::string&
   exePath = makeAbsolutePath(exePath, false);
   bool result = false;
   FILETIME lastWrite{};
-  if (!fileLastWriteTime(exePath.c_str(), &lastWrite)) {
+  bool exists = fileLastWriteTime(exePath.c_str(), &lastWrite);
+  // Numbered the new way, a runtime's release file names its version: nothing is started, and a
+  // runtime image without java.exe (what a packaged application carries) still counts, since
+  // what the launcher needs of it is its VM library.
+  std::optional<std::string> released =
+      configuredVersionScheme() == VersionScheme::Numeric ? readReleaseVersion(exePath) : std::nullopt;
+  bool image = !exists && released && hasVmLibraryFor(exePath);
+  if (!exists && !image) {
     logInfo("file doesn't exist");
   } else {
-    logInfo("file exists");
+    logInfo(exists ? "file exists" : "runtime image without java.exe");
     version.clear();
     // Checked before the probe: such a runtime may answer "-version" well and still never load.
     if (!runtimeMatchesBuild(exePath)) {
       result = false;
+    } else if (released) {
+      version = *released;
+      logInfo("got version from release file %s", version.c_str());
+      result = acceptVersion(version, min, max, allowPreRelease);
     } else if (g_useVersionCache && readCachedVersion(exePath, lastWrite, version)) {
       logInfo("got version from registry %s", version.c_str());
       result = acceptVersion(version, min, max, allowPreRelease);

@@ -3,7 +3,10 @@
 #pragma once
 #include <windows.h>
 
+#include <optional>
 #include <string>
+
+#include "runtime/version_rules.h"
 
 // Whether checkJavaExe may answer from the version cache. testJavaExe sets it for one test;
 // true between tests. Launch-sequence thread only.
@@ -17,6 +20,17 @@ bool testJavaExe(std::string& exePath, const std::string& min, const std::string
 // test succeeded.
 bool checkJavaExe(std::string& exePath, std::string& version, const std::string& min, const std::string& max,
                   bool allowPreRelease);
+
+// The configured way of comparing versions (entry 163).
+VersionScheme configuredVersionScheme();
+
+// The version a runtime's "release" file gives (JAVA_VERSION) for a Java executable, read
+// without starting anything; none when there is no such file or it gives no version.
+std::optional<std::string> readReleaseVersion(const std::string& exePath);
+
+// Why checkJavaExe refused a runtime whose version (possibly empty) it learned, for the log.
+std::string refusalReason(const std::string& version, const std::string& min, const std::string& max,
+                          bool allowPreRelease);
 
 // The bounds and, unless allowPreRelease or entry 130 allows it, the pre-release rule.
 bool acceptVersion(const std::string& version, const std::string& min, const std::string& max,

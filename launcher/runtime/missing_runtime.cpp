@@ -75,6 +75,9 @@ INT_PTR CALLBACK runtimeMissingDialogProc(HWND dialog, UINT message, WPARAM wPar
       std::u16string text = composeRuntimeMissingText(getConfigWString(g_flags.downloadAvailable ? 20005 : 20006), kBits,
                                                       getConfigWString(20019), versionText(126),
                                                       getConfigWString(20020), versionText(127));
+      // The shipped 32-bit installer cannot use the only runtimes that Java 24 and later, and
+      // some vendors, offer: say which installer can.
+      if (otherProcessorRuntime()) text += u"\nA 64-bit Java runtime is installed: it needs the x64 installer.";
       fitTextBuffer(text);
       setDlgItemTextWide(dialog, IDC_MESSAGE, text);
       return TRUE;

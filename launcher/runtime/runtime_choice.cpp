@@ -1,5 +1,6 @@
 #include "runtime/runtime_choice.h"
 
+#include <optional>
 #include <string>
 
 #include "config/launcher_config.h"
@@ -36,6 +37,10 @@ bool LoadDLL(bool showErrors, const char* location, bool locationIsJavaExecutabl
     kind = findJavaRuntime(exePath, description);
     if (kind == RuntimeSourceKind::None) {
       logError("No JVM found");
+      if (std::optional<std::string> home = otherProcessorRuntime()) {
+        logInfo("A 64-bit Java runtime is installed at %s: this 32-bit installer cannot use it, the x64 installer is needed",
+                home->c_str());
+      }
       if (showErrors) showConfigError(1016, launcherBits());
       return false;
     }

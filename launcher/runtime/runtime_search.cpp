@@ -12,6 +12,7 @@
 #include "media/paths.h"
 #include "runtime/carried_runtime.h"
 #include "runtime/java_probe.h"
+#include "runtime/pe_machine.h"
 #include "runtime/registry_read.h"
 #include "runtime/version_rules.h"
 #include "runtime/vm_library.h"
@@ -35,16 +36,27 @@ struct FileCloser {
 
 bool requireJdk() { return getConfigInt(131) != 0; }
 
+// Subkeys read per level of a registered-runtime key, and homes tested in all: a machine has a
+// handful; a registry filled by something else must not keep the search busy.
+constexpr std::size_t kRegisteredSubkeyLimit = 64;
+constexpr std::size_t kRegisteredHomeLimit = 128;
+
+// A runtime home written by an installer, and the key it was read from (for the log).
+struct RegisteredHome {
+  std::string home;
+  std::string key;
+};
+
 std::optional<std::string> registryString(HKEY root, const std::string& key, const char* value, DWORD size) {
   std::vector<char> buffer(size);
   if (!readRegistryString(root, key.c_str(), value, buffer.data(), size)) return std::nullopt;
   return std::string(buffer.data());
 }
 
-std::vector<std::string> subkeyNames(HKEY key) {
+std::vector<std::string> subkeyNames(HKEY key, std::size_t limit = SIZE_MAX) {
   std::vector<std::string> names;
   std::vector<char> name(kTextBufferSize);
-  for (DWORD index = 0;; ++index) {
+  for (DWORD index = 0; names.size() < limit; ++index) {
     DWORD length = static_cast<DWORD>(name.size());
     // Any answer but success ends the walk: a key that keeps failing must not loop.
     if (RegEnumKeyExA(key, index, name.data(), &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
@@ -63,7 +75,11 @@ std::optional<Candidate> checkedHome(const std::string& home, const std::string&
 // "CurrentVersion" of a JavaSoft key when it lies within the bounds, else "".
 std::string currentVersionInRange(const char* key, const std::string& min, const std::string& max) {
   std::optional<std::string> version = registryString(HKEY_LOCAL_MACHINE, key, "CurrentVersion", 100);
-  return version && versionInRange(*version, min, max) ? *version : std::string();
+  return version && versionInRange(*version, min, max, configuredVersionScheme()) ? *version : std::string();
+}
+
+bool versionGreater(const std::string& a, const std::string& b) {
+  return compareVersions(a, b, configuredVersionScheme()) > 0;
 }
 
 std::optional<Candidate> findJavaSoftCurrentVersion(const std::string& min, const std::string& max) {
@@ -72,7 +88,8 @@ std::optional<Candidate> findJavaSoftCurrentVersion(const std::string& min, cons
   // Without a version the key would be the runtime environment's own, which requireJdk must not read.
   if (jdkVersion.empty() && jreVersion.empty()) return std::nullopt;
   std::optional<std::string> home =
-      registryString(HKEY_LOCAL_MACHINE, javaSoftCurrentKey(jdkVersion, jreVersion), "JavaHome", kTextBufferSize);
+      registryString(HKEY_LOCAL_MACHINE, javaSoftCurrentKey(jdkVersion, jreVersion, configuredVersionScheme()),
+                     "JavaHome", kTextBufferSize);
   if (!home) return std::nullopt;
   return checkedHome(*home, min, max);
 }
@@ -83,7 +100,7 @@ std::optional<Candidate> findJavaSoftVersionKey(const char* keyName, const std::
     key.h = nullptr;
     return std::nullopt;
   }
-  for (const std::string& name : javaSoftTryOrder(subkeyNames(key.h), min, max)) {
+  for (const std::string& name : javaSoftTryOrder(subkeyNames(key.h), min, max, configuredVersionScheme())) {
     std::optional<std::string> home =
         registryString(HKEY_LOCAL_MACHINE, std::string(keyName) + "\\" + name, "JavaHome", kTextBufferSize);
     if (!home) continue;
@@ -110,7 +127,10 @@ std::optional<Candidate> findLocatedRuntime(HKEY root, const std::string& min, c
   for (const std::string& name : subkeyNames(key.h)) {
     Candidate candidate{locatedRuntimeExecutable(name), std::string()};
     if (!checkJavaExe(candidate.exePath, candidate.version, min, max, true)) continue;
-    if (candidate.version > (best ? best->version : std::string())) best = candidate;
+    // Byte-wise an empty version never counts; numbered, the first accepted one does.
+    bool better = best ? versionGreater(candidate.version, best->version)
+                       : configuredVersionScheme() == VersionScheme::Numeric || !candidate.version.empty();
+    if (better) best = candidate;
   }
   return best;
 }
@@ -118,8 +138,55 @@ std::optional<Candidate> findLocatedRuntime(HKEY root, const std::string& min, c
 std::optional<Candidate> findBestLocatedRuntime(const std::string& min, const std::string& max) {
   std::optional<Candidate> user = findLocatedRuntime(HKEY_CURRENT_USER, min, max);
   std::optional<Candidate> machine = findLocatedRuntime(HKEY_LOCAL_MACHINE, min, max);
-  if (user && machine) return user->version > machine->version ? user : machine;
+  if (user && machine) return versionGreater(user->version, machine->version) ? user : machine;
   return user ? user : machine;
+}
+
+// Reads the homes below root\prefix for the pattern's levels from level on, each "*" standing
+// for every subkey; the last level's key holds the value.
+void collectRegisteredHomes(HKEY root, REGSAM view, const std::string& prefix, const std::vector<std::string>& levels,
+                            std::size_t level, const char* value, std::vector<RegisteredHome>& homes) {
+  if (homes.size() >= kRegisteredHomeLimit) return;
+  std::string key = prefix;
+  for (; level < levels.size() && levels[level] != "*"; ++level) key += (key.empty() ? "" : "\\") + levels[level];
+  RegKey opened;
+  if (RegOpenKeyExA(root, key.c_str(), 0, KEY_READ | view, &opened.h) != ERROR_SUCCESS) {
+    opened.h = nullptr;
+    return;
+  }
+  if (level == levels.size()) {
+    std::vector<char> home(kTextBufferSize);
+    if (queryRegistryString(opened.h, value, home.data(), static_cast<DWORD>(home.size())) && home[0] != '\0') {
+      homes.push_back(RegisteredHome{home.data(), key});
+    }
+    return;
+  }
+  for (const std::string& name : subkeyNames(opened.h, kRegisteredSubkeyLimit)) {
+    collectRegisteredHomes(root, view, key + "\\" + name, levels, level + 1, value, homes);
+  }
+}
+
+// Every home the registered-runtime keys name under HKEY_LOCAL_MACHINE and HKEY_CURRENT_USER in
+// the given registry view, each once (a JavaSoft key names the same home as "1.8" and "1.8.0_401").
+std::vector<RegisteredHome> registeredHomes(REGSAM view, bool kitsOnly) {
+  std::vector<RegisteredHome> found;
+  for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
+    for (const RegisteredRuntimeKey& entry : registeredRuntimeKeys()) {
+      if (kitsOnly && entry.runtimeEnvironment) continue;
+      collectRegisteredHomes(root, view, std::string(), keyPatternLevels(entry.pattern), 0, entry.value, found);
+    }
+  }
+  std::vector<RegisteredHome> unique;
+  std::vector<std::string> seen;
+  for (RegisteredHome& registered : found) {
+    std::string home = makeAbsolutePath(registered.home, true);
+    while (home.size() > 3 && home.back() == '\\') home.pop_back();
+    std::string folded = makeAbsolutePath(home, false);
+    if (std::find(seen.begin(), seen.end(), folded) != seen.end()) continue;
+    seen.push_back(folded);
+    unique.push_back(RegisteredHome{home, registered.key});
+  }
+  return unique;
 }
 
 // The preferred or the installer location file.
@@ -139,7 +206,11 @@ bool testLocationFile(std::string& exePath, std::string& description, const char
 bool javaExeForHome(std::string& exePath, const std::string& home) {
   if (requireJdk()) {
     exePath = jdkJavaExecutable(home);
-    return pathExists(toolsJarPath(home).c_str());
+    if (pathExists(toolsJarPath(home).c_str())) return true;
+    // A kit of Java 9 and later has no tools.jar and no embedded runtime, but its compiler.
+    if (configuredVersionScheme() != VersionScheme::Numeric || !pathExists(javacPath(home).c_str())) return false;
+    exePath = jreJavaExecutable(home);
+    return true;
   }
   std::string embedded = jdkJavaExecutable(home);
   exePath = pathExists(embedded.c_str()) ? embedded : jreJavaExecutable(home);
@@ -166,6 +237,65 @@ bool testSearchPath(std::string& exePath, const std::string& min, const std::str
   return testJavaExe(exePath, min, max, false, true);
 }
 
+bool testEverySearchPathFolder(std::string& exePath, const std::string& min, const std::string& max) {
+  std::vector<char> value(kTextBufferSize * 4);
+  DWORD n = GetEnvironmentVariableA("PATH", value.data(), static_cast<DWORD>(value.size()));
+  if (n == 0 || n >= value.size()) return false;
+  for (const std::string& folder : searchPathFolders(std::string_view(value.data(), n))) {
+    // Only full paths: a relative folder would be read against the extraction folder.
+    if (!isAbsoluteSearchArgument(folder)) continue;
+    std::string candidate = folder + "\\java.exe";
+    if (!pathExists(candidate.c_str())) continue;
+    // Oracle's javapath folder holds java.exe copies without a runtime around them.
+    if (!hasVmLibraryFor(candidate)) {
+      logInfo("Passing over %s: no VM library for this processor beside it", candidate.c_str());
+      continue;
+    }
+    exePath = candidate;
+    if (testJavaExe(exePath, min, max, false, true)) return true;
+  }
+  return false;
+}
+
+bool testRegisteredRuntimes(std::string& exePath, const std::string& min, const std::string& max) {
+  std::optional<Candidate> best;
+  for (const RegisteredHome& registered : registeredHomes(0, requireJdk())) {
+    logInfo("Registered runtime %s (%s)", registered.home.c_str(), registered.key.c_str());
+    Candidate candidate;
+    if (!javaExeForHome(candidate.exePath, registered.home)) {
+      logInfo("Refusing %s: not a development kit", registered.home.c_str());
+      continue;
+    }
+    if (!checkJavaExe(candidate.exePath, candidate.version, min, max, false)) {
+      logInfo("Refusing %s: %s", registered.home.c_str(),
+              refusalReason(candidate.version, min, max, false).c_str());
+      continue;
+    }
+    if (!best || versionGreater(candidate.version, best->version)) best = candidate;
+  }
+  if (!best) return false;
+  logInfo("Using registered runtime %s (version %s)", best->exePath.c_str(), best->version.c_str());
+  exePath = best->exePath;
+  return true;
+}
+
+std::optional<std::string> otherProcessorRuntime() {
+#ifdef _WIN64
+  return std::nullopt;
+#else
+  return registeredRuntimeFor(KEY_WOW64_64KEY, kMachineAmd64);
+#endif
+}
+
+std::optional<std::string> registeredRuntimeFor(REGSAM view, uint16_t machine) {
+  for (const RegisteredHome& registered : registeredHomes(view, false)) {
+    for (const std::string& exe : {jdkJavaExecutable(registered.home), jreJavaExecutable(registered.home)}) {
+      if (hasVmLibraryFor(exe, machine)) return registered.home;
+    }
+  }
+  return std::nullopt;
+}
+
 bool testEnvironmentVariable(std::string& exePath, const std::string& name, const std::string& min,
                              const std::string& max) {
   std::vector<char> value(kTextBufferSize);
@@ -183,7 +313,7 @@ bool testRegistry(std::string& exePath, const std::string& min, const std::strin
   if (javaSoft) logInfo("found sun %s %s", javaSoft->exePath.c_str(), javaSoft->version.c_str());
   if (located) logInfo("found located %s %s", located->exePath.c_str(), located->version.c_str());
   std::optional<Candidate> chosen = located;
-  if (javaSoft && (!located || javaSoft->version > located->version)) chosen = javaSoft;
+  if (javaSoft && (!located || versionGreater(javaSoft->version, located->version))) chosen = javaSoft;
   if (!chosen) return false;
   exePath = chosen->exePath;
   return true;
@@ -263,6 +393,15 @@ RuntimeSourceKind findJavaRuntime(std::string& exePath, std::string& description
         break;
       case 'Y':
         if (testRegistry(exePath, min, max)) return RuntimeSourceKind::RegistryLookup;
+        break;
+      case 'M':
+        if (testRegisteredRuntimes(exePath, min, max)) return RuntimeSourceKind::RegistryLookup;
+        break;
+      case 'P':
+        if (testEverySearchPathFolder(exePath, min, max)) {
+          description = argument;
+          return RuntimeSourceKind::SearchPath;
+        }
         break;
       default:
         break;

@@ -3,6 +3,8 @@
 #pragma once
 #include <windows.h>
 
+#include <cstdint>
+#include <optional>
 #include <string>
 
 #include "runtime/search_rules.h"
@@ -23,6 +25,18 @@ bool testEnvironmentVariable(std::string& exePath, const std::string& name, cons
                              const std::string& max);
 // The JavaSoft keys and the located runtimes: the greater version wins, a tie goes to the located one.
 bool testRegistry(std::string& exePath, const std::string& min, const std::string& max);
+// Every folder on PATH in order: the first whose java.exe has a VM library for this processor
+// beside it and is accepted (a java.exe copy without its runtime is passed over).
+bool testEverySearchPathFolder(std::string& exePath, const std::string& min, const std::string& max);
+// Every runtime that a vendor's installer registered: the highest acceptable version wins.
+bool testRegisteredRuntimes(std::string& exePath, const std::string& min, const std::string& max);
+// The home of a runtime registered in the given registry view whose VM library is built for
+// machine; none when there is no such runtime.
+std::optional<std::string> registeredRuntimeFor(REGSAM view, uint16_t machine);
+// In the 32-bit build: a 64-bit runtime registered where only the 64-bit registry view shows it,
+// which this launcher cannot load (the x64 installer can). None in the 64-bit build.
+std::optional<std::string> otherProcessorRuntime();
+
 // The "jre" directory of an installation listed for entry 160 under root.
 bool findPreviousInstallation(HKEY root, std::string& exePath, const std::string& min, const std::string& max);
 

@@ -43,14 +43,82 @@ std::string jreJavaExecutable(const std::string& home) { return home + "\\bin\\j
 
 std::string toolsJarPath(const std::string& home) { return home + "\\lib\\tools.jar"; }
 
+std::string javacPath(const std::string& home) { return home + "\\bin\\javac.exe"; }
+
+std::vector<std::string> releaseFileCandidates(std::string_view exePath) {
+  std::vector<std::string> files;
+  std::optional<std::string> binDir = binDirectoryOf(exePath);
+  std::size_t cut = binDir ? binDir->rfind('\\') : std::string::npos;
+  if (cut == std::string::npos) return files;
+  std::string home = binDir->substr(0, cut);
+  files.push_back(home + "\\release");
+  std::size_t kitCut = home.rfind('\\');
+  if (kitCut != std::string::npos && endsWithNoCase(home, "\\jre")) files.push_back(home.substr(0, kitCut) + "\\release");
+  return files;
+}
+
+const std::vector<RegisteredRuntimeKey>& registeredRuntimeKeys() {
+  // Java 8 and older, and Oracle's 9 and later, write JavaSoft keys; the OpenJDK vendors' MSI
+  // packages write keys of their own and the JavaSoft ones only when asked to.
+  static const std::vector<RegisteredRuntimeKey> keys = [] {
+    std::vector<RegisteredRuntimeKey> list = {
+        {"SOFTWARE\\JavaSoft\\Java Runtime Environment\\*", "JavaHome", true},
+        {"SOFTWARE\\JavaSoft\\Java Development Kit\\*", "JavaHome", false},
+        {"SOFTWARE\\JavaSoft\\JRE\\*", "JavaHome", true},
+        {"SOFTWARE\\JavaSoft\\JDK\\*", "JavaHome", false},
+    };
+    // <vendor>\{JDK,JRE}\<version>\{hotspot,openj9}\MSI, value "Path".
+    static const char* const vendorKeys[][2] = {
+        {"SOFTWARE\\Eclipse Adoptium\\JDK\\*\\*\\MSI", "SOFTWARE\\Eclipse Adoptium\\JRE\\*\\*\\MSI"},
+        {"SOFTWARE\\AdoptOpenJDK\\JDK\\*\\*\\MSI", "SOFTWARE\\AdoptOpenJDK\\JRE\\*\\*\\MSI"},
+        {"SOFTWARE\\Eclipse Foundation\\JDK\\*\\*\\MSI", "SOFTWARE\\Eclipse Foundation\\JRE\\*\\*\\MSI"},
+        {"SOFTWARE\\Microsoft\\JDK\\*\\*\\MSI", "SOFTWARE\\Microsoft\\JRE\\*\\*\\MSI"},
+        {"SOFTWARE\\Semeru\\JDK\\*\\*\\MSI", "SOFTWARE\\Semeru\\JRE\\*\\*\\MSI"},
+    };
+    for (const auto& vendor : vendorKeys) {
+      list.push_back({vendor[0], "Path", false});
+      list.push_back({vendor[1], "Path", true});
+    }
+    // zulu-<N> (and the 32-bit packages' own names), jdk-<N>: one subkey per install.
+    list.push_back({"SOFTWARE\\Azul Systems\\Zulu\\*", "InstallationPath", false});
+    list.push_back({"SOFTWARE\\BellSoft\\Liberica\\*", "InstallationPath", false});
+    return list;
+  }();
+  return keys;
+}
+
+std::vector<std::string> keyPatternLevels(std::string_view pattern) { return splitNonEmpty(pattern, '\\'); }
+
+std::vector<std::string> searchPathFolders(std::string_view path) {
+  std::vector<std::string> folders;
+  std::string folder;
+  bool quoted = false;
+  auto finish = [&] {
+    while (folder.size() > 3 && folder.back() == '\\') folder.pop_back();
+    if (!folder.empty()) folders.push_back(folder);
+    folder.clear();
+  };
+  for (char c : path) {
+    if (c == '"') {
+      quoted = !quoted;
+    } else if (c == ';' && !quoted) {
+      finish();
+    } else {
+      folder.push_back(c);
+    }
+  }
+  finish();
+  return folders;
+}
+
 std::string locatedRuntimeKey(const std::string& exePath) {
   return "SOFTWARE\\harwell\\nimbo\\locatedjvms\\" + slashesTo(exePath, '\\', '/');
 }
 
 std::string locatedRuntimeExecutable(std::string_view subkeyName) { return slashesTo(subkeyName, '/', '\\'); }
 
-std::string javaSoftCurrentKey(const std::string& jdkVersion, const std::string& jreVersion) {
-  if (jdkVersion > jreVersion) return std::string(kJavaSoftJdkKey) + "\\" + jdkVersion;
+std::string javaSoftCurrentKey(const std::string& jdkVersion, const std::string& jreVersion, VersionScheme scheme) {
+  if (compareVersions(jdkVersion, jreVersion, scheme) > 0) return std::string(kJavaSoftJdkKey) + "\\" + jdkVersion;
   return std::string(kJavaSoftJreKey) + "\\" + jreVersion;
 }
 
@@ -74,7 +142,7 @@ std::optional<std::string> windowedExecutable(std::string_view exePath) {
 std::vector<std::string> vmTypeOrder(const std::string& preferredVmType) {
   std::vector<std::string> types;
   if (!preferredVmType.empty()) types.push_back(preferredVmType);
-  for (const char* type : {"hotspot", "client", "server", "classic", "jrockit"}) types.emplace_back(type);
+  for (const char* type : {"hotspot", "client", "server", "classic", "jrockit", "j9vm"}) types.emplace_back(type);
   return types;
 }
 

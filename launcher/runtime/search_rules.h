@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "runtime/version_rules.h"
+
 // Where the search found its runtime; chooses the message shown when loading it fails.
 enum class RuntimeSourceKind { None = 0, SearchPath = 1, Location = 2, EnvironmentVariable = 3, RegistryLookup = 4 };
 
@@ -31,6 +33,29 @@ std::string jdkJavaExecutable(const std::string& home);
 std::string jreJavaExecutable(const std::string& home);
 // The file that marks a home as a development kit.
 std::string toolsJarPath(const std::string& home);
+// The compiler that marks a home as a development kit of Java 9 and later, which have no tools.jar.
+std::string javacPath(const std::string& home);
+
+// The "release" files that may describe the runtime of a Java executable, nearest first: its
+// home's, and for a development kit's embedded jre\bin\java.exe the kit's own.
+std::vector<std::string> releaseFileCandidates(std::string_view exePath);
+
+// A registry key that installers of some vendor write for each runtime they install: the key
+// path with "*" for each level whose every subkey is read, and the value that holds the home.
+struct RegisteredRuntimeKey {
+  const char* pattern;
+  const char* value;
+  // A runtime environment rather than a development kit: not read when only kits count.
+  bool runtimeEnvironment;
+};
+// Every key the "M" item reads, under HKEY_LOCAL_MACHINE and then HKEY_CURRENT_USER.
+const std::vector<RegisteredRuntimeKey>& registeredRuntimeKeys();
+// The levels of a key pattern, split at its backslashes.
+std::vector<std::string> keyPatternLevels(std::string_view pattern);
+
+// The folders of a PATH value in order: quotes removed (a quoted folder may hold ";"), empty
+// items skipped, a trailing backslash dropped except after a drive.
+std::vector<std::string> searchPathFolders(std::string_view path);
 
 // "SOFTWARE\harwell\nimbo\locatedjvms\" and the executable's path with every backslash as a slash.
 std::string locatedRuntimeKey(const std::string& exePath);
@@ -40,7 +65,8 @@ std::string locatedRuntimeExecutable(std::string_view subkeyName);
 // The JavaSoft key to read "JavaHome" from, given the development kit's and the runtime
 // environment's "CurrentVersion" (each "" when absent or out of bounds): the kit only when its
 // version compares greater.
-std::string javaSoftCurrentKey(const std::string& jdkVersion, const std::string& jreVersion);
+std::string javaSoftCurrentKey(const std::string& jdkVersion, const std::string& jreVersion,
+                               VersionScheme scheme = VersionScheme::Text);
 inline constexpr const char* kJavaSoftJreKey = "SOFTWARE\\JavaSoft\\Java Runtime Environment";
 inline constexpr const char* kJavaSoftJdkKey = "SOFTWARE\\JavaSoft\\Java Development Kit";
 
@@ -56,7 +82,7 @@ std::optional<std::string> embeddedRuntimeExecutable(std::string_view exePath);
 std::optional<std::string> windowedExecutable(std::string_view exePath);
 
 // The VM-type subdirectories of a bin directory whose "jvm.dll" is tried, in order: the
-// preferred type first when set.
+// preferred type first when set; "j9vm" (IBM's OpenJ9 of Java 8) after the older types.
 std::vector<std::string> vmTypeOrder(const std::string& preferredVmType);
 
 // Every VM library the loader may try for a Java executable, in its order: the bin directory's

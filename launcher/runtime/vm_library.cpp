@@ -148,6 +148,16 @@ bool runtimeMatchesBuild(const std::string& exePath) {
   return false;
 }
 
+bool hasVmLibraryFor(const std::string& exePath, std::optional<uint16_t> machine) {
+  uint16_t wanted = machine ? *machine : kOwnMachine;
+  for (const std::string& library : vmLibraryCandidates(exePath, getConfigString(152))) {
+    if (readPeMachine(library) == wanted) return true;
+  }
+  return false;
+}
+
+uint16_t launcherMachine() { return kOwnMachine; }
+
 HMODULE tryJvmLibrary(const std::string& binDir, const std::string& vmType) {
   std::string path = binDir + "\\" + vmType + "\\jvm.dll";
   bool exists = pathExists(path.c_str());

@@ -27,6 +27,12 @@ std::optional<uint16_t> readPeMachine(const std::string& path);
 // another processor than this launcher: such a runtime could never be loaded into this process.
 bool runtimeMatchesBuild(const std::string& exePath);
 
+// Whether the Java executable's runtime has a VM library built for the given processor (by
+// default this launcher's): what a java.exe copy without its runtime beside it lacks.
+bool hasVmLibraryFor(const std::string& exePath, std::optional<uint16_t> machine = std::nullopt);
+// The processor this launcher is built for.
+uint16_t launcherMachine();
+
 // Loads binDir\vmType\jvm.dll by full path; a library of another processor is skipped unloaded.
 HMODULE tryJvmLibrary(const std::string& binDir, const std::string& vmType);
 // Stores the module's JNI_CreateJavaVM in g_createJavaVm.

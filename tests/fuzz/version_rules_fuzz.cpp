@@ -60,6 +60,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (judgeVersion(version, version, version, false) != VersionVerdict::Accepted) std::abort();
   if (!versionInRange(version, version, version)) std::abort();
 
+  // Numbered, every version lies within bounds equal to itself, and no bound refuses what
+  // begins with its numbers.
+  const VersionScheme numbered = VersionScheme::Numeric;
+  if (judgeVersion(version, version, version, false, numbered) != VersionVerdict::Accepted) std::abort();
+  if (judgeVersion(version, "", "", false, numbered) != VersionVerdict::Accepted) std::abort();
+  if (compareVersions(version, min, numbered) != -compareVersions(min, version, numbered)) std::abort();
+  if (std::optional<std::string> released = parseReleaseVersion(fields[0])) {
+    if (released->empty() || released->find('"') != std::string::npos || versionNumbers(*released).empty()) {
+      std::abort();
+    }
+  }
+
   std::vector<std::string> names;
   for (std::size_t start = 0; start <= fields[4].size();) {
     std::size_t end = std::min(fields[4].find('\n', start), fields[4].size());
@@ -72,6 +84,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (order.size() != inRange) std::abort();
   for (std::size_t i = 0; i < order.size(); ++i) {
     if (!versionInRange(order[i], min, max) || (i > 0 && order[i - 1] < order[i])) std::abort();
+  }
+
+  std::vector<std::string> numberedOrder = javaSoftTryOrder(names, min, max, numbered);
+  for (std::size_t i = 1; i < numberedOrder.size(); ++i) {
+    if (compareVersions(numberedOrder[i - 1], numberedOrder[i], numbered) < 0) std::abort();
   }
 
   // A path that fits one key name is kept with slashes for backslashes; a longer one becomes a

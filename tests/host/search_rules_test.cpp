@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include "runtime/pe_machine.h"
 
 TEST(SearchList, ItemsAreLetterAndArgument) {
@@ -69,6 +71,38 @@ TEST(JavaSoftCurrentVersion, TheKitWinsOnlyWhenGreater) {
   EXPECT_EQ(javaSoftCurrentKey("", ""), "SOFTWARE\\JavaSoft\\Java Runtime Environment\\");
 }
 
+TEST(JavaSoftCurrentVersion, NumberedTheKitWinsWhenItsNumbersAreGreater) {
+  EXPECT_EQ(javaSoftCurrentKey("11", "1.8", VersionScheme::Numeric), "SOFTWARE\\JavaSoft\\Java Development Kit\\11");
+  EXPECT_EQ(javaSoftCurrentKey("1.8", "8", VersionScheme::Numeric), "SOFTWARE\\JavaSoft\\Java Runtime Environment\\8");
+}
+
+TEST(RuntimeFiles, ReleaseFilesOfTheHomeThenOfTheKitAndPathFolders) {
+  EXPECT_EQ(releaseFileCandidates("c:\\jdk-21\\bin\\java.exe"), (std::vector<std::string>{"c:\\jdk-21\\release"}));
+  EXPECT_EQ(releaseFileCandidates("c:\\jdk8\\JRE\\bin\\javaw.exe"),
+            (std::vector<std::string>{"c:\\jdk8\\JRE\\release", "c:\\jdk8\\release"}));
+  EXPECT_TRUE(releaseFileCandidates("bin\\java.exe").empty());
+  EXPECT_EQ(javacPath("c:\\jdk"), "c:\\jdk\\bin\\javac.exe");
+
+  EXPECT_EQ(searchPathFolders("C:\\Windows;;\"C:\\Program Files\\a;b\\\";C:\\;d:\\java\\bin\\\\;rel"),
+            (std::vector<std::string>{"C:\\Windows", "C:\\Program Files\\a;b", "C:\\", "d:\\java\\bin", "rel"}));
+  EXPECT_TRUE(searchPathFolders(";;").empty());
+}
+
+TEST(RegisteredRuntimes, EveryVendorsKeyWithItsValue) {
+  std::map<std::string, std::string> keys;
+  for (const RegisteredRuntimeKey& key : registeredRuntimeKeys()) keys[key.pattern] = key.value;
+  for (const char* vendor : {"Eclipse Adoptium", "AdoptOpenJDK", "Eclipse Foundation", "Microsoft", "Semeru"}) {
+    EXPECT_EQ(keys[std::string("SOFTWARE\\") + vendor + "\\JDK\\*\\*\\MSI"], "Path") << vendor;
+    EXPECT_EQ(keys[std::string("SOFTWARE\\") + vendor + "\\JRE\\*\\*\\MSI"], "Path") << vendor;
+  }
+  EXPECT_EQ(keys["SOFTWARE\\JavaSoft\\JDK\\*"], "JavaHome");
+  EXPECT_EQ(keys["SOFTWARE\\JavaSoft\\Java Runtime Environment\\*"], "JavaHome");
+  EXPECT_EQ(keys["SOFTWARE\\Azul Systems\\Zulu\\*"], "InstallationPath");
+  EXPECT_EQ(keys["SOFTWARE\\BellSoft\\Liberica\\*"], "InstallationPath");
+  EXPECT_EQ(keyPatternLevels("SOFTWARE\\Semeru\\JDK\\*\\*\\MSI"),
+            (std::vector<std::string>{"SOFTWARE", "Semeru", "JDK", "*", "*", "MSI"}));
+}
+
 TEST(BinDirectory, CutsTheFileNameAndItsBackslash) {
   EXPECT_EQ(binDirectoryOf("c:\\jre\\bin\\java.exe"), "c:\\jre\\bin");
   EXPECT_EQ(binDirectoryOf("c:\\jre\\bin\\javaw.exe"), "c:\\jre\\bin");
@@ -98,9 +132,10 @@ TEST(WindowedExecutable, ReplacesTheExtension) {
 }
 
 TEST(VmTypes, FixedOrderWithThePreferredTypeFirst) {
-  EXPECT_EQ(vmTypeOrder(""), (std::vector<std::string>{"hotspot", "client", "server", "classic", "jrockit"}));
+  EXPECT_EQ(vmTypeOrder(""),
+            (std::vector<std::string>{"hotspot", "client", "server", "classic", "jrockit", "j9vm"}));
   EXPECT_EQ(vmTypeOrder("server"),
-            (std::vector<std::string>{"server", "hotspot", "client", "server", "classic", "jrockit"}));
+            (std::vector<std::string>{"server", "hotspot", "client", "server", "classic", "jrockit", "j9vm"}));
 }
 
 TEST(Lists, SplitSkipsEmptyElements) {
@@ -111,10 +146,10 @@ TEST(Lists, SplitSkipsEmptyElements) {
 
 TEST(VmTypes, LibraryCandidatesOfTheBinDirectoryThenOfTheEmbeddedRuntime) {
   std::vector<std::string> candidates = vmLibraryCandidates("c:\\jdk\\bin\\java.exe", "");
-  ASSERT_EQ(candidates.size(), 10u);
+  ASSERT_EQ(candidates.size(), 12u);
   EXPECT_EQ(candidates[0], "c:\\jdk\\bin\\hotspot\\jvm.dll");
-  EXPECT_EQ(candidates[4], "c:\\jdk\\bin\\jrockit\\jvm.dll");
-  EXPECT_EQ(candidates[5], "c:\\jdk\\bin\\..\\jre\\bin\\hotspot\\jvm.dll");
+  EXPECT_EQ(candidates[5], "c:\\jdk\\bin\\j9vm\\jvm.dll");
+  EXPECT_EQ(candidates[6], "c:\\jdk\\bin\\..\\jre\\bin\\hotspot\\jvm.dll");
   EXPECT_EQ(vmLibraryCandidates("c:\\j\\bin\\javaw.exe", "server")[0], "c:\\j\\bin\\server\\jvm.dll");
   EXPECT_TRUE(vmLibraryCandidates("x.exe", "").empty());
 }

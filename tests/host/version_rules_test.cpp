@@ -48,6 +48,68 @@ TEST(AcceptVersion, PreReleaseMarkersAreAPlainCaseSensitiveSubstringSearch) {
   EXPECT_FALSE(hasPreReleaseMarker("1.6.0_21"));
 }
 
+TEST(NumberedVersions, BoundsCoverEveryVersionThatBeginsWithTheirNumbers) {
+  struct Case {
+    const char* version;
+    const char* min;
+    const char* max;
+    VersionVerdict numbered;
+    VersionVerdict byteWise;
+  };
+  constexpr VersionVerdict ok = VersionVerdict::Accepted, low = VersionVerdict::BelowMinimum,
+                           high = VersionVerdict::AboveMaximum;
+  const Case cases[] = {
+      {"9.0.4", "11", "", low, ok},
+      {"11.0.22", "8", "", ok, low},
+      {"21.0.2", "1.8", "", ok, ok},
+      {"21.0.2", "8", "", ok, low},
+      {"1.8.0_401", "1.8.0_60", "", ok, low},
+      {"1.8.0_45", "1.8.0_60", "", low, low},
+      {"1.8", "1.8.0_60", "", low, low},
+      {"11.0.22", "", "11", ok, ok},
+      {"12", "", "11", high, high},
+      {"17.0.10+7", "17.0.10", "17", ok, ok},
+      {"25", "8", "21", high, low},
+      {"1.7.0_45", "1.6", "1.7", ok, ok},
+      {"1.0.0", "", "", ok, ok},
+      {"1.0.0", "1.6", "", low, low},
+      {"", "8", "", low, low},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(judgeVersion(c.version, c.min, c.max, false, VersionScheme::Numeric), c.numbered) << c.version << " " << c.min << " " << c.max;
+    EXPECT_EQ(judgeVersion(c.version, c.min, c.max, false), c.byteWise) << c.version << " " << c.min << " " << c.max;
+  }
+  EXPECT_EQ(judgeVersion("17-ea", "11", "", true, VersionScheme::Numeric), VersionVerdict::PreRelease);
+  EXPECT_EQ(versionSchemeOf(1), VersionScheme::Numeric);
+  EXPECT_EQ(versionSchemeOf(2), VersionScheme::Text);
+}
+
+TEST(NumberedVersions, OrderAndNumbers) {
+  EXPECT_EQ(versionNumbers("1.8.0_401-b10"), (std::vector<long>{8, 0, 401}));
+  EXPECT_EQ(versionNumbers("17.0.10+7"), (std::vector<long>{17, 0, 10}));
+  EXPECT_EQ(versionNumbers("21 2023-09-19"), (std::vector<long>{21}));
+  EXPECT_EQ(versionNumbers("99999999999999999999.1"), (std::vector<long>{999999999, 1}));
+  EXPECT_TRUE(versionNumbers("ea").empty());
+  EXPECT_GT(compareVersions("21.0.2", "9.0.4", VersionScheme::Numeric), 0);
+  EXPECT_LT(compareVersions("21.0.2", "9.0.4", VersionScheme::Text), 0);
+  EXPECT_GT(compareVersions("11.0.22", "11.0.9", VersionScheme::Numeric), 0);
+  EXPECT_EQ(compareVersions("11", "11.0.0", VersionScheme::Numeric), 0);
+  EXPECT_EQ(javaSoftTryOrder({"1.8", "11.0.9", "9.0.4", "11.0.22", "1.6"}, "1.8", "", VersionScheme::Numeric),
+            (std::vector<std::string>{"11.0.22", "11.0.9", "9.0.4", "1.8"}));
+  EXPECT_TRUE(versionInRange("1.8", "1.8.0_60", "11", VersionScheme::Numeric));
+  EXPECT_FALSE(versionInRange("17", "1.8", "11", VersionScheme::Numeric));
+}
+
+TEST(ReleaseFile, JavaVersionLineOnly) {
+  EXPECT_EQ(parseReleaseVersion("IMPLEMENTOR=\"Eclipse Adoptium\"\r\nJAVA_VERSION=\"21.0.2\"\r\nJAVA_VERSION_DATE=\"2024-01-16\"\r\n"),
+            "21.0.2");
+  EXPECT_EQ(parseReleaseVersion("JAVA_VERSION_DATE=\"2024\"\nJAVA_VERSION=\"1.8.0_402\""), "1.8.0_402");
+  for (const char* bad : {"", "JAVA_VERSION=21.0.2\n", "JAVA_VERSION=\"\"\n", "JAVA_VERSION=\"abc\"\n",
+                          "JAVA_VERSION=\"21\n", "MODULES=\"java.base\"\n"}) {
+    EXPECT_FALSE(parseReleaseVersion(bad)) << bad;
+  }
+}
+
 TEST(VersionInRange, ComparesOverTheShorterText) {
   EXPECT_TRUE(versionInRange("1.6", "1.6.0_10", "1.7"));
   EXPECT_TRUE(versionInRange("1.7.0_45", "1.6", "1.7"));
@@ -121,6 +183,9 @@ TEST(VersionOutput, OptionsNoticesBeforeTheVersionLineAreSkippedWithinTheBounds)
     EXPECT_EQ(parseVersionOutput(c.lines), c.expected) << (c.lines.empty() ? "" : c.lines[0]);
   }
   EXPECT_TRUE(isPickedUpOptionsLine("Picked up JDK_JAVA_OPTIONS: x"));
+  // Java 9 and later write the JDK_JAVA_OPTIONS notice with this prefix.
+  EXPECT_EQ(parseVersionOutput({"NOTE: Picked up JDK_JAVA_OPTIONS: -Xss2m\r\n", "openjdk version \"17.0.10\" 2024-01-16\r\n"}),
+            "17.0.10");
   EXPECT_FALSE(isPickedUpOptionsLine("Picked up OTHER_OPTIONS: x"));
 }
 

@@ -24,11 +24,20 @@ def test_log_routines_in_the_32bit_build(wine32, tmp_path):
 
 
 def test_packaged_sample_installer_verifies_extracts_and_finds_no_runtime(wine32, tmp_path):
+    """Also: a 64-bit runtime registered where only the 64-bit registry view shows it is named as
+    needing the x64 installer."""
     from installer_kit import build_installer, sample_config
+    from java_runtime import make_runtime
 
     installer = build_installer(tmp_path, bits=32)
     before = set(wine32.temp_dir.glob("tsr_nlog_*"))
-    result = wine32.run(installer, ["-q"], env={"NIMBO_LOG": "yes"}, bits=32, timeout=600)
+    runtime64 = make_runtime(tmp_path / "jdk-25", vm_type="server", bits=64)
+    key = r"HKLM\SOFTWARE\Eclipse Adoptium"
+    wine32.reg_add(key + r"\JDK\25.0.1.8\hotspot\MSI", "Path", wine32.winpath(runtime64.home))
+    try:
+        result = wine32.run(installer, ["-q"], env={"NIMBO_LOG": "yes"}, bits=32, timeout=600)
+    finally:
+        wine32.reg_delete(key)
     assert result.code == 83, result
     assert result.stdout.strip() == "No JRE found. Aborting."
     logs = [p for p in set(wine32.temp_dir.glob("tsr_nlog_*")) - before
@@ -36,6 +45,8 @@ def test_packaged_sample_installer_verifies_extracts_and_finds_no_runtime(wine32
     assert len(logs) == 1
     log = logs[0].read_text(errors="replace")
     included = f"Included files: {len(sample_config()['files'])}"
-    for line in ("checksums:", included, "extracting files done", "No JRE included"):
+    for line in ("checksums:", included, "extracting files done", "No JRE included",
+                 f"A 64-bit Java runtime is installed at {wine32.winpath(runtime64.home)}: this 32-bit installer "
+                 "cannot use it, the x64 installer is needed"):
         assert line in log, line
     logs[0].unlink()

@@ -403,11 +403,15 @@ def test_init_writes_a_commented_starting_point_and_schema_and_reference_follow_
     assert done.returncode == 0, done.stderr
     text = (tmp_path / "new" / "config.json").read_text()
     assert text.startswith("//") and '"mainClass": "com.example.Setup"' in text and (tmp_path / "new" / "files").is_dir()
+    # A new installer finds the runtimes users have today.
+    for setting in ('"jreSearchSequence": "M;P;EJAVA_HOME;Y"', '"versionScheme": 1', '"minJavaVersion": "8"'):
+        assert setting in text, setting
     assert pack("init", tmp_path / "new").returncode == 1
     schema = json.loads(pack("schema").stdout)
     narrow = schema["properties"]["narrow"]["properties"]
     assert narrow["mainClass"] == narrow["122"] and "20013" in schema["properties"]["wide"]["properties"]
     assert "| 122 | `mainClass` | narrow | text |" in pack("reference").stdout
+    assert "| 163 | `versionScheme` | narrow | number |" in pack("reference").stdout
 
 
 def pe_resources(data):

@@ -203,3 +203,24 @@ def test_the_64bit_libraries_answer_their_own_java_classes(wine, tmp_path, progr
     assert result.code == 0, (result, launch.log())
     # The launcher ends only after the Java program's last thread.
     assert_natives_answered(launch.out, phonebook, last="probe: thread done")
+
+
+def test_a_registered_runtime_image_without_java_exe_reaches_main_by_its_release_file(wine, tmp_path, programs):
+    """What Java 9 and later ship: bin\\server\\jvm.dll and a release file, found through the key a
+    vendor's MSI package writes, its version read without starting anything."""
+    launch = RealLaunch(wine, tmp_path, programs, narrow={"128": "M", "163": "1", "126": "11"})
+    image = make_runtime(tmp_path / "jdk-21", real_vm=True, vm_type="server")
+    for name in ("java.exe", "javaw.exe"):
+        (image.home / "bin" / name).unlink()
+    (image.home / "release").write_text('JAVA_VERSION="21.0.2"\nJAVA_VERSION_DATE="2024-01-16"\n')
+    key = r"HKLM\SOFTWARE\Eclipse Adoptium"
+    wine.reg_add(key + r"\JDK\21.0.2.13\hotspot\MSI", "Path", Wine.winpath(image.home))
+    try:
+        result = launch.run(["exit=3"], NIMBO_JAVA_HOME=None)
+    finally:
+        wine.reg_delete(key)
+    log = launch.log()
+    assert result.code == 3, (result, log)
+    assert java_output(launch.out)["lines"][0] == "probe: main reached with 2 argument(s)"
+    assert "got version from release file 21.0.2" in log and "Using registered runtime" in log
+    assert "Exit Code" not in log

@@ -752,9 +752,14 @@ const char kStarterConfig[] = R"(// Installer configuration for pathmere-pack: J
     "appTitle": "My Product",
     // Your Java program's main class; the jar that holds it goes into files/ and the list below.
     "mainClass": "com.example.Setup",
-    // Lowest and highest Java versions the program accepts (empty: any).
-    "minJavaVersion": "1.6",
-    "maxJavaVersion": ""
+    // Lowest and highest Java versions the program accepts (empty: any); "8" covers all of 8.
+    "minJavaVersion": "8",
+    "maxJavaVersion": "",
+    // Where to look for an installed runtime: every vendor's registered runtimes, every folder
+    // on PATH, JAVA_HOME, then the JavaSoft keys and runtimes the user picked before.
+    "jreSearchSequence": "M;P;EJAVA_HOME;Y",
+    // 1: versions compared as numbers (11 above 9), read from the runtime's release file.
+    "versionScheme": 1
   },
   // What the installer carries, from files/, in this order ("sub\\name" for one folder level).
   // Jars and zips are on the class path. The tool adds the launcher's own Java classes

@@ -17,7 +17,9 @@ int wmain() {
   std::string first = script.get("version_line", "java version \"1.6.0_21\"");
   HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
   if (err != nullptr && err != INVALID_HANDLE_VALUE) {
-    std::string text = first + "\r\nJava(TM) SE Runtime Environment (double)\r\n";
+    // What a runtime writes before its version line when an options variable is set.
+    std::string notice = script.get("notice_line", "");
+    std::string text = (notice.empty() ? "" : notice + "\r\n") + first + "\r\nJava(TM) SE Runtime Environment (double)\r\n";
     DWORD written = 0;
     WriteFile(err, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
   }
