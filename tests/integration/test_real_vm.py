@@ -208,7 +208,7 @@ def test_the_64bit_libraries_answer_their_own_java_classes(wine, tmp_path, progr
 def test_a_registered_runtime_image_without_java_exe_reaches_main_by_its_release_file(wine, tmp_path, programs):
     """What Java 9 and later ship: bin\\server\\jvm.dll and a release file, found through the key a
     vendor's MSI package writes, its version read without starting anything."""
-    launch = RealLaunch(wine, tmp_path, programs, narrow={"128": "M", "163": "1", "126": "11"})
+    launch = RealLaunch(wine, tmp_path, programs, narrow={"128": "M", "163": "1", "126": "11", "127": ""})
     image = make_runtime(tmp_path / "jdk-21", real_vm=True, vm_type="server")
     for name in ("java.exe", "javaw.exe"):
         (image.home / "bin" / name).unlink()
