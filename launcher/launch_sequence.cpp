@@ -48,8 +48,8 @@ constexpr DWORD kCancelWaitMillis = 10000;
 void changeToTempDir() {
   if (!SetCurrentDirectoryA(g_tempDir.c_str())) logError("Could not change working dir to %s", g_tempDir.c_str());
   // The Java program loads native libraries it carries by name from here. Unlike the launcher's
-  // own folder this one is fresh and ours, so it stays in the restricted DLL search.
-  addDllSearchDirectory(g_tempDir);
+  // own folder this one is fresh and ours, so it stays in the DLL search.
+  addExtractionDirectoryToDllSearch(g_tempDir);
 }
 
 std::string currentDirectory() {
