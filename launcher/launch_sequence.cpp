@@ -229,8 +229,10 @@ INT_PTR CALLBACK progressDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
           return TRUE;
         }
         // A scripted install must tell a cancel from a success, and no unpack200 or version
-        // probe may go on writing once the launcher has gone.
+        // probe may go on writing once the launcher has gone, nor a download leave its
+        // half-written archive.
         cancelChildProcesses();
+        if (!cancelDownload(kCancelWaitMillis)) logError("The download did not stop after the cancel");
         exitNormally(1);
       }
       return FALSE;
