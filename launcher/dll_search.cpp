@@ -30,6 +30,17 @@ void restrictDllSearch() {
   if (setDllDirectory) setDllDirectory("");
 }
 
+void addExtractionDirectoryToDllSearch(const std::string& directory) {
+  if (directory.empty()) return;
+  if (g_restricted) {
+    addDllSearchDirectory(directory);
+    return;
+  }
+  auto setDllDirectory =
+      reinterpret_cast<SetDllDirectoryFunction>(reinterpret_cast<void*>(kernelFunction("SetDllDirectoryA")));
+  if (setDllDirectory) setDllDirectory(directory.c_str());
+}
+
 void* addDllSearchDirectory(const std::string& directory) {
   if (!g_restricted || directory.empty()) return nullptr;
   auto add = reinterpret_cast<AddDllDirectoryFunction>(reinterpret_cast<void*>(kernelFunction("AddDllDirectory")));
@@ -43,7 +54,7 @@ void* addDllSearchDirectory(const std::string& directory) {
 }
 
 unsigned long fullPathLoadFlags() {
-  return g_restricted ? LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS
+  return g_restricted ? LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_USER_DIRS | LOAD_LIBRARY_SEARCH_SYSTEM32
                       : LOAD_WITH_ALTERED_SEARCH_PATH;
 }
 

@@ -8,14 +8,22 @@
 // where SetDllDirectoryA exists, the current directory is at least removed.
 void restrictDllSearch();
 
+// The fresh extraction folder, whose native libraries the Java program loads by name. Added to
+// the restricted search; where the search cannot be restricted it takes the place the current
+// directory had (SetDllDirectoryA), so that it is still searched, right after the launcher's
+// own folder.
+void addExtractionDirectoryToDllSearch(const std::string& directory);
+
 // A directory that the launcher also puts on PATH for libraries (the runtime's bin directory,
 // the native library directories): searched too while the search is restricted, since PATH is
 // not then. Returns a cookie for removeDllSearchDirectory, or null when nothing was added.
 void* addDllSearchDirectory(const std::string& directory);
 
 // LoadLibraryExA flags for a library named by its full path whose own imports must come from
-// its directory: the documented pair for a restricted search (LOAD_WITH_ALTERED_SEARCH_PATH may
-// not be mixed with it), the altered search order elsewhere.
+// its directory: for a restricted search its directory, the added directories and the system
+// directory, never the launcher's own folder (LOAD_LIBRARY_SEARCH_DEFAULT_DIRS would search it
+// first; LOAD_WITH_ALTERED_SEARCH_PATH may not be mixed with these); the altered search order
+// elsewhere.
 unsigned long fullPathLoadFlags();
 void removeDllSearchDirectory(void* cookie);
 

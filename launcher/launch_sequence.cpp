@@ -48,8 +48,8 @@ constexpr DWORD kCancelWaitMillis = 10000;
 void changeToTempDir() {
   if (!SetCurrentDirectoryA(g_tempDir.c_str())) logError("Could not change working dir to %s", g_tempDir.c_str());
   // The Java program loads native libraries it carries by name from here. Unlike the launcher's
-  // own folder this one is fresh and ours, so it stays in the restricted DLL search.
-  addDllSearchDirectory(g_tempDir);
+  // own folder this one is fresh and ours, so it stays in the DLL search.
+  addExtractionDirectoryToDllSearch(g_tempDir);
 }
 
 std::string currentDirectory() {
@@ -229,8 +229,10 @@ INT_PTR CALLBACK progressDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
           return TRUE;
         }
         // A scripted install must tell a cancel from a success, and no unpack200 or version
-        // probe may go on writing once the launcher has gone.
+        // probe may go on writing once the launcher has gone, nor a download leave its
+        // half-written archive.
         cancelChildProcesses();
+        if (!cancelDownload(kCancelWaitMillis)) logError("The download did not stop after the cancel");
         exitNormally(1);
       }
       return FALSE;

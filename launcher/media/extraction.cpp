@@ -43,6 +43,61 @@ void unmaskBytes(unsigned char* bytes, DWORD size) {
   for (; i < size; ++i) bytes[i] ^= kIncludedFileMask;
 }
 
+// A DACL that lets only the launcher's user in, inherited by everything created below: the
+// folder may lie in a shared fallback location (%windir%\temp, c:\temp), and it is in the DLL
+// search and unpack200.exe runs from it.
+class OwnerOnlySecurity {
+ public:
+  OwnerOnlySecurity() {
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return;
+    DWORD size = 0;
+    GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+    user_.resize(size);
+    bool gotUser = size > 0 && GetTokenInformation(token, TokenUser, user_.data(), size, &size);
+    CloseHandle(token);
+    if (!gotUser) return;
+    PSID sid = reinterpret_cast<TOKEN_USER*>(user_.data())->User.Sid;
+    acl_.resize(sizeof(ACL) + sizeof(ACCESS_ALLOWED_ACE) + GetLengthSid(sid));
+    PACL acl = reinterpret_cast<PACL>(acl_.data());
+    ready_ = InitializeAcl(acl, static_cast<DWORD>(acl_.size()), ACL_REVISION) &&
+             AddAccessAllowedAceEx(acl, ACL_REVISION, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE, GENERIC_ALL, sid) &&
+             InitializeSecurityDescriptor(&descriptor_, SECURITY_DESCRIPTOR_REVISION) &&
+             SetSecurityDescriptorDacl(&descriptor_, TRUE, acl, FALSE) &&
+             SetSecurityDescriptorControl(&descriptor_, SE_DACL_PROTECTED, SE_DACL_PROTECTED);
+    attributes_ = {sizeof attributes_, &descriptor_, FALSE};
+  }
+  OwnerOnlySecurity(const OwnerOnlySecurity&) = delete;
+  OwnerOnlySecurity& operator=(const OwnerOnlySecurity&) = delete;
+  // Null when the user's identity could not be read: the folder then gets the default DACL.
+  SECURITY_ATTRIBUTES* attributes() { return ready_ ? &attributes_ : nullptr; }
+
+ private:
+  std::vector<unsigned char> user_;
+  std::vector<unsigned char> acl_;
+  SECURITY_DESCRIPTOR descriptor_{};
+  SECURITY_ATTRIBUTES attributes_{};
+  bool ready_ = false;
+};
+
+// The unique temporary file's name; `created` tells whether the system made the file.
+std::string makeTempFileName(bool& created) {
+  std::string path = chooseTempPath();
+  logInfo("tempPath is %s", path.c_str());
+  char name[MAX_PATH + 16] = "";
+  std::string result;
+  created = GetTempFileNameA(path.c_str(), "nbo", 0, name) != 0;
+  if (created) {
+    result = name;
+  } else {
+    logInfo("GetTempFileName failed (last error %lu)", GetLastError());
+    std::srand(static_cast<unsigned>(std::time(nullptr)));
+    result = joinPath(path, "nbo" + std::to_string(std::rand()));
+  }
+  logInfo("tempFile is %s", result.c_str());
+  return result;
+}
+
 }  // namespace
 
 bool probeWritableDirectory(const std::string& directory) {
@@ -82,26 +137,27 @@ std::string chooseTempPath() {
 }
 
 std::string makeTempFileName() {
-  std::string path = chooseTempPath();
-  logInfo("tempPath is %s", path.c_str());
-  char name[MAX_PATH + 16] = "";
-  std::string result;
-  if (GetTempFileNameA(path.c_str(), "nbo", 0, name)) {
-    result = name;
-  } else {
-    logInfo("GetTempFileName failed (last error %lu)", GetLastError());
-    std::srand(static_cast<unsigned>(std::time(nullptr)));
-    result = joinPath(path, "nbo" + std::to_string(std::rand()));
-  }
-  logInfo("tempFile is %s", result.c_str());
-  return result;
+  bool created = false;
+  return makeTempFileName(created);
 }
 
 void createTempDirectory() {
+  OwnerOnlySecurity security;
   for (int attempt = 0; attempt < 5; ++attempt) {
-    g_tempDir = makeTempFileName() + "_dir";
+    bool created = false;
+    std::string file = makeTempFileName(created);
+    g_tempDir = file + "_dir";
     logInfo("Temp dir: %s", g_tempDir.c_str());
-    if (CreateDirectoryA(g_tempDir.c_str(), nullptr)) return;
+    // Only a folder made here is used: one that exists already (another user's, in a shared
+    // location) fails and the next name is tried.
+    if (CreateDirectoryA(g_tempDir.c_str(), security.attributes())) {
+      // The folder keeps the name taken; the empty file would stay behind for good, one per
+      // start, until the system's 65,536 names ran out.
+      if (created) DeleteFileA(file.c_str());
+      return;
+    }
+    // The file of a name whose folder belongs to someone else stays, so that no later start
+    // is handed the name again.
     logInfo("Could not create dir (%lu)", GetLastError());
   }
   fatalConfigError(1009, "7");

@@ -131,6 +131,14 @@ gzFile openGzipUninherited(const std::string& path) {
   return gz;
 }
 
+// Once every archive of a runtime is in place (its marker last), the ".pack" files of its list
+// go, the sign that it is packed ("lib\rt.jar.pack") last.
+void removeRuntimePacks(const std::string& home) {
+  for (std::size_t i = kPackedArchives.size(); i-- > 0;) {
+    DeleteFileA((home + "\\" + kPackedArchives[i] + ".pack").c_str());
+  }
+}
+
 // The log lines of a preparation, as the one-after-another order wrote them.
 class LoggedPlanOutput : public UnpackPlanOutput {
  public:
@@ -139,7 +147,10 @@ class LoggedPlanOutput : public UnpackPlanOutput {
     std::fputs("Preparing JRE ...\n", stdout);
     std::fflush(stdout);
   }
-  void homeDone(const std::string&) override { logInfo("Unpacking JRE done"); }
+  void homeDone(const std::string& home) override {
+    removeRuntimePacks(home);
+    logInfo("Unpacking JRE done");
+  }
   void packMissing(const std::string&) override { logInfo("pack path doesn't exists"); }
 };
 
@@ -277,7 +288,10 @@ void Unpack200Processes::startReady() {
 
 void Unpack200Processes::start(std::size_t index) {
   const UnpackJob& job = plan_.job(index);
-  std::string commandLine = unpack200CommandLine(job.program, job.packPath, job.target);
+  std::string part = unpackPartPath(job.target);
+  // A part left by a run that was ended would otherwise be written over only partly.
+  DeleteFileA(part.c_str());
+  std::string commandLine = unpack200CommandLine(job.program, job.packPath, part);
   logInfo("%s", job.program.c_str());
   logInfo("%s", commandLine.c_str());
   STARTUPINFOA startup = {};
@@ -290,14 +304,18 @@ void Unpack200Processes::start(std::size_t index) {
   // unpack200 is a console program: without DETACHED_PROCESS each run gets a console of its own,
   // hidden, but a console host process all the same, started and torn down ten times in a
   // preparation. It prints only when it fails, and its exit code tells that.
+  // Suspended until tracked: a Cancel in between would otherwise leave it running, writing and
+  // deleting after the launcher has gone.
   if (!CreateProcessA(job.program.c_str(), line.data(), nullptr, nullptr, TRUE,
-                      NORMAL_PRIORITY_CLASS | DETACHED_PROCESS, nullptr, nullptr, &startup, &info)) {
+                      NORMAL_PRIORITY_CLASS | DETACHED_PROCESS | CREATE_SUSPENDED, nullptr, nullptr, &startup,
+                      &info)) {
     logInfo("could not create unpack process");
     endAll();
     fatalConfigError(1009, "20");
   }
-  CloseHandle(info.hThread);
   trackChildProcess(info.hProcess);
+  ResumeThread(info.hThread);
+  CloseHandle(info.hThread);
   children_.push_back({index, info.hProcess, GetTickCount()});
   logInfo("waiting for unpack200 to finish");
 }
@@ -309,7 +327,7 @@ void Unpack200Processes::collect(std::size_t slot, bool overdue) {
   DWORD exitCode = 0;
   if (overdue) {
     logError("unpack200 did not finish within %lu ms; ending it and removing %s",
-             static_cast<unsigned long>(unpackTimeLimitMs()), job.target.c_str());
+             static_cast<unsigned long>(unpackTimeLimitMs()), unpackPartPath(job.target).c_str());
     TerminateProcess(child.process, 1);
     // Until it has gone it holds its output open.
     WaitForSingleObject(child.process, 5000);
@@ -321,13 +339,22 @@ void Unpack200Processes::collect(std::size_t slot, bool overdue) {
   CloseHandle(child.process);
   stopIfCancelled();
   bool succeeded = !overdue && exitCode == 0;
+  std::string part = unpackPartPath(job.target);
   if (!overdue && exitCode != 0) {
-    // unpack200 leaves a partial archive behind when it fails; "lib\jsse.jar" would then mark
-    // a broken runtime as prepared.
-    logError("unpack200 exited with code %lu; removing %s", static_cast<unsigned long>(exitCode),
-             job.target.c_str());
+    // unpack200 leaves a partial archive behind when it fails.
+    logError("unpack200 exited with code %lu; removing %s", static_cast<unsigned long>(exitCode), part.c_str());
   }
-  if (!succeeded) DeleteFileA(job.target.c_str());
+  if (succeeded && !MoveFileExA(part.c_str(), job.target.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+    logError("Could not rename %s to %s (error %lu)", part.c_str(), job.target.c_str(), GetLastError());
+    succeeded = false;
+  }
+  if (!succeeded) {
+    DeleteFileA(part.c_str());
+  } else if (job.included) {
+    DeleteFileA(job.packPath.c_str());
+  }
+  // A runtime's ".pack" files stay until all its archives are in place: "lib\rt.jar.pack" is
+  // what tells a preparation that did not finish, and it is redone from there.
   plan_.ended(child.job, succeeded);
 }
 
@@ -346,7 +373,8 @@ void Unpack200Processes::advance(DWORD waitMs) {
     std::vector<HANDLE> handles;
     for (std::size_t i = 0; i < children_.size() && !overdue; ++i) {
       DWORD elapsed = now - children_[i].started;
-      if (elapsed >= limit) overdue = i;
+      // Looked at late, a child may have ended in time: only one still running is overdue.
+      if (elapsed >= limit && WaitForSingleObject(children_[i].process, 0) == WAIT_TIMEOUT) overdue = i;
       wait = std::min(wait, limit - std::min(elapsed, limit));
       handles.push_back(children_[i].process);
     }
@@ -380,8 +408,9 @@ void Unpack200Processes::endAll() {
     untrackChildProcess(child.process);
     CloseHandle(child.process);
     const UnpackJob& job = plan_.job(child.job);
-    logError("ended unpack200 of %s; removing %s", job.packPath.c_str(), job.target.c_str());
-    DeleteFileA(job.target.c_str());
+    std::string part = unpackPartPath(job.target);
+    logError("ended unpack200 of %s; removing %s", job.packPath.c_str(), part.c_str());
+    DeleteFileA(part.c_str());
     plan_.ended(child.job, false);
   }
   children_.clear();

@@ -126,7 +126,8 @@ bool runJavaVersion(const std::string& exePath, const FILETIME& lastWriteTime, s
   std::vector<char> commandBuffer(command.begin(), command.end());
   commandBuffer.push_back('\0');
   if (!output.valid() || !CreateProcessA(program.c_str(), commandBuffer.data(), nullptr, nullptr, TRUE,
-                                         NORMAL_PRIORITY_CLASS, nullptr, nullptr, &startup, &process)) {
+                                         NORMAL_PRIORITY_CLASS | CREATE_SUSPENDED, nullptr, nullptr, &startup,
+                                         &process)) {
     logInfo("Could not create process %s > %s (error %lu)", command.c_str(), outputPath.c_str(), GetLastError());
     output.close();
     deleteProbeOutput(outputPath);
@@ -134,7 +135,9 @@ bool runJavaVersion(const std::string& exePath, const FILETIME& lastWriteTime, s
   }
   KernelHandle processHandle(process.hProcess);
   KernelHandle threadHandle(process.hThread);
+  // Runs only once tracked: a Cancel in between would otherwise leave it behind the launcher.
   trackChildProcess(processHandle.h);
+  ResumeThread(threadHandle.h);
   WaitForSingleObject(processHandle.h, probeTimeLimitMs());
   untrackChildProcess(processHandle.h);
   // Ended by Cancel: its exit code is no answer to cache.

@@ -31,8 +31,10 @@ std::string unpackTargetPath(std::string_view packPath) {
   return std::string(packPath.substr(0, packPath.size() - kPackSuffix.size()));
 }
 
-std::string unpack200CommandLine(std::string_view program, std::string_view packPath, std::string_view target) {
-  return quoted(program) + " -r " + quoted(packPath) + " " + quoted(target);
+std::string unpackPartPath(std::string_view target) { return std::string(target) + ".part"; }
+
+std::string unpack200CommandLine(std::string_view program, std::string_view packPath, std::string_view output) {
+  return quoted(program) + " " + quoted(packPath) + " " + quoted(output);
 }
 
 UnpackPlan::UnpackPlan(unsigned maxRunning, UnpackPlanOutput& output)

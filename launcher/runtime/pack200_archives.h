@@ -19,9 +19,15 @@ constexpr std::array<const char*, 6> kPackedArchives = {"lib\\rt.jar",   "lib\\c
 // The archive a ".pack" file unpacks to (the path without ".pack"); "" for any other name.
 std::string unpackTargetPath(std::string_view packPath);
 
-// unpack200's command line: its own path, then -r (remove the ".pack" once unpacked), the
-// ".pack" file and the target, each path quoted.
-std::string unpack200CommandLine(std::string_view program, std::string_view packPath, std::string_view target);
+// Where unpack200 writes an archive until it has finished: the target only appears, renamed,
+// once the run has succeeded, so a run ended half-way never leaves a partial archive under the
+// name that counts.
+std::string unpackPartPath(std::string_view target);
+
+// unpack200's command line: its own path, the ".pack" file and the output, each path quoted.
+// No -r: unpack200 removes the ".pack" before it has finished writing, so a run ended in that
+// window would lose both; the launcher removes the ".pack" itself once the archive is in place.
+std::string unpack200CommandLine(std::string_view program, std::string_view packPath, std::string_view output);
 
 // What a plan reports on the way; the launcher logs it.
 class UnpackPlanOutput {

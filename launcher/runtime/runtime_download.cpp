@@ -21,7 +21,6 @@
 namespace {
 
 constexpr char kUserAgent[] = "tessar download agent";
-constexpr DWORD kRequestFlags = INTERNET_FLAG_PASSIVE | INTERNET_FLAG_NO_CACHE_WRITE;
 constexpr int kLengthQueries = 20;
 constexpr DWORD kLengthQueryPauseMillis = 300;
 // Shortens the receive timeout for the tests of a stalled server (milliseconds, at most 60000).
@@ -29,23 +28,29 @@ constexpr char kTestTimeoutVariable[] = "PATHMERE_TEST_RECEIVE_TIMEOUT_MS";
 // Shortens the first pause before a retry for the tests of a dropping server (milliseconds).
 constexpr char kTestRetryPauseVariable[] = "PATHMERE_TEST_RETRY_PAUSE_MS";
 
-using InternetOpenUrlAFn = HINTERNET(WINAPI*)(HINTERNET, LPCSTR, LPCSTR, DWORD, DWORD, DWORD_PTR);
 using InternetOpenAFn = HINTERNET(WINAPI*)(LPCSTR, DWORD, LPCSTR, LPCSTR, DWORD);
 using HttpQueryInfoAFn = BOOL(WINAPI*)(HINTERNET, DWORD, LPVOID, LPDWORD, LPDWORD);
 using InternetAttemptConnectFn = DWORD(WINAPI*)(DWORD);
 using InternetCloseHandleFn = BOOL(WINAPI*)(HINTERNET);
 using InternetReadFileFn = BOOL(WINAPI*)(HINTERNET, LPVOID, DWORD, LPDWORD);
 using InternetSetOptionAFn = BOOL(WINAPI*)(HINTERNET, DWORD, LPVOID, DWORD);
+using InternetCrackUrlAFn = BOOL(WINAPI*)(LPCSTR, DWORD, DWORD, LPURL_COMPONENTSA);
+using InternetConnectAFn = HINTERNET(WINAPI*)(HINTERNET, LPCSTR, INTERNET_PORT, LPCSTR, LPCSTR, DWORD, DWORD, DWORD_PTR);
+using HttpOpenRequestAFn = HINTERNET(WINAPI*)(HINTERNET, LPCSTR, LPCSTR, LPCSTR, LPCSTR, LPCSTR*, DWORD, DWORD_PTR);
+using HttpSendRequestAFn = BOOL(WINAPI*)(HINTERNET, LPCSTR, DWORD, LPVOID, DWORD);
 
 // Bound once by bindWinInet on the thread that downloads; never unloaded.
 struct WinInet {
-  InternetOpenUrlAFn openUrl = nullptr;
   InternetOpenAFn open = nullptr;
   HttpQueryInfoAFn queryInfo = nullptr;
   InternetAttemptConnectFn attemptConnect = nullptr;
   InternetCloseHandleFn closeHandle = nullptr;
   InternetReadFileFn readFile = nullptr;
   InternetSetOptionAFn setOption = nullptr;
+  InternetCrackUrlAFn crackUrl = nullptr;
+  InternetConnectAFn connect = nullptr;
+  HttpOpenRequestAFn openRequest = nullptr;
+  HttpSendRequestAFn sendRequest = nullptr;
 };
 WinInet g_winInet;
 bool g_winInetBound = false;
@@ -89,17 +94,139 @@ void closeInternet(HINTERNET handle) {
   if (handle) g_winInet.closeHandle(handle);
 }
 
-HINTERNET openAddress(HINTERNET internet, const char* url) {
-  return g_winInet.openUrl(internet, url, nullptr, 0, kRequestFlags, 0);
+DWORD configuredReceiveTimeout();
+
+// A sent request: its connection handle and the request on it. Closing the request alone would
+// leave the connection's handle behind.
+struct Request {
+  HINTERNET connection = nullptr;
+  HINTERNET handle = nullptr;
+  explicit operator bool() const { return handle != nullptr; }
+};
+
+void closeRequest(Request& request) {
+  closeInternet(request.handle);
+  closeInternet(request.connection);
+  request = Request();
+}
+
+// What the thread that sends a request and the thread that waits for it share; the one that
+// ends last frees it, so that a send given up on may still return into it.
+struct SendState {
+  HINTERNET request = nullptr;
+  std::string headers;
+  BOOL ok = FALSE;
+  DWORD error = 0;
+  KernelHandle done{CreateEventA(nullptr, TRUE, FALSE, nullptr)};
+};
+
+DWORD WINAPI sendRequestThread(LPVOID parameter) {
+  std::unique_ptr<std::shared_ptr<SendState>> owner(static_cast<std::shared_ptr<SendState>*>(parameter));
+  SendState& state = **owner;
+  state.ok = g_winInet.sendRequest(state.request, state.headers.empty() ? nullptr : state.headers.c_str(),
+                                   static_cast<DWORD>(state.headers.size()), nullptr, 0);
+  state.error = state.ok ? 0 : GetLastError();
+  SetEvent(state.done.h);
+  return 0;
+}
+
+// Sends on a thread of its own and waits at most timeoutMillis or until the download is
+// cancelled: WinINet's own timeouts are not applied everywhere (Wine's connect and the first
+// answer of a request block without bound), so the wait here is what ends a silent server.
+// False with the last error set (ERROR_INTERNET_TIMEOUT, ERROR_CANCELLED or the send's own).
+bool sendWithDeadline(HINTERNET request, const std::string& headers, DWORD timeoutMillis) {
+  auto state = std::make_shared<SendState>();
+  state->request = request;
+  state->headers = headers;
+  if (!state->done) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return false;
+  }
+  auto* threadState = new std::shared_ptr<SendState>(state);
+  HANDLE thread = CreateThread(nullptr, 0, sendRequestThread, threadState, 0, nullptr);
+  if (!thread) {
+    delete threadState;
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return false;
+  }
+  CloseHandle(thread);
+  const HANDLE ends[] = {state->done.h, g_cancelRequested};
+  DWORD waited = WaitForMultipleObjects(2, ends, FALSE, timeoutMillis);
+  if (waited != WAIT_OBJECT_0) {
+    SetLastError(waited == WAIT_OBJECT_0 + 1 ? ERROR_CANCELLED : ERROR_INTERNET_TIMEOUT);
+    return false;
+  }
+  SetLastError(state->error);
+  return state->ok != FALSE;
+}
+
+// The request's own timeouts for connecting, sending and each wait for data: the session's are
+// not handed down to a request under Wine.
+void setRequestTimeouts(HINTERNET request, DWORD millis) {
+  for (DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT, INTERNET_OPTION_RECEIVE_TIMEOUT}) {
+    if (!g_winInet.setOption(request, option, &millis, sizeof millis)) {
+      logError("InternetSetOption failed with error code %d", static_cast<int>(GetLastError()));
+    }
+  }
+}
+
+// Opens and sends a GET for url with the extra headers, within the receive timeout and unless
+// cancelled. An empty result on failure, with the last error set.
+Request openAndSend(HINTERNET internet, const char* url, const std::string& headers, DWORD flags) {
+  char host[INTERNET_MAX_HOST_NAME_LENGTH + 1] = "";
+  std::vector<char> path(std::strlen(url) + 1);
+  std::vector<char> extra(std::strlen(url) + 1);
+  URL_COMPONENTSA parts{};
+  parts.dwStructSize = sizeof parts;
+  parts.lpszHostName = host;
+  parts.dwHostNameLength = sizeof host;
+  parts.lpszUrlPath = path.data();
+  parts.dwUrlPathLength = static_cast<DWORD>(path.size());
+  parts.lpszExtraInfo = extra.data();
+  parts.dwExtraInfoLength = static_cast<DWORD>(extra.size());
+  if (!g_winInet.crackUrl(url, 0, 0, &parts)) return Request();
+  // The query goes to the server; a fragment does not.
+  std::string object = path[0] ? path.data() : "/";
+  if (extra[0] == '?') object += std::string(extra.data()).substr(0, std::string(extra.data()).find('#'));
+  if (parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS) {
+    SetLastError(ERROR_INTERNET_UNRECOGNIZED_SCHEME);
+    return Request();
+  }
+  if (parts.nScheme == INTERNET_SCHEME_HTTPS) flags |= INTERNET_FLAG_SECURE;
+  Request request;
+  request.connection =
+      g_winInet.connect(internet, host, parts.nPort, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0);
+  if (!request.connection) return Request();
+  request.handle = g_winInet.openRequest(request.connection, "GET", object.c_str(), nullptr, nullptr, nullptr, flags, 0);
+  if (!request.handle) {
+    DWORD error = GetLastError();
+    closeRequest(request);
+    SetLastError(error);
+    return Request();
+  }
+  DWORD timeout = configuredReceiveTimeout();
+  setRequestTimeouts(request.handle, timeout);
+  if (!sendWithDeadline(request.handle, headers, timeout)) {
+    DWORD error = GetLastError();
+    // Closing ends a send still under way where WinINet can end it; its thread holds its own
+    // reference to what it needs.
+    closeRequest(request);
+    SetLastError(error);
+    return Request();
+  }
+  return request;
+}
+
+Request openAddress(HINTERNET internet, const char* url) {
+  return openAndSend(internet, url, std::string(), INTERNET_FLAG_NO_CACHE_WRITE);
 }
 
 // The rest of the file from `offset`, valid only while the file is the one the validator names;
 // without a validator the whole file again.
-HINTERNET openRemainder(HINTERNET internet, const char* url, uint32_t offset, const std::string& validator) {
-  if (validator.empty()) return g_winInet.openUrl(internet, url, nullptr, 0, kRequestFlags | INTERNET_FLAG_RELOAD, 0);
-  std::string headers = "Range: bytes=" + std::to_string(offset) + "-\r\nIf-Range: " + validator + "\r\n";
-  return g_winInet.openUrl(internet, url, headers.c_str(), static_cast<DWORD>(headers.size()),
-                           kRequestFlags | INTERNET_FLAG_RELOAD, 0);
+Request openRemainder(HINTERNET internet, const char* url, uint32_t offset, const std::string& validator) {
+  std::string headers;
+  if (!validator.empty()) headers = "Range: bytes=" + std::to_string(offset) + "-\r\nIf-Range: " + validator + "\r\n";
+  return openAndSend(internet, url, headers, INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_RELOAD);
 }
 
 // A response header's text; empty when it is absent or longer than any validator needs.
@@ -172,8 +299,8 @@ HINTERNET openSession() {
 }
 
 // Reads the body on a thread of its own, so that a stalled connection ends the transfer after
-// the receive timeout even where WinINet sets none on the body: Wine applies the option only to
-// a request's headers, and InternetOpenUrl sends before any option can reach the request.
+// the receive timeout even where WinINet does not apply the request's own timeout to the body,
+// and so that a Cancel ends it at once.
 // An abandoned read keeps its state alive until it returns (the state is shared).
 class TimedReader {
  public:
@@ -188,8 +315,10 @@ class TimedReader {
       state_->failedToStart = true;
     }
   }
+  // An abandoned read ends its thread as soon as the read returns (its request is closed by
+  // then); without the signal the thread and its two events would wait for ever.
   ~TimedReader() {
-    if (!abandoned_ && !state_->failedToStart) {
+    if (!state_->failedToStart) {
       state_->quit = true;
       SetEvent(state_->start.h);
     }
@@ -358,12 +487,16 @@ bool bindWinInet() {
     return false;
   }
   WinInet api;
-  bool all = bindEntry(library, "InternetOpenUrlA", api.openUrl) & bindEntry(library, "InternetOpenA", api.open) &
+  bool all = bindEntry(library, "InternetOpenA", api.open) &
              bindEntry(library, "HttpQueryInfoA", api.queryInfo) &
              bindEntry(library, "InternetAttemptConnect", api.attemptConnect) &
              bindEntry(library, "InternetCloseHandle", api.closeHandle) &
              bindEntry(library, "InternetReadFile", api.readFile) &
-             bindEntry(library, "InternetSetOptionA", api.setOption);
+             bindEntry(library, "InternetSetOptionA", api.setOption) &
+             bindEntry(library, "InternetCrackUrlA", api.crackUrl) &
+             bindEntry(library, "InternetConnectA", api.connect) &
+             bindEntry(library, "HttpOpenRequestA", api.openRequest) &
+             bindEntry(library, "HttpSendRequestA", api.sendRequest);
   if (!all) {
     logError("Could not load wininet functions");
     return false;
@@ -372,6 +505,11 @@ bool bindWinInet() {
   g_winInetBound = true;
   return true;
 }
+
+// Copies the open request's body of `length` bytes into destinationPath, asking url for the
+// rest when the body stops early, and closes the requests and the internet handle on every path.
+static bool transferToFile(HWND progressWindow, HINTERNET internet, Request request, uint32_t length,
+                           const char* destinationPath, const std::string& expectedSha256, const char* url);
 
 bool downloadFile(HWND progressWindow, const char* url, const char* destinationPath,
                   const std::string& expectedSha256) {
@@ -387,7 +525,7 @@ bool downloadFile(HWND progressWindow, const char* url, const char* destinationP
     logError("InternetOpen failed with error code %d", static_cast<int>(GetLastError()));
     return false;
   }
-  HINTERNET request = openAddress(internet, url);
+  Request request = openAddress(internet, url);
   if (!request) {
     logError("InternetOpenUrl failed with error code %d", static_cast<int>(GetLastError()));
     closeInternet(internet);
@@ -397,15 +535,15 @@ bool downloadFile(HWND progressWindow, const char* url, const char* destinationP
   // Some servers announce the length only on a later request: ask again with a fresh one.
   DWORD length = 0;
   for (int failures = 0;;) {
-    if (!statusIsOk(request)) {
-      closeInternet(request);
+    if (!statusIsOk(request.handle)) {
+      closeRequest(request);
       closeInternet(internet);
       return false;
     }
-    if (queryLength(request, length)) break;
+    if (queryLength(request.handle, length)) break;
     ++failures;
     logError("HttpQueryInfo (try %d) failed with error code %d", failures, static_cast<int>(GetLastError()));
-    closeInternet(request);
+    closeRequest(request);
     if (!pauseUnlessCancelled(kLengthQueryPauseMillis)) {
       closeInternet(internet);
       return false;
@@ -418,29 +556,22 @@ bool downloadFile(HWND progressWindow, const char* url, const char* destinationP
     }
     if (failures == kLengthQueries) {
       logError("Giving up");
-      closeInternet(request);
+      closeRequest(request);
       closeInternet(internet);
       return false;
     }
   }
-  setReceiveTimeout(request);
   return transferToFile(progressWindow, internet, request, length, destinationPath, expectedSha256, url);
 }
 
-bool transferToFile(HWND progressWindow, void* internetHandle, void* requestHandle, uint32_t length,
-                    const char* destinationPath, const std::string& expectedSha256, const char* url) {
-  HINTERNET internet = static_cast<HINTERNET>(internetHandle);
-  HINTERNET request = static_cast<HINTERNET>(requestHandle);
-  logInfo("file size: %u, handle %p", length, requestHandle);
-  auto closeRequest = [&] {
-    closeInternet(request);
-    request = nullptr;
-  };
+static bool transferToFile(HWND progressWindow, HINTERNET internet, Request request, uint32_t length,
+                           const char* destinationPath, const std::string& expectedSha256, const char* url) {
+  logInfo("file size: %u, handle %p", length, static_cast<void*>(request.handle));
   Sha256Digest expected{};
   bool checkDigest = !expectedSha256.empty();
   if (checkDigest && !parseSha256Hex(expectedSha256, expected)) {
     logError("the configured SHA-256 digest of the runtime is not 64 hexadecimal digits");
-    closeRequest();
+    closeRequest(request);
     closeInternet(internet);
     return false;
   }
@@ -449,12 +580,12 @@ bool transferToFile(HWND progressWindow, void* internetHandle, void* requestHand
   if (!file.valid()) {
     logError("opening the destination file %s failed with error code %d", destinationPath,
              static_cast<int>(GetLastError()));
-    closeRequest();
+    closeRequest(request);
     closeInternet(internet);
     return false;
   }
   // Only the first answer names the file that a range may continue.
-  std::string validator = answerValidator(request);
+  std::string validator = answerValidator(request.handle);
   WinInetBody body(progressWindow, file.h, length);
   BodyProgress progress;
   bool ok = false;
@@ -462,7 +593,7 @@ bool transferToFile(HWND progressWindow, void* internetHandle, void* requestHand
   std::string reason;
   for (int retry = 0;;) {
     if (request) {
-      body.readFrom(request);
+      body.readFrom(request.handle);
       TransferResult result = copyDownloadBody(body, length, progressWindow != nullptr, progress);
       if (result.outcome == TransferOutcome::complete) {
         ok = true;
@@ -471,7 +602,7 @@ bool transferToFile(HWND progressWindow, void* internetHandle, void* requestHand
       if (cancelRequested()) break;
       reason = logTransferFailure(result, body, length, destinationPath);
       if (!retriesAfter(result.outcome)) break;
-      closeRequest();
+      closeRequest(request);
     }
     if (retry == kDownloadRetries) {
       logError("Giving up after %d retries", kDownloadRetries);
@@ -486,16 +617,15 @@ bool transferToFile(HWND progressWindow, void* internetHandle, void* requestHand
     // A session of its own for each retry: nothing of the dropped connection's state is reused.
     closeInternet(internet);
     internet = openSession();
-    request = internet ? openRemainder(internet, url, from, validator) : nullptr;
+    request = internet ? openRemainder(internet, url, from, validator) : Request();
     if (!request) {
       DWORD error = GetLastError();
       logError("InternetOpenUrl (retry %d) failed with error code %d", retry, static_cast<int>(error));
       reason = "no connection, error " + std::to_string(error);
       continue;
     }
-    setReceiveTimeout(request);
-    DWORD status = queryStatus(request);
-    std::string contentRange = queryHeader(request, HTTP_QUERY_CONTENT_RANGE);
+    DWORD status = queryStatus(request.handle);
+    std::string contentRange = queryHeader(request.handle, HTTP_QUERY_CONTENT_RANGE);
     // Without a validator the whole file was asked for: only a 200 is an answer.
     ResumeStep step = validator.empty() && status != 200 ? ResumeStep::fail
                                                           : judgeResumedAnswer(status, contentRange, from, length);
@@ -506,7 +636,7 @@ bool transferToFile(HWND progressWindow, void* internetHandle, void* requestHand
     }
     if (step == ResumeStep::restart) {
       DWORD newLength = 0;
-      if (!queryLength(request, newLength) || newLength == 0) {
+      if (!queryLength(request.handle, newLength) || newLength == 0) {
         logError("the server sent the whole file again without its length");
         break;
       }
@@ -519,7 +649,7 @@ bool transferToFile(HWND progressWindow, void* internetHandle, void* requestHand
               static_cast<unsigned long>(newLength));
       length = newLength;
       body.setLength(length);
-      validator = answerValidator(request);
+      validator = answerValidator(request.handle);
       progress = BodyProgress();
     }
   }
@@ -528,7 +658,7 @@ bool transferToFile(HWND progressWindow, void* internetHandle, void* requestHand
     ok = false;
   }
   file.close();
-  closeRequest();
+  closeRequest(request);
   closeInternet(internet);
   if (ok && checkDigest) {
     Sha256Digest actual{};
@@ -550,7 +680,18 @@ bool transferToFile(HWND progressWindow, void* internetHandle, void* requestHand
 
 bool cancelDownload(DWORD waitMillis) {
   SetEvent(g_cancelRequested);
-  return WaitForSingleObject(g_noDownloadRunning, waitMillis) == WAIT_OBJECT_0;
+  // Called from the progress dialog's own thread too, while the download may be sending its
+  // progress to that dialog: the messages sent meanwhile are answered, or both would wait.
+  DWORD start = GetTickCount();
+  for (;;) {
+    DWORD waited = GetTickCount() - start;
+    DWORD left = waited < waitMillis ? waitMillis - waited : 0;
+    DWORD result = MsgWaitForMultipleObjects(1, &g_noDownloadRunning, FALSE, left, QS_SENDMESSAGE);
+    if (result == WAIT_OBJECT_0) return true;
+    if (result != WAIT_OBJECT_0 + 1) return false;
+    MSG message;
+    PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+  }
 }
 
 bool downloadCancelled() { return cancelRequested(); }

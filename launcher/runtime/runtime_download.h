@@ -16,11 +16,6 @@ bool bindWinInet();
 bool downloadFile(HWND progressWindow, const char* url, const char* destinationPath,
                   const std::string& expectedSha256 = std::string());
 
-// Copies the open request's body of `length` bytes into destinationPath, asking url for the
-// rest when the body stops early, and closes the requests and the internet handle on every path.
-bool transferToFile(HWND progressWindow, void* internetHandle, void* request, uint32_t length,
-                    const char* destinationPath, const std::string& expectedSha256, const char* url);
-
 // Stops a running download at once (its reads and pauses end, its file is deleted) and any
 // later one before it starts. True when no download runs any more within waitMillis.
 bool cancelDownload(DWORD waitMillis);

@@ -416,8 +416,10 @@ RuntimeSourceKind findJavaRuntime(std::string& exePath, std::string& description
   for (const SearchItem& item : items) {
     if (!triedInRelativePass(item)) continue;
     logInfo("Testing relative location %s", item.argument.c_str());
-    testLocation(exePath, item.argument, min, max, true);
-    if (pathExists(exePath.c_str()) && runtimeMatchesBuild(exePath)) {
+    // False only when the runtime there could not be prepared; exePath then still names what an
+    // earlier item left in it, which must not be taken under this item's name.
+    bool prepared = testLocation(exePath, item.argument, min, max, true);
+    if (prepared && pathExists(exePath.c_str()) && runtimeMatchesBuild(exePath)) {
       logInfo("%s exists", exePath.c_str());
       description = item.argument;
       return RuntimeSourceKind::Location;

@@ -42,14 +42,52 @@ std::u16string redirectionPath(int enabledEntry, int fileEntry) {
   vmFatalConfigError(1009, kArgumentAllocationFailed);
 }
 
+char lowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// Whether path is root or lies below it, letter case aside; a ".." element could lead out again.
+bool isInsideDirectory(std::string_view path, std::string_view root) {
+  while (!root.empty() && root.back() == kDirectorySeparator) root.remove_suffix(1);
+  if (root.empty() || path.size() < root.size()) return false;
+  for (std::size_t i = 0; i < root.size(); ++i) {
+    if (lowerAscii(path[i]) != lowerAscii(root[i])) return false;
+  }
+  std::string_view rest = path.substr(root.size());
+  if (!rest.empty() && rest[0] != kDirectorySeparator) return false;
+  std::string dotDot = std::string(1, kDirectorySeparator) + "..";
+  for (std::size_t at = rest.find(dotDot); at != std::string_view::npos; at = rest.find(dotDot, at + 1)) {
+    std::size_t after = at + dotDot.size();
+    if (after == rest.size() || rest[after] == kDirectorySeparator) return false;
+  }
+  return true;
+}
+
 }  // namespace
+
+std::string dllSearchDirectories(std::string_view list, std::string_view extractionDirectory) {
+  std::string kept;
+  std::size_t start = 0;
+  while (start < list.size()) {
+    std::size_t end = list.find(kPathListSeparator, start);
+    if (end == std::string_view::npos) end = list.size();
+    std::string_view element = list.substr(start, end - start);
+    if (isInsideDirectory(element, extractionDirectory)) {
+      if (!kept.empty()) kept += kPathListSeparator;
+      kept += element;
+    }
+    start = end + 1;
+  }
+  return kept;
+}
 
 void extendPathForNativeDlls() {
   std::string directories = getConfigString(10004);
   logInfo("native lib dir is %s", directories.c_str());
   expandVariables(directories);
   std::string path = vmResolvePathList(directories);
-  vmAddDllSearchDirectories(path);
+  // PATH serves the Java program as configured, but the launcher's DLL search (which no longer
+  // reads PATH) takes only the fresh extraction folder's directories: a relative item or one
+  // below the launcher's folder would bring that folder, often a downloads folder, back into it.
+  vmAddDllSearchDirectories(dllSearchDirectories(path, vmTempDir()));
   if (!path.empty() && path.back() != kPathListSeparator) path += kPathListSeparator;
   std::string current;
   vmGetEnvironment("PATH", current);

@@ -4,14 +4,19 @@
 #include <jni.h>
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 // JNI_CreateJavaVM of the loaded VM library; null until LoadDLL bound one.
 using CreateJavaVmFunction = jint(JNICALL*)(JavaVM**, void**, void*);
 extern CreateJavaVmFunction g_createJavaVm;
 
-// Puts the configured native library directory in front of PATH.
+// Puts the configured native library directory in front of PATH; of its directories only those
+// inside the extraction folder join the launcher's DLL search.
 void extendPathForNativeDlls();
+
+// The elements of a path list that lie inside extractionDirectory (itself included), in order.
+std::string dllSearchDirectories(std::string_view list, std::string_view extractionDirectory);
 
 // Creates the VM and calls the Java launcher class's main; false when the VM could not be
 // created or main ended with an exception.

@@ -22,9 +22,11 @@ TEST(Pack200Archives, TargetIsThePathWithoutPackSuffix) {
   EXPECT_EQ(unpackTargetPath("x.PACK"), "");
 }
 
-TEST(Pack200Archives, CommandLineStartsWithTheProgramSoThatRemoveIsAnOption) {
-  EXPECT_EQ(unpack200CommandLine("C:\\j re\\bin\\unpack200.exe", "C:\\t\\a b.jar.pack", "C:\\t\\a b.jar"),
-            "\"C:\\j re\\bin\\unpack200.exe\" -r \"C:\\t\\a b.jar.pack\" \"C:\\t\\a b.jar\"");
+// Without -r: the launcher removes the ".pack" itself once the archive is in place.
+TEST(Pack200Archives, CommandLineWritesToThePartNameAndKeepsThePack) {
+  EXPECT_EQ(unpackPartPath("C:\\t\\a b.jar"), "C:\\t\\a b.jar.part");
+  EXPECT_EQ(unpack200CommandLine("C:\\j re\\bin\\unpack200.exe", "C:\\t\\a b.jar.pack", "C:\\t\\a b.jar.part"),
+            "\"C:\\j re\\bin\\unpack200.exe\" \"C:\\t\\a b.jar.pack\" \"C:\\t\\a b.jar.part\"");
 }
 
 namespace {

@@ -26,8 +26,10 @@ BEHAVIOURS = (
     "etag_changes",   # drops like drop_once; each request meets a new ETag and other content of
                       # the same length, so a range validated by the first ETag gets a 200
     "bad_range",      # drops like drop_once, then answers 206 with a Content-Range from byte 0
+    "drop_then_silent",  # drops like drop_once, then takes every request and never answers it
+    "silent",         # takes every request and never answers it
 )
-ETAG_BEHAVIOURS = ("drop_once", "drop_always", "ignore_range", "etag_changes", "bad_range")
+ETAG_BEHAVIOURS = ("drop_once", "drop_always", "ignore_range", "etag_changes", "bad_range", "drop_then_silent")
 LAST_MODIFIED = "Wed, 09 Dec 2026 10:00:00 GMT"
 
 
@@ -56,6 +58,9 @@ class _Handler(http.server.BaseHTTPRequestHandler):
             self._page(404, b"<html><body>no such file</body></html>")
             return
         behaviour = server.behaviour
+        if behaviour == "silent" or (behaviour == "drop_then_silent" and number > 1):
+            server.stopping.wait(MAX_HOLD_SECONDS)
+            return
         if behaviour == "late_length":
             behaviour = "no_length" if number < 3 else "normal"
         body = server.archive

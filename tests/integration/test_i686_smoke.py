@@ -50,3 +50,23 @@ def test_packaged_sample_installer_verifies_extracts_and_finds_no_runtime(wine32
                  "cannot use it, the x64 installer is needed"):
         assert line in log, line
     logs[0].unlink()
+
+
+def test_shipped_build_resumes_a_dropped_download(wine32, tmp_path):
+    """The shipped build's download after a drop at 60 %: the resumed request is opened within
+    the time limit and continues the file, in one process."""
+    from download_server import DownloadServer
+    from installer_kit import build_installer, log_text
+    from test_runtime_download import ARCHIVE, download_installer_config, left_archive, no_proxy_env
+
+    cut = int(len(ARCHIVE) * 0.6)
+    with DownloadServer(ARCHIVE, "drop_once", drop_fraction=0.6) as server:
+        installer = build_installer(tmp_path / "out", config=download_installer_config(server.url), bits=32)
+        wine32.run(installer, ["-q"], env=no_proxy_env(wine32, tmp_path), bits=32, timeout=600)
+        requests = list(server.requests)
+    log = log_text(tmp_path)
+    assert len(requests) == 2, requests
+    assert requests[1]["range"] == f"bytes={cut}-"
+    assert f"retry 1 of 5 from byte {cut} in " in log, log
+    assert "download successful" in log
+    assert left_archive(tmp_path).read_bytes() == ARCHIVE

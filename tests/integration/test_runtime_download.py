@@ -224,6 +224,30 @@ def test_a_stalled_transfer_ends_at_the_receive_timeout(wine, tmp_path, markers)
     assert_failed_download(result, log, tmp_path)
 
 
+# behaviour, the error of every request that got no answer, the number of requests.
+SILENT = [
+    ("silent", "ERROR: InternetOpenUrl failed with error code 12002", 1),
+    ("drop_then_silent", "ERROR: InternetOpenUrl (retry {}) failed with error code 12002", 6),
+]
+
+
+@pytest.mark.parametrize("behaviour,error,count", SILENT, ids=[case[0] for case in SILENT])
+def test_a_server_that_never_answers_a_request_ends_at_the_timeout(wine, tmp_path, markers, behaviour, error, count):
+    """Opening and sending a request are bounded like the body's reads: the server would keep
+    each silent request for half a minute."""
+    result, log, requests = run_quiet_download(wine, tmp_path, behaviour, timeout=60,
+                                               PATHMERE_TEST_RECEIVE_TIMEOUT_MS="1000")
+    assert len(requests) == count, requests
+    for retry in range(1, count):
+        assert error.format(retry) in log, log
+    if count == 1:
+        assert error in log, log
+    else:
+        assert f"ERROR: the connection ended after {HALF} of {len(ARCHIVE)} bytes" in log
+        assert "ERROR: Giving up after 5 retries" in log
+    assert_failed_download(result, log, tmp_path)
+
+
 def test_an_unreachable_server_is_a_failed_download(wine, tmp_path, markers):
     with DownloadServer(ARCHIVE) as server:
         url = server.url

@@ -231,14 +231,15 @@ def test_entry_157_downloads_without_asking_in_the_progress_dialog(wine, display
     assert result.code == 1
 
 
-@pytest.mark.parametrize("behaviour", ["trickle", "drop_always"])
-def test_cancel_during_a_download_for_entry_155_ends_the_launcher(wine, display, tmp_path, markers, behaviour):
+@pytest.mark.parametrize("behaviour,entry155", [("trickle", "1"), ("drop_always", "1"), ("trickle", "0")])
+def test_cancel_during_a_download_ends_the_launcher(wine, display, tmp_path, markers, behaviour, entry155):
     """With entry 155 the sequence waits on the main thread while the progress dialog's work
-    thread downloads. Cancel, during a read (trickle) or in the pause before a retry (the fourth
-    pause lasts 8 s), ends the download and the launcher at once: no second run of the sequence
-    beside the download, no half-written archive."""
+    thread downloads; without it the sequence downloads on the dialog's work thread. Cancel,
+    during a read (trickle) or in the pause before a retry (the fourth pause lasts 8 s), ends the
+    download and the launcher at once: no second run of the sequence beside the download, no
+    half-written archive."""
     with DownloadServer(ARCHIVE, behaviour, trickle_seconds=30) as server:
-        installer = dialog_installer(tmp_path / "out", url=server.url, without_asking=True, entry155="1")
+        installer = dialog_installer(tmp_path / "out", url=server.url, without_asking=True, entry155=entry155)
         proc = start(wine, installer, tmp_path, PATHMERE_TEST_RETRY_PAUSE_MS="1000")
         try:
             def downloading():

@@ -2,6 +2,9 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <vector>
+
+#include "launch_flags.h"
 #include "media/extraction.h"
 #include "temp_dir.h"
 
@@ -49,6 +52,51 @@ TEST(TempNames, SystemTempPathIsJoinedWithOneBackslash) {
   TempDir base;
   TmpVariable tmp(widen(base.path()));
   EXPECT_EQ(makeProcessCommFileName(77), base.path() + "\\nbo_p77.tmp");
+}
+
+// The extraction folder may land in a shared location: only its user may enter it, and the
+// system's empty name file is not left behind (one per start would exhaust the names).
+TEST(TempNames, TheExtractionFolderIsTheUsersAloneAndLeavesNoNameFile) {
+  TempDir base;
+  TmpVariable tmp(widen(base.path()));
+  createTempDirectory();
+  std::string folder = g_tempDir;
+  ASSERT_EQ(folder.rfind(base.path() + "\\nbo", 0), 0u) << folder;
+  ASSERT_EQ(folder.substr(folder.size() - 4), "_dir");
+  EXPECT_EQ(GetFileAttributesA(folder.substr(0, folder.size() - 4).c_str()), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(base.namesStartingWith("nbo"), std::vector<std::string>{folder.substr(base.path().size() + 1)});
+
+  DWORD size = 0;
+  GetFileSecurityA(folder.c_str(), DACL_SECURITY_INFORMATION, nullptr, 0, &size);
+  std::vector<unsigned char> descriptor(size);
+  ASSERT_TRUE(size && GetFileSecurityA(folder.c_str(), DACL_SECURITY_INFORMATION, descriptor.data(), size, &size));
+  BOOL present = FALSE, defaulted = FALSE;
+  PACL acl = nullptr;
+  ASSERT_TRUE(GetSecurityDescriptorDacl(descriptor.data(), &present, &acl, &defaulted));
+  ASSERT_TRUE(present && acl);
+  HANDLE token = nullptr;
+  ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token));
+  unsigned char user[256];
+  DWORD userSize = sizeof user;
+  ASSERT_TRUE(GetTokenInformation(token, TokenUser, user, userSize, &userSize));
+  CloseHandle(token);
+  // The user, and the system itself (which Wine names beside the owner); nobody else.
+  SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
+  PSID system = nullptr;
+  ASSERT_TRUE(AllocateAndInitializeSid(&nt, 1, SECURITY_LOCAL_SYSTEM_RID, 0, 0, 0, 0, 0, 0, 0, &system));
+  bool userAllowed = false;
+  for (DWORD i = 0; i < acl->AceCount; ++i) {
+    ACCESS_ALLOWED_ACE* ace = nullptr;
+    ASSERT_TRUE(GetAce(acl, i, reinterpret_cast<void**>(&ace)));
+    if (ace->Header.AceType != ACCESS_ALLOWED_ACE_TYPE) continue;
+    PSID sid = &ace->SidStart;
+    bool isUser = EqualSid(sid, reinterpret_cast<TOKEN_USER*>(user)->User.Sid);
+    userAllowed = userAllowed || isUser;
+    EXPECT_TRUE(isUser || EqualSid(sid, system)) << "ACE " << i << " lets someone else in";
+  }
+  FreeSid(system);
+  EXPECT_TRUE(userAllowed);
+  RemoveDirectoryA(folder.c_str());
 }
 
 TEST(ExtractionCleanup, EmptyingRemovesSubdirectoriesWithTheirFiles) {

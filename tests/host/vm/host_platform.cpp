@@ -121,7 +121,7 @@ bool vmSetPath(const std::string& value, unsigned long& error) {
   return setenv("PATH", value.c_str(), 1) == 0;
 }
 
-void vmAddDllSearchDirectories(const std::string&) {}
+void vmAddDllSearchDirectories(const std::string& list) { g_hostPlatform.dllSearchLists.push_back(list); }
 
 std::u16string vmAnsiToUtf16(std::string_view text) {
   std::u16string out;

@@ -17,6 +17,8 @@ struct HostPlatform {
   std::string processCommFile = "/tmp/nbo_p42.tmp";
   unsigned consoleOutputCodePage = 437;
   bool logToStderr = false;
+  // What vmAddDllSearchDirectories was given, each call's list in turn.
+  std::vector<std::string> dllSearchLists;
 };
 extern HostPlatform g_hostPlatform;
 

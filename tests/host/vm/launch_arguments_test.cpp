@@ -147,6 +147,18 @@ TEST_F(LaunchArguments, NativeLibraryDirectoriesGoInFrontOfPath) {
   EXPECT_EQ(g_logLines.back(), "Setting PATH (native libs) /opt/app/lib:/tmp/nbo7_dir:/usr/bin");
 }
 
+TEST_F(LaunchArguments, OnlyNativeDirectoriesInsideTheExtractionFolderJoinTheDllSearch) {
+  setenv("PATH", "/usr/bin", 1);
+  g_hostPlatform.dllSearchLists.clear();
+  g_config.narrow[10004] = "lib:${NIMBO_TEMPDIR}:${NIMBO_TEMPDIR}/native:${NIMBO_TEMPDIR}/../x:/tmp/nbo7_dirx:/TMP/NBO7_DIR/a..b";
+  extendPathForNativeDlls();
+  EXPECT_EQ(std::string(std::getenv("PATH")),
+            "/opt/app/lib:/tmp/nbo7_dir:/tmp/nbo7_dir/native:/tmp/nbo7_dir/../x:/tmp/nbo7_dirx:/TMP/NBO7_DIR/a..b:/usr/bin");
+  EXPECT_EQ(g_hostPlatform.dllSearchLists, std::vector<std::string>{"/tmp/nbo7_dir:/tmp/nbo7_dir/native:/TMP/NBO7_DIR/a..b"});
+  EXPECT_EQ(dllSearchDirectories("/tmp/nbo7_dir/..:/tmp/nbo7_dir/x/../..:/tmp/nbo7_dir/", "/tmp/nbo7_dir/"), "/tmp/nbo7_dir/");
+  EXPECT_EQ(dllSearchDirectories("/tmp/a", ""), "");
+}
+
 TEST_F(LaunchArguments, EmptyNativeLibraryDirectoryKeepsPath) {
   setenv("PATH", "/usr/bin:/bin", 1);
   extendPathForNativeDlls();

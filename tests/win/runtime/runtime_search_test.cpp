@@ -157,6 +157,25 @@ TEST_F(RuntimeSearch, RelativePassAcceptsAnyExistingExecutable) {
                            canonical(outOfBounds.javaExe()) + " exists"}));
 }
 
+// An item whose packed runtime cannot be prepared is not accepted in the relative pass with the
+// executable an earlier item left behind.
+TEST_F(RuntimeSearch, RelativePassNeverTakesAnEarlierItemsExecutableUnderAnotherName) {
+  TestRuntime outOfBounds(dir.file("newjre"), withVersion("1.8.0_20"));
+  RuntimeLayout failing;
+  failing.script["version_exit_code"] = "1";
+  TestRuntime broken(dir.file("broken"), failing);
+  // The double's java.exe as an unpack200 that fails.
+  copyFileOrFail(doubleFile("java.exe"), broken.home() + "\\bin\\unpack200.exe");
+  makeDirectories(broken.home() + "\\lib");
+  writeWholeFile(broken.home() + "\\lib\\rt.jar.pack", "pack");
+  ScopedConfig list({{128, "R" + outOfBounds.home() + ";B" + broken.home()}});
+  std::string exe, description;
+  EXPECT_EQ(search(exe, description), RuntimeSourceKind::None) << description;
+  EXPECT_TRUE(log.inOrder({"(type R)", "(type B)", "Testing relative location " + broken.home(),
+                           "Search sequence finished"}));
+  EXPECT_EQ(log.text().find(canonical(outOfBounds.javaExe()) + " exists"), std::string::npos) << log.text();
+}
+
 TEST_F(RuntimeSearch, InstallerLocationComesAfterTheListBeforeTheRelativePass) {
   TestRuntime installed(dir.file("installed"));
   writeLocationFile("inst_jre.cfg", installed.home() + "\r\n");

@@ -234,6 +234,51 @@ TEST_F(VmLibrary, ARestrictedSearchSkipsLibrariesPlantedBesideTheLauncherAndInTh
       << restricted.err;
 }
 
+// The extraction folder holds the Java program's own native libraries, loaded by name: it is
+// searched whether or not the system can restrict the search, the current directory is not.
+TEST_F(VmLibrary, TheExtractionFolderIsSearchedWithAndWithoutARestrictableSearch) {
+  std::string app = dir.file("downloads");
+  std::string extraction = dir.file("nbo1.tmp_dir");
+  std::string current = dir.file("current");
+  copyFileOrFail(testBinDir() + "load_dll_probe.exe", app + "\\setup.exe");
+  copyFileOrFail(testBinDir() + "Nelvar.dll", extraction + "\\carried.dll");
+  copyFileOrFail(testBinDir() + "Nelvar.dll", current + "\\planted_current.dll");
+  char before[MAX_PATH] = "";
+  GetCurrentDirectoryA(sizeof before, before);
+  ASSERT_TRUE(SetCurrentDirectoryA(current.c_str()));
+  std::vector<std::string> args = {"--restrict", "--extraction", extraction, "--bare", "carried.dll",
+                                   "--bare", "planted_current.dll"};
+  ChildResult restricted = runChild(app + "\\setup.exe", args, {{"TMP", dir.path()}});
+  args.insert(args.begin(), "--legacy");
+  ChildResult legacy = runChild(app + "\\setup.exe", args, {{"TMP", dir.path()}});
+  SetCurrentDirectoryA(before);
+  const std::string bare = "bare carried.dll 1\r\nbare planted_current.dll 0\r\n";
+  EXPECT_EQ(restricted.out.substr(0, restricted.out.find("LoadDLL")), bare) << restricted.err;
+  EXPECT_EQ(legacy.out.substr(0, legacy.out.find("LoadDLL")), bare) << legacy.err;
+}
+
+// A VM library's own imports come from its runtime, never from beside the launcher (a Java 7 or
+// 8 VM in bin\client imports msvcr100.dll from bin\).
+TEST_F(VmLibrary, TheVmLibrarysImportsComeFromItsRuntimeNotFromBesideTheLauncher) {
+  std::string app = dir.file("downloads");
+  copyFileOrFail(testBinDir() + "load_dll_probe.exe", app + "\\setup.exe");
+  copyFileOrFail(testBinDir() + "importing_vm\\vm_dependency.dll", app + "\\vm_dependency.dll");
+  RuntimeLayout layout;
+  layout.jvm = false;
+  TestRuntime runtime(dir.file("jre"), layout);
+  copyFileOrFail(testBinDir() + "importing_vm\\jvm.dll", runtime.binDir() + "\\client\\jvm.dll");
+  copyFileOrFail(testBinDir() + "importing_vm\\vm_dependency.dll", runtime.binDir() + "\\vm_dependency.dll");
+  ChildResult restricted = runChild(app + "\\setup.exe",
+                                    {"--restrict", "--narrow", "126=1.6", "--location", runtime.home(), "--module",
+                                     "vm_dependency.dll"},
+                                    {{"TMP", dir.path()}});
+  std::string expected = makeAbsolutePath(runtime.binDir() + "\\vm_dependency.dll", false);
+  ASSERT_EQ(restricted.out.rfind("LoadDLL 1\r\nmodule vm_dependency.dll ", 0), 0u) << restricted.out << restricted.err;
+  std::string loaded = restricted.out.substr(restricted.out.find(".dll ") + 5);
+  loaded = loaded.substr(0, loaded.find('\r'));
+  EXPECT_EQ(_stricmp(loaded.c_str(), expected.c_str()), 0) << loaded << " instead of " << expected;
+}
+
 namespace {
 
 // The failure messages as the build shows them: the 32-bit build says "32" and uses 1017 and
