@@ -199,6 +199,33 @@ SignatureView readSignature(ByteSource& source, const PeLayout& layout) {
   return view;
 }
 
+void PeChecksum::add(uint64_t position, const void* data, std::size_t n) {
+  const auto* bytes = static_cast<const uint8_t*>(data);
+  for (std::size_t i = 0; i < n; ++i) {
+    uint64_t at = position + i;
+    if (at >= field_ && at < field_ + 4) continue;
+    // Little-endian 16-bit words: odd positions are high bytes. The sum is folded only at the
+    // end, which gives the same one's-complement value as folding after every word.
+    sum_ += uint64_t(bytes[i]) << (8 * (at & 1));
+  }
+}
+
+uint32_t PeChecksum::value(uint64_t fileSize) const {
+  uint64_t sum = sum_;
+  while (sum >> 16) sum = (sum & 0xFFFF) + (sum >> 16);
+  return static_cast<uint32_t>(sum + fileSize);
+}
+
+bool peChecksumField(ByteSource& source, const PeLayout& layout, uint64_t& position) {
+  uint8_t magic[2];
+  uint64_t optional = uint64_t(layout.peOffset) + 24;
+  if (!source.readAt(optional, magic, sizeof magic)) return false;
+  uint16_t kind = decodeLittleEndian<uint16_t>(magic);
+  if ((kind != 0x10B && kind != 0x20B) || layout.optionalHeaderSize < 68) return false;
+  position = optional + 64;
+  return true;
+}
+
 std::string stubProblem(ByteSource& stub, PeLayout& layout) {
   if (!readPeLayoutFrom(stub, layout)) return "is not a PE image";
   uint32_t alignment = layout.fileAlignment;
