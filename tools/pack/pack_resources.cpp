@@ -90,6 +90,7 @@ struct Image {
       if (at > bytes.size() || bytes.size() - at < static_cast<std::size_t>(width)) throw NotAnImage("not a PE image");
       return get(bytes, at, width);
     };
+    if (header(0, 2) != 0x5A4D) throw NotAnImage("not a PE image");
     std::size_t pe = header(60, 4);
     if (header(pe, 4) != 0x4550) throw NotAnImage("not a PE image");
     uint32_t count = header(pe + 6, 2), optionalSize = header(pe + 20, 2);
@@ -422,6 +423,12 @@ std::string rewriteResources(const std::string& bytes, const ResourceChanges& ch
   if (index != last && !relocAfter) {
     throw PackError("the stub's resources are not in its last section (nor followed only by .reloc): they cannot be rewritten");
   }
+  // The file alignment pads the new section: a linker's is a power of two up to 64 KiB.
+  auto powerOfTwo = [](uint32_t value) { return value != 0 && (value & (value - 1)) == 0; };
+  if (!powerOfTwo(image.fileAlignment) || image.fileAlignment > 0x10000 || !powerOfTwo(image.sectionAlignment) ||
+      image.sectionAlignment < image.fileAlignment) {
+    throw PackError("the stub's alignments are not powers of two, the file's at most 65536 and the sections' at least as large");
+  }
   const Section resources = image.sections[index];
   if (resourceRva != resources.virtualAddress) throw PackError("the stub's resource directory does not open its section");
   // The section is cut off and written anew, growing into the file and into memory: everything
@@ -450,12 +457,12 @@ std::string rewriteResources(const std::string& bytes, const ResourceChanges& ch
     keptEnd = reloc->rawEnd();
   }
   if (!allZero(bytes, keptEnd, bytes.size())) throw PackError("the stub holds data after its last section: it cannot be rewritten");
-  // Only the resource and relocation directories are moved; any other pointing into what moves
-  // would be left pointing at something else.
+  // Only the resource and relocation directories are moved; any other pointing at or beyond the
+  // resources would be left pointing at something else.
   for (uint32_t d = 0; d < image.directoryCount; ++d) {
     uint32_t rva = image.directoryRva(bytes, d);
     if (d == 2 || d == 4 || rva == 0) continue;  // 4, the signature, holds a file position
-    if (resources.holds(rva) || (reloc && d != 5 && reloc->holds(rva))) {
+    if (rva >= resources.virtualAddress && !(reloc && d == 5 && reloc->holds(rva))) {
       throw PackError("the stub's data directory " + std::to_string(d) + " points into the section that moves");
     }
   }
