@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""Writes the seeds of the pack_resources fuzz target into tests/fuzz/corpus/pack_resources/:
+"""Writes the seeds of the pack_resources fuzz target into tests/fuzz/corpus/pack_resources/
+(and four of them, as installers, into tests/fuzz/corpus/pack_inspect/):
 small PE images whose resource sections hold the launcher's own resources (compiled from
 launcher/res/pathmere_setup.rc with a 16x16 icon, so that a seed stays within the fuzzer's 4 KB),
 version blocks of several shapes, and the hostile layouts the reader and writer refuse.
@@ -13,6 +14,7 @@ import tempfile
 
 ROOT = pathlib.Path(__file__).resolve().parents[2]
 OUT = ROOT / "tests" / "fuzz" / "corpus" / "pack_resources"
+INSPECT = ROOT / "tests" / "fuzz" / "corpus" / "pack_inspect"
 # Smaller than a linker's 512, so that the launcher's resources fit the fuzzer's input size.
 FILE_ALIGNMENT = 0x80
 
@@ -210,6 +212,10 @@ def main():
     for name, data in seeds.items():
         (OUT / name).write_bytes(data)
         print(f"{name}: {len(data)} bytes")
+    # inspect reads the resources of an installer: the same images with a media header after them.
+    header = struct.pack("<IiIq", 0xE8E413D5, 0, 0, 0)
+    for name in ("launcher_kept", "hostile_version_paths", "hostile_shared_folders", "hostile_long_name"):
+        (INSPECT / f"resources_{name}").write_bytes(seeds[name][5:] + header)
 
 
 def tiles(size=1024):
