@@ -145,26 +145,6 @@ class PendingOutput : public ByteSink {
   bool committed_ = false;
 };
 
-// Passes writes on and sums them for the PE checksum. The media header is patched over zeros
-// written first, so adding the patch's bytes completes the sum.
-struct ChecksummingSink : ByteSink {
-  ChecksummingSink(ByteSink& out, uint64_t field) : checksum(field), out_(out) {}
-  void write(const void* data, std::size_t n) override {
-    checksum.add(position_, data, n);
-    position_ += n;
-    out_.write(data, n);
-  }
-  void writeAt(uint64_t pos, const std::string& bytes) override {
-    checksum.add(pos, bytes.data(), bytes.size());
-    out_.writeAt(pos, bytes);
-  }
-  PeChecksum checksum;
-
- private:
-  ByteSink& out_;
-  uint64_t position_ = 0;
-};
-
 std::string readWholeFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) throw PackError(systemError("cannot open", path));
@@ -478,18 +458,14 @@ int buildCommand(const Arguments& args) {
   for (const auto& file : files) inputs.files.push_back(file.get());
   inputs.javaData = javaData.get();
   inputs.checksum = checksum;
-  PendingOutput out(outPath);
   // A stub that carries a PE checksum keeps one that is true of the whole installer.
   uint64_t checksumField = 0;
   uint8_t stubChecksum[4] = {0, 0, 0, 0};
   bool keepChecksum = peChecksumField(*inputs.stub, layout, checksumField) &&
                       inputs.stub->readAt(checksumField, stubChecksum, 4) && decodeLittleEndian<uint32_t>(stubChecksum) != 0;
-  ChecksummingSink sink(out, checksumField);
-  WrittenMedia written = writeMedia(inputs, keepChecksum ? static_cast<ByteSink&>(sink) : out);
-  if (keepChecksum) {
-    uint32_t value = sink.checksum.value(written.plan.totalSize);
-    out.writeAt(checksumField, std::string{char(value), char(value >> 8), char(value >> 16), char(value >> 24)});
-  }
+  if (keepChecksum) inputs.peChecksumField = checksumField;
+  PendingOutput out(outPath);
+  WrittenMedia written = writeMedia(inputs, out);
   out.commit(stub.mode() | 0111);
   const MediaPlan& plan = written.plan;
   const MediaHeader& header = written.header;

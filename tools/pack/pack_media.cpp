@@ -120,7 +120,30 @@ void writeCovered(ByteSink& out, const std::string& bytes, uLong& crc) {
 }
 }  // namespace
 
-WrittenMedia writeMedia(const MediaInputs& inputs, ByteSink& out) {
+// Passes writes on and sums them for the PE checksum. The media header is patched over zeros
+// written first, so adding the patch's bytes completes the sum.
+class ChecksummingSink : public ByteSink {
+ public:
+  ChecksummingSink(ByteSink& out, uint64_t field) : checksum(field), out_(out) {}
+  void write(const void* data, std::size_t n) override {
+    checksum.add(position_, data, n);
+    position_ += n;
+    out_.write(data, n);
+  }
+  void writeAt(uint64_t pos, const std::string& bytes) override {
+    checksum.add(pos, bytes.data(), bytes.size());
+    out_.writeAt(pos, bytes);
+  }
+  PeChecksum checksum;
+
+ private:
+  ByteSink& out_;
+  uint64_t position_ = 0;
+};
+
+WrittenMedia writeMedia(const MediaInputs& inputs, ByteSink& destination) {
+  ChecksummingSink summing(destination, inputs.peChecksumField);
+  ByteSink& out = inputs.peChecksumField ? static_cast<ByteSink&>(summing) : destination;
   std::vector<uint64_t> sizes;
   for (ByteSource* file : inputs.files) sizes.push_back(file->size());
   WrittenMedia written;
@@ -143,6 +166,10 @@ WrittenMedia writeMedia(const MediaInputs& inputs, ByteSink& out) {
   written.header.storedChecksum = static_cast<uint32_t>(crc);
   written.header.checkedLength = written.plan.checkedLength;
   out.writeAt(written.plan.headerOffset, encodeMediaHeader(written.header));
+  if (inputs.peChecksumField) {
+    uint32_t value = summing.checksum.value(written.plan.totalSize);
+    destination.writeAt(inputs.peChecksumField, std::string{char(value), char(value >> 8), char(value >> 16), char(value >> 24)});
+  }
   return written;
 }
 

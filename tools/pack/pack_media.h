@@ -81,6 +81,9 @@ struct MediaInputs {
   std::vector<ByteSource*> files;
   ByteSource* javaData = nullptr;  // optional
   bool checksum = true;            // false writes checksum flag 0
+  // Where the stub's PE checksum lies, when it carries one (0: none): it is then rewritten to
+  // hold for the whole installer.
+  uint64_t peChecksumField = 0;
 };
 // Writes the stub's bytes unchanged, then header, record, masked files, Java-side data and
 // zero padding, streaming each input once. Throws PackError when an input cannot be read.
