@@ -458,10 +458,11 @@ int buildCommand(const Arguments& args) {
   for (const auto& file : files) inputs.files.push_back(file.get());
   inputs.javaData = javaData.get();
   inputs.checksum = checksum;
-  // A stub that carries a PE checksum keeps one that is true of the whole installer.
+  // A rewritten stub that carries a PE checksum keeps one that is true of the whole installer;
+  // a stub used as it stands is copied byte for byte.
   uint64_t checksumField = 0;
   uint8_t stubChecksum[4] = {0, 0, 0, 0};
-  bool keepChecksum = peChecksumField(*inputs.stub, layout, checksumField) &&
+  bool keepChecksum = rewrittenStub && peChecksumField(*inputs.stub, layout, checksumField) &&
                       inputs.stub->readAt(checksumField, stubChecksum, 4) && decodeLittleEndian<uint32_t>(stubChecksum) != 0;
   if (keepChecksum) inputs.peChecksumField = checksumField;
   PendingOutput out(outPath);
