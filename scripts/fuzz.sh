@@ -5,7 +5,10 @@
 #   scripts/fuzz.sh [--junit FILE] [--seconds N] [--target NAME]... [--update-corpus]
 # --update-corpus minimises the seeds together with what runs in this build directory found
 # (libFuzzer -merge=1) and replaces the seeds with the result: run it by hand after a long run
-# and commit the corpus.
+# and commit the corpus. pack_resources's named seeds (tests/fuzz/pack_resources_seeds.py writes
+# them: the launcher's resources, version shapes, hostile layouts) are worth keeping by name: add
+# a long run's finds to them with `build/fuzz/pack_resources_fuzz -merge=1 -use_counters=0
+# tests/fuzz/corpus/pack_resources build/fuzz/corpus-pack_resources` instead.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 usage="usage: scripts/fuzz.sh [--junit FILE] [--seconds N] [--target NAME]... [--update-corpus]"
