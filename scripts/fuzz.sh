@@ -5,11 +5,14 @@
 #   scripts/fuzz.sh [--junit FILE] [--seconds N] [--target NAME]... [--update-corpus]
 # --update-corpus minimises the seeds together with what runs in this build directory found
 # (libFuzzer -merge=1) and replaces the seeds with the result: run it by hand after a long run
-# and commit the corpus.
+# and commit the corpus. pack_resources's named seeds (tests/fuzz/pack_resources_seeds.py writes
+# them: the launcher's resources, version shapes, hostile layouts) are worth keeping by name: add
+# a long run's finds to them with `build/fuzz/pack_resources_fuzz -merge=1 -use_counters=0
+# tests/fuzz/corpus/pack_resources build/fuzz/corpus-pack_resources` instead.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 usage="usage: scripts/fuzz.sh [--junit FILE] [--seconds N] [--target NAME]... [--update-corpus]"
-all_targets=(config_record command_line vmoptions tar_archive pack_inspect version_rules search_rules download_transfer)
+all_targets=(config_record command_line vmoptions tar_archive pack_inspect pack_resources version_rules search_rules download_transfer)
 junit="" seconds=10 update=0
 targets=()
 while [ $# -gt 0 ]; do
@@ -32,7 +35,7 @@ pure=(launcher/command_line.cpp launcher/media/media_format.cpp launcher/config/
       launcher/media/path_text.cpp launcher/vm/variable_expansion.cpp launcher/vm/vm_options.cpp
       tests/host/vm/host_platform.cpp launcher/runtime/tar_archive.cpp launcher/runtime/version_rules.cpp
       launcher/runtime/search_rules.cpp launcher/runtime/download_transfer.cpp
-      tools/pack/pack_media.cpp tools/pack/pack_config.cpp tools/pack/pack_entries.cpp)
+      tools/pack/pack_media.cpp tools/pack/pack_config.cpp tools/pack/pack_entries.cpp tools/pack/pack_resources.cpp)
 jdk_include=$(dirname "$(readlink -f "$(command -v javac)")")/../include
 compiler=(clang++)
 command -v ccache >/dev/null && compiler=(ccache clang++)
@@ -64,7 +67,10 @@ for target in "${targets[@]}"; do
        >"$out/$target.build.log" 2>&1; then
     status=failed message="build failed: see $out/library.build.log and $out/$target.build.log"
   else
-    options=(-max_total_time="$seconds" -max_len=4096 -rss_limit_mb=1024 -timeout=10 -print_final_stats=1
+    # The packing tool's readers must stay fast on any input: a crawling one fails the run.
+    timeout=10
+    case "$target" in pack_*) timeout=2 ;; esac
+    options=(-max_total_time="$seconds" -max_len=4096 -rss_limit_mb=1024 -timeout="$timeout" -print_final_stats=1
              -artifact_prefix="$out/$target-")
     [ -f "$root/tests/fuzz/$target.dict" ] && options+=(-dict="$root/tests/fuzz/$target.dict")
     corpora=("$out/corpus-$target")
@@ -76,7 +82,7 @@ for target in "${targets[@]}"; do
       merged=$out/merged-$target
       rm -rf "$merged" && mkdir -p "$merged"
       # Edges only, without hit counts: a few dozen files that reach all a run reached.
-      if "$binary" -merge=1 -use_counters=0 -max_len=4096 -rss_limit_mb=1024 -timeout=10 "$merged" "${corpora[@]}" \
+      if "$binary" -merge=1 -use_counters=0 -max_len=4096 -rss_limit_mb=1024 -timeout="$timeout" "$merged" "${corpora[@]}" \
           >"$out/$target.merge.log" 2>&1; then
         rm -rf "$seeds" && mkdir -p "$seeds" && cp "$merged"/* "$seeds"/ 2>/dev/null
         echo "fuzz: $target corpus now $(ls "$seeds" | wc -l) files"

@@ -1,6 +1,7 @@
 // Hostile installers handed to the packing tool's inspect, verify and extract: the walk must end,
 // never read outside the file, never place a file or the Java-side data past its end, and every
 // text it reports must be valid UTF-8, since inspect --json prints it as JSON.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -8,6 +9,7 @@
 
 #include "pack/pack_config.h"
 #include "pack/pack_media.h"
+#include "pack/pack_resources.h"
 
 namespace {
 
@@ -66,6 +68,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (info.unextractedPosition != (info.files.empty() ? 0 : end)) std::abort();
   }
   for (const std::string& problem : info.problems) checkText(problem);
+
+  // inspect also shows the resources of the image before the appended data.
+  try {
+    ResourceView view = readResources(std::string(reinterpret_cast<const char*>(data), std::min<uint64_t>(info.appendedStart, size)));
+    for (const auto& [name, value] : view.versionStrings) checkText(name), checkText(value);
+  } catch (const PackError& e) {
+    checkText(e.what());
+  }
 
   VerifyResult verdict = verifyMedia(source);
   checkText(verdict.message);

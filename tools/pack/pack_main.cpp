@@ -458,6 +458,13 @@ int buildCommand(const Arguments& args) {
   for (const auto& file : files) inputs.files.push_back(file.get());
   inputs.javaData = javaData.get();
   inputs.checksum = checksum;
+  // A rewritten stub that carries a PE checksum keeps one that is true of the whole installer;
+  // a stub used as it stands is copied byte for byte.
+  uint64_t checksumField = 0;
+  uint8_t stubChecksum[4] = {0, 0, 0, 0};
+  bool keepChecksum = rewrittenStub && peChecksumField(*inputs.stub, layout, checksumField) &&
+                      inputs.stub->readAt(checksumField, stubChecksum, 4) && decodeLittleEndian<uint32_t>(stubChecksum) != 0;
+  if (keepChecksum) inputs.peChecksumField = checksumField;
   PendingOutput out(outPath);
   WrittenMedia written = writeMedia(inputs, out);
   out.commit(stub.mode() | 0111);
@@ -644,6 +651,11 @@ ResourceView imageResources(FileSource& source, const MediaInspection& info, std
     return readResources(image);
   } catch (const PackError& e) {
     problems.push_back(std::string("resources: ") + e.what());
+  } catch (const std::bad_alloc&) {
+    throw;
+  } catch (const std::exception& e) {
+    // A fault of the reader's own, met on a hostile file: still the file's problem to report.
+    problems.push_back(std::string("resources: cannot be read (") + e.what() + ")");
   }
   return {};
 }
@@ -841,6 +853,8 @@ int main(int argc, char** argv) {
     std::cerr << "pathmere-pack: " << e.what() << "\n";
   } catch (const std::bad_alloc&) {
     std::cerr << "pathmere-pack: out of memory\n";
+  } catch (const std::exception& e) {
+    std::cerr << "pathmere-pack: internal error: " << e.what() << "\n";
   }
   return 1;
 }

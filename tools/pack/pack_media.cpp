@@ -120,7 +120,30 @@ void writeCovered(ByteSink& out, const std::string& bytes, uLong& crc) {
 }
 }  // namespace
 
-WrittenMedia writeMedia(const MediaInputs& inputs, ByteSink& out) {
+// Passes writes on and sums them for the PE checksum. The media header is patched over zeros
+// written first, so adding the patch's bytes completes the sum.
+class ChecksummingSink : public ByteSink {
+ public:
+  ChecksummingSink(ByteSink& out, uint64_t field) : checksum(field), out_(out) {}
+  void write(const void* data, std::size_t n) override {
+    checksum.add(position_, data, n);
+    position_ += n;
+    out_.write(data, n);
+  }
+  void writeAt(uint64_t pos, const std::string& bytes) override {
+    checksum.add(pos, bytes.data(), bytes.size());
+    out_.writeAt(pos, bytes);
+  }
+  PeChecksum checksum;
+
+ private:
+  ByteSink& out_;
+  uint64_t position_ = 0;
+};
+
+WrittenMedia writeMedia(const MediaInputs& inputs, ByteSink& destination) {
+  ChecksummingSink summing(destination, inputs.peChecksumField);
+  ByteSink& out = inputs.peChecksumField ? static_cast<ByteSink&>(summing) : destination;
   std::vector<uint64_t> sizes;
   for (ByteSource* file : inputs.files) sizes.push_back(file->size());
   WrittenMedia written;
@@ -143,6 +166,10 @@ WrittenMedia writeMedia(const MediaInputs& inputs, ByteSink& out) {
   written.header.storedChecksum = static_cast<uint32_t>(crc);
   written.header.checkedLength = written.plan.checkedLength;
   out.writeAt(written.plan.headerOffset, encodeMediaHeader(written.header));
+  if (inputs.peChecksumField) {
+    uint32_t value = summing.checksum.value(written.plan.totalSize);
+    destination.writeAt(inputs.peChecksumField, std::string{char(value), char(value >> 8), char(value >> 16), char(value >> 24)});
+  }
   return written;
 }
 
@@ -197,6 +224,33 @@ SignatureView readSignature(ByteSource& source, const PeLayout& layout) {
   view.size = decodeLittleEndian<uint32_t>(entry + 4);
   view.present = view.offset != 0 && view.size != 0;
   return view;
+}
+
+void PeChecksum::add(uint64_t position, const void* data, std::size_t n) {
+  const auto* bytes = static_cast<const uint8_t*>(data);
+  for (std::size_t i = 0; i < n; ++i) {
+    uint64_t at = position + i;
+    if (at >= field_ && at < field_ + 4) continue;
+    // Little-endian 16-bit words: odd positions are high bytes. The sum is folded only at the
+    // end, which gives the same one's-complement value as folding after every word.
+    sum_ += uint64_t(bytes[i]) << (8 * (at & 1));
+  }
+}
+
+uint32_t PeChecksum::value(uint64_t fileSize) const {
+  uint64_t sum = sum_;
+  while (sum >> 16) sum = (sum & 0xFFFF) + (sum >> 16);
+  return static_cast<uint32_t>(sum + fileSize);
+}
+
+bool peChecksumField(ByteSource& source, const PeLayout& layout, uint64_t& position) {
+  uint8_t magic[2];
+  uint64_t optional = uint64_t(layout.peOffset) + 24;
+  if (!source.readAt(optional, magic, sizeof magic)) return false;
+  uint16_t kind = decodeLittleEndian<uint16_t>(magic);
+  if ((kind != 0x10B && kind != 0x20B) || layout.optionalHeaderSize < 68) return false;
+  position = optional + 64;
+  return true;
 }
 
 std::string stubProblem(ByteSource& stub, PeLayout& layout) {

@@ -81,6 +81,9 @@ struct MediaInputs {
   std::vector<ByteSource*> files;
   ByteSource* javaData = nullptr;  // optional
   bool checksum = true;            // false writes checksum flag 0
+  // Where the stub's PE checksum lies, when it carries one (0: none): it is then rewritten to
+  // hold for the whole installer.
+  uint64_t peChecksumField = 0;
 };
 // Writes the stub's bytes unchanged, then header, record, masked files, Java-side data and
 // zero padding, streaming each input once. Throws PackError when an input cannot be read.
@@ -103,6 +106,22 @@ struct SignatureView {
 };
 // Absent for an image whose optional header is neither PE32 nor PE32+ or has no such directory.
 SignatureView readSignature(ByteSource& source, const PeLayout& layout);
+
+// The PE checksum (the optional header's CheckSum) of a whole file, fed in pieces at their
+// positions in any order; the four bytes of the field itself count as zero. Signing tools and
+// some scanners compare it with the file.
+class PeChecksum {
+ public:
+  explicit PeChecksum(uint64_t fieldPosition) : field_(fieldPosition) {}
+  void add(uint64_t position, const void* data, std::size_t n);
+  uint32_t value(uint64_t fileSize) const;
+
+ private:
+  uint64_t field_;
+  uint64_t sum_ = 0;
+};
+// Where an image's CheckSum field lies; false when it has no PE32 or PE32+ optional header.
+bool peChecksumField(ByteSource& source, const PeLayout& layout, uint64_t& position);
 
 // Why a stub cannot take a payload, or "" when it can; fills layout either way it can.
 std::string stubProblem(ByteSource& stub, PeLayout& layout);

@@ -157,6 +157,30 @@ TEST(PackWriter, NoChecksumWritesFlagZero) {
   EXPECT_EQ(packed.bytes.substr(packed.written.plan.headerOffset + 4, 4), std::string(4, '\0'));
 }
 
+TEST(PackWriter, KeepsAStubsPeChecksumTrueOfTheWholeInstaller) {
+  std::string stub = cleanStub();
+  put32(stub, 64 + 24 + 64, 0xABCD);
+  std::string file = "payload", javaData = "JAVA";
+  MemorySource stubSource(stub.data(), stub.size()), fileSource(file.data(), file.size()),
+      javaSource(javaData.data(), javaData.size());
+  MediaInputs inputs;
+  inputs.stub = &stubSource;
+  inputs.fileAlignment = 512;
+  inputs.record = encodeConfigRecord(recordWithFiles("1", "a;"));
+  inputs.files = {&fileSource};
+  inputs.javaData = &javaSource;
+  inputs.peChecksumField = 64 + 24 + 64;
+  MemorySink sink;
+  writeMedia(inputs, sink);
+  PeChecksum expected(64 + 24 + 64);
+  expected.add(0, sink.bytes.data(), sink.bytes.size());
+  uint32_t stored = 0;
+  std::memcpy(&stored, &sink.bytes[64 + 24 + 64], 4);
+  EXPECT_EQ(stored, expected.value(sink.bytes.size()));
+  EXPECT_NE(stored, 0xABCDu);
+  EXPECT_EQ(verifyBytes(sink.bytes).message, "OK");
+}
+
 TEST(PackInspect, WalksWhatTheWriterWrote) {
   Packed packed = samplePack();
   MediaInspection info = inspectBytes(packed.bytes);
