@@ -58,7 +58,12 @@ bool locateJavaExecutable(HWND owner) {
     if (error != 0) logError("GetOpenFileName failed with error code %lu", static_cast<unsigned long>(error));
     return false;
   }
-  if (!LoadDLL(true, file, true)) return false;
+  // The load's message belongs over this dialog: owned by the (disabled) progress dialog, it
+  // would enable and raise that one over this dialog when it closes.
+  HWND previousOwner = replaceErrorOwner(owner);
+  bool loaded = LoadDLL(true, file, true);
+  replaceErrorOwner(previousOwner);
+  if (!loaded) return false;
   rememberLocatedRuntime(file);
   return true;
 }

@@ -2,7 +2,10 @@
 Cancel in its three forms, Locate with the system's open-file dialog, and Download with the
 progress on the progress dialog. The dialog's texts are read with the bench's box reader."""
 import importlib
+import os
 import random
+import shutil
+import pathlib
 import time
 
 import pytest
@@ -55,6 +58,15 @@ def dialog_installer(out, url="http://127.0.0.1:9/jre/jre.tar.gz", without_askin
     config["narrow"]["157"] = "1" if without_asking else "0"
     config["narrow"]["153"] = "0"
     return build_installer(out, config=config, files=files)
+
+
+def screenshot(display, tmp_path, name):
+    """A screenshot of the display, also copied to $PATHMERE_SCREENSHOT_DIR when it is set (to
+    show a change to someone who reviews it)."""
+    path = tmp_path / name
+    assert display.screenshot(path)
+    if os.environ.get("PATHMERE_SCREENSHOT_DIR"):
+        shutil.copyfile(path, pathlib.Path(os.environ["PATHMERE_SCREENSHOT_DIR"]) / name)
 
 
 def missing_dialog(wine, press=None, wait=60):
@@ -338,3 +350,41 @@ def test_downloaded_runtime_runs_the_java_program(wine, tmp_path, markers):
     assert "download successful" in log and "extracting JRE" in log, log
     assert runtime.trace() is not None, "the Java program ran in the downloaded runtime"
     assert result.code == MAIN_EXIT, result
+
+
+@pytest.mark.parametrize("version_line", ['java version "1.8.0_202"', "Error: not a Java program"])
+def test_a_refused_choice_says_why_and_the_dialog_answers_again(wine, display, tmp_path, markers, version_line):
+    """A picked java.exe outside the bounds (1.6 to 1.7), or one that reports no version: the
+    message names the file and what was wrong with it, and after OK the runtime-missing dialog is
+    the window in front, answering the keyboard (Escape ends the launcher through its Cancel,
+    not through the progress dialog's)."""
+    reason = missing_pieces_for_a_runtime()
+    if reason:
+        pytest.skip(reason)
+    java_runtime = importlib.import_module("java_runtime")
+    runtime = java_runtime.make_runtime(tmp_path / "jre", script={"version_line": version_line})
+    proc = start(wine, dialog_installer(tmp_path / "out"), tmp_path)
+    try:
+        wait_for_dialog(wine)
+        pick_in_file_dialog(wine, display, runtime.java_exe)
+        message = wine.find_box(title=WIZARD, text="Please choose another java.exe", wait=60)
+        if message is not None:
+            screenshot(display, tmp_path, f"refused_choice_{'1.8' if '1.8' in version_line else 'none'}.png")
+        else:
+            message = wine.find_box(title="Error", wait=5)
+        # OK as the user gives it: Enter in the message box in front.
+        display._tool("xdotool", "key", "Return")
+        again = wait_for_dialog(wine, timeout=20)
+        time.sleep(1)
+        screenshot(display, tmp_path, f"refused_choice_after_ok_{'1.8' if '1.8' in version_line else 'none'}.png")
+        display._tool("xdotool", "key", "Escape")
+        result = proc.wait(timeout=60)
+    finally:
+        end_leftovers(wine, proc)
+    expected = ("reports Java version 1.8.0_202, which this installer cannot use (minimum version: 1.6, maximum "
+                "version: 1.7)." if "1.8" in version_line else "is not a 64-bit Java(TM) runtime")
+    assert message is not None and expected in message and wine.winpath(runtime.java_exe) in message, message
+    assert "Locate" in again.split("|")
+    assert result.code == 1, result
+    assert "Canceled installer" not in log_text(tmp_path).splitlines(), "Escape reached the progress dialog"
+    assert marker_values(wine) == []
