@@ -1,5 +1,6 @@
 #include "runtime/missing_runtime.h"
 
+#include <commctrl.h>
 #include <commdlg.h>
 
 #include <string>
@@ -76,7 +77,14 @@ INT_PTR CALLBACK runtimeMissingDialogProc(HWND dialog, UINT message, WPARAM wPar
       setDlgItemTextWide(dialog, IDCANCEL, getConfigWString(20012));
       setDlgItemTextWide(dialog, IDC_LOCATE, getConfigWString(20011));
       setDlgItemTextWide(dialog, IDC_DOWNLOAD, getConfigWString(20010));
-      if (!g_flags.downloadAvailable) ShowWindow(GetDlgItem(dialog, IDC_DOWNLOAD), SW_HIDE);
+      bool locateOnly = !g_flags.downloadAvailable;
+      if (locateOnly) {
+        // Enter and the focus go to the one way on: the hidden Download button would swallow both.
+        ShowWindow(GetDlgItem(dialog, IDC_DOWNLOAD), SW_HIDE);
+        SendMessageA(dialog, DM_SETDEFID, IDC_LOCATE, 0);
+        SendDlgItemMessageA(dialog, IDC_DOWNLOAD, BM_SETSTYLE, BS_PUSHBUTTON, FALSE);
+        SendDlgItemMessageA(dialog, IDC_LOCATE, BM_SETSTYLE, BS_DEFPUSHBUTTON, FALSE);
+      }
       std::u16string text = composeRuntimeMissingText(getConfigWString(g_flags.downloadAvailable ? 20005 : 20006), kBits,
                                                       getConfigWString(20019), versionText(126),
                                                       getConfigWString(20020), versionText(127));
@@ -85,7 +93,9 @@ INT_PTR CALLBACK runtimeMissingDialogProc(HWND dialog, UINT message, WPARAM wPar
       if (otherProcessorRuntime()) text += u"\nA 64-bit Java runtime is installed: it needs the x64 installer.";
       fitTextBuffer(text);
       setDlgItemTextWide(dialog, IDC_MESSAGE, text);
-      return TRUE;
+      if (!locateOnly) return TRUE;
+      SetFocus(GetDlgItem(dialog, IDC_LOCATE));
+      return FALSE;
     }
     case WM_COMMAND:
       switch (LOWORD(wParam)) {
@@ -111,10 +121,18 @@ INT_PTR CALLBACK runtimeMissingDialogProc(HWND dialog, UINT message, WPARAM wPar
 // Downloads the runtime archive into the temporary directory. Returns true on success and false
 // when the download was cancelled; any other failure ends the launcher.
 bool downloadRuntime(HWND progressWindow, const std::string& url) {
+  PBRANGE range{0, 400};
+  int position = 0;
   if (progressWindow) {
     setDlgItemTextWide(progressWindow, IDC_MESSAGE, getConfigWString(20001));
     setDlgItemTextWide(progressWindow, IDCANCEL, getConfigWString(20012));
     ShowWindow(GetDlgItem(progressWindow, IDC_DOWNLOAD_STATUS), SW_SHOW);
+    // While the download runs the bar shows the status line's percentage, from nothing on; the
+    // preparation's own scale comes back afterwards.
+    SendDlgItemMessageA(progressWindow, IDC_PROGRESS_BAR, PBM_GETRANGE, FALSE, reinterpret_cast<LPARAM>(&range));
+    position = static_cast<int>(SendDlgItemMessageA(progressWindow, IDC_PROGRESS_BAR, PBM_GETPOS, 0, 0));
+    setProgressRange(progressWindow, 0, 100);
+    setProgressPosition(progressWindow, 0);
   }
   if (!bindWinInet()) fatalMessage(20002);
   // Where the launch sequence looks for the archive, whatever directory is current now.
@@ -124,7 +142,11 @@ bool downloadRuntime(HWND progressWindow, const std::string& url) {
     if (downloadCancelled()) return false;
     fatalMessage(20003);
   }
-  if (progressWindow) ShowWindow(GetDlgItem(progressWindow, IDC_DOWNLOAD_STATUS), SW_HIDE);
+  if (progressWindow) {
+    ShowWindow(GetDlgItem(progressWindow, IDC_DOWNLOAD_STATUS), SW_HIDE);
+    setProgressRange(progressWindow, range.iLow, range.iHigh);
+    setProgressPosition(progressWindow, position);
+  }
   return true;
 }
 

@@ -363,6 +363,9 @@ def test_minimal_configuration_gets_names_defaults_and_launcher_classes(tmp_path
     assert {e["id"] for e in info["narrow"]} >= set(range(1000, 1021))
     wide = {e["id"]: e["value"] for e in info["wide"]}
     assert set(wide) == set(range(20001, 20021)) - {20017} and wide[20013] == "Acme"
+    # The default buttons answer Alt and a letter; the default texts read right.
+    assert (wide[20010], wide[20011], wide[20012]) == ("&Download", "&Locate", "&Cancel")
+    assert "installation. You may" in wide[20014] and wide[20008].endswith(" kB/s")
     assert [f["name"] for f in info["files"]] == ["app.jar", "tsrlauncher.jar"]
     extracted = tmp_path / "x"
     pack("extract", out, extracted, check=True)

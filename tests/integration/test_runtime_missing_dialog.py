@@ -118,10 +118,9 @@ def test_without_an_address_there_is_no_download_button(wine, display, tmp_path,
     proc = start(wine, dialog_installer(tmp_path / "out", url=""), tmp_path)
     try:
         box = wait_for_dialog(wine)
-        wid = display.find_window(WIZARD)
-        # Enter would choose the hidden default button: nothing happens.
-        display.press_key(wid, "Return")
-        time.sleep(1)
+        # Enter, without a Tab first, chooses Locate: the only way on.
+        display.press_key(dialog_windows(display)[-1], "Return")
+        chooser = wine.find_box(title=FILE_DIALOG, press=2, wait=30)
         assert proc.running()
         assert wait_for_dialog(wine, timeout=10)
         missing_dialog(wine, press=2, wait=5)
@@ -130,6 +129,7 @@ def test_without_an_address_there_is_no_download_button(wine, display, tmp_path,
         end_leftovers(wine, proc)
     parts = box.split("|")
     assert LOCATE_ONLY in parts, box
+    assert chooser is not None, "Enter did not open the file dialog"
     assert "Download" not in parts
     assert result.code == 1
     assert "Downloading JRE" not in log_text(tmp_path)
@@ -192,17 +192,23 @@ def test_download_from_the_dialog_shows_its_progress(wine, display, tmp_path, ma
         try:
             wait_for_dialog(wine)
             missing_dialog(wine, press=1004, wait=5)
-            statuses, positions = set(), set()
+            statuses, positions, samples = set(), set(), []
             deadline = time.monotonic() + 30
             while time.monotonic() < deadline and len(statuses) < 3:
                 box = wine.find_box(title=WIZARD, wait=2) or ""
-                for part in box.split("|"):
+                parts = box.split("|")
+                for part in parts:
                     if " MB of " in part:
                         statuses.add(part)
                     elif part.startswith("progress="):
                         positions.add(int(part.split("=")[1]))
-                if "downloading the Java(TM) Runtime Environment" in box:
-                    display.screenshot(tmp_path / "download.png")
+                status = next((part for part in parts if " MB of " in part), None)
+                if status and "downloading the Java(TM) Runtime Environment" in box:
+                    screenshot(display, tmp_path, "download_progress.png")
+                    percent = float(status.split("(")[1].split("%")[0])
+                    position = next(int(part.split("=")[1]) for part in parts if part.startswith("progress="))
+                    scale = next(part.split("=")[1] for part in parts if part.startswith("progress_range="))
+                    samples.append((percent, position, scale))
             # The served bytes are no runtime: the carried runtime's steps refuse them.
             error = wine.find_box(title="Error", press=1, wait=60)
             result = proc.wait(timeout=60)
@@ -211,6 +217,9 @@ def test_download_from_the_dialog_shows_its_progress(wine, display, tmp_path, ma
     assert len(statuses) >= 2, statuses
     assert all(s.endswith(" kb/s") and "0.62 MB (" in s for s in statuses), statuses
     assert len(positions) >= 2, positions
+    # The bar is the status line's percentage: one range, and the position read beside the text
+    # is that text's or, caught between the two updates, the one before.
+    assert samples and all(scale == "0-100" and 0 <= percent - position < 15 for percent, position, scale in samples), samples
     log = log_text(tmp_path)
     assert "download successful" in log and "Done" in log.splitlines()
     assert error is not None and "The bundled JRE is corrupted" in error

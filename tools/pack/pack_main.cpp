@@ -363,8 +363,8 @@ int buildCommand(const Arguments& args) {
   std::unique_ptr<ScratchFile> runtimeScratch;
   std::string runtimeArchivePath;
   std::vector<std::string> runtimeWarnings;
+  RuntimeArchive runtime;
   if (!jrePath.empty()) {
-    RuntimeArchive runtime;
     if (isDirectory(jrePath)) {
       runtimeScratch = std::make_unique<ScratchFile>(outPath);
       runtimeArchivePath = runtimeScratch->path();
@@ -379,6 +379,23 @@ int buildCommand(const Arguments& args) {
   }
   PackConfig config = parsePackConfig(configText, options);
   config.warnings.insert(config.warnings.end(), runtimeWarnings.begin(), runtimeWarnings.end());
+  if (!jrePath.empty() && !runtime.hasUnpack200) {
+    std::string packs;
+    for (const std::string& name : config.files) {
+      std::string end = name.size() > 5 ? name.substr(name.size() - 5) : std::string();
+      for (char& c : end) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+      if (end == ".pack") packs += (packs.empty() ? "" : ", ") + name;
+    }
+    // Only the carried runtime's own unpack200.exe can unpack them: without it the installer
+    // cannot start on a machine that has no other runtime.
+    if (runtime.packed || !packs.empty()) {
+      config.warnings.push_back(std::string("THE INSTALLER WILL FAIL: the carried runtime has no bin/unpack200.exe, so ") +
+                                (runtime.packed ? "its packed jars (entry 153)" : "") +
+                                (runtime.packed && !packs.empty() ? " and " : "") +
+                                (packs.empty() ? "" : "the included " + packs) +
+                                " cannot be unpacked; add unpack200.exe to the runtime or give unpacked jars");
+    }
+  }
   // The archive the server will serve: the launcher refuses a download with another digest.
   if (!downloadArchive.empty()) setRuntimeDigest(config.record, fileSha256Hex(downloadArchive));
   std::string download = unverifiedDownload(config.record);

@@ -3,7 +3,7 @@
 //   boxes [--wait SECONDS] [--title TEXT] [--text PART] [--press BUTTON_ID]
 // (--text: the line must contain PART, which tells a message box from a dialog of the same caption)
 // Output: one line per box, "caption|text of each visible child control, joined by |" (a progress
-// bar shows as "progress=N"). Exit code 0 when
+// bar shows as "progress=N|progress_range=LOW-HIGH"). Exit code 0 when
 // a box matched (and the press was sent), 1 when none appeared within the wait.
 #include <windows.h>
 #include <commctrl.h>
@@ -36,6 +36,11 @@ BOOL CALLBACK addChildText(HWND child, LPARAM param) {
     DWORD_PTR position = 0;
     SendMessageTimeoutA(child, PBM_GETPOS, 0, 0, SMTO_ABORTIFHUNG, 2000, &position);
     *line += "|progress=" + std::to_string(position);
+    // Without a structure (which would not cross the process boundary) the answer is one limit.
+    DWORD_PTR low = 0, high = 0;
+    SendMessageTimeoutA(child, PBM_GETRANGE, TRUE, 0, SMTO_ABORTIFHUNG, 2000, &low);
+    SendMessageTimeoutA(child, PBM_GETRANGE, FALSE, 0, SMTO_ABORTIFHUNG, 2000, &high);
+    *line += "|progress_range=" + std::to_string(low) + "-" + std::to_string(high);
     return TRUE;
   }
   std::string text = textOf(child);
