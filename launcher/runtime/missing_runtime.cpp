@@ -72,7 +72,6 @@ bool locateJavaExecutable(HWND owner) {
 INT_PTR CALLBACK runtimeMissingDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
   switch (message) {
     case WM_INITDIALOG: {
-      centerWindow(dialog);
       setWindowTextWide(dialog, getConfigWString(20013));
       setDlgItemTextWide(dialog, IDCANCEL, getConfigWString(20012));
       setDlgItemTextWide(dialog, IDC_LOCATE, getConfigWString(20011));
@@ -93,6 +92,8 @@ INT_PTR CALLBACK runtimeMissingDialogProc(HWND dialog, UINT message, WPARAM wPar
       if (otherProcessorRuntime()) text += u"\nA 64-bit Java runtime is installed: it needs the x64 installer.";
       fitTextBuffer(text);
       setDlgItemTextWide(dialog, IDC_MESSAGE, text);
+      fitTextHeight(dialog, IDC_MESSAGE);
+      centerWindow(dialog);
       if (!locateOnly) return TRUE;
       SetFocus(GetDlgItem(dialog, IDC_LOCATE));
       return FALSE;
@@ -125,6 +126,7 @@ bool downloadRuntime(HWND progressWindow, const std::string& url) {
   int position = 0;
   if (progressWindow) {
     setDlgItemTextWide(progressWindow, IDC_MESSAGE, getConfigWString(20001));
+    fitTextHeight(progressWindow, IDC_MESSAGE);
     setDlgItemTextWide(progressWindow, IDCANCEL, getConfigWString(20012));
     ShowWindow(GetDlgItem(progressWindow, IDC_DOWNLOAD_STATUS), SW_SHOW);
     // While the download runs the bar shows the status line's percentage, from nothing on; the

@@ -51,8 +51,10 @@ def markers(wine):
     clean_registry(wine)
 
 
-def dialog_installer(out, url="http://127.0.0.1:9/jre/jre.tar.gz", without_asking=False, files=None, entry155="0"):
+def dialog_installer(out, url="http://127.0.0.1:9/jre/jre.tar.gz", without_asking=False, files=None, entry155="0",
+                     wide=None):
     config = sample_config()
+    config["wide"].update(wide or {})
     config["narrow"]["155"] = entry155
     config["narrow"]["150"] = url
     config["narrow"]["157"] = "1" if without_asking else "0"
@@ -397,3 +399,24 @@ def test_a_refused_choice_says_why_and_the_dialog_answers_again(wine, display, t
     assert result.code == 1, result
     assert "Canceled installer" not in log_text(tmp_path).splitlines(), "Escape reached the progress dialog"
     assert marker_values(wine) == []
+
+
+def test_long_texts_are_shown_whole(wine, display, tmp_path, markers):
+    """A long product name in the progress dialog's texts: the dialog grows to show every line."""
+    title = "Acme Enterprise Resource Planning Suite 2027 Professional Edition"
+    wide = {"20007": f"{title} is preparing the setup wizard which will guide you through the rest of the setup process.",
+            "20001": f"{title} is downloading the Java(TM) Runtime Environment. Please wait while it arrives."}
+    with DownloadServer(ARCHIVE, "trickle", trickle_seconds=8) as server:
+        proc = start(wine, dialog_installer(tmp_path / "out", url=server.url, wide=wide), tmp_path)
+        try:
+            wait_for_dialog(wine)
+            preparing = wine.find_box(title=WIZARD, text="is preparing the setup", check_fit=True, wait=10)
+            missing_dialog(wine, press=1004, wait=5)
+            downloading = wine.find_box(title=WIZARD, text=" MB of ", check_fit=True, wait=30)
+            screenshot(display, tmp_path, "long_text_download.png")
+            wine.find_box(title="Error", press=1, wait=60)
+            proc.wait(timeout=60)
+        finally:
+            end_leftovers(wine, proc)
+    assert preparing is not None and wide["20007"] in preparing and "(cut off)" not in preparing, preparing
+    assert downloading is not None and wide["20001"] in downloading and "(cut off)" not in downloading, downloading

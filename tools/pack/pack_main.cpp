@@ -34,6 +34,46 @@ extern const char kLauncherClassesJar[];
 extern const std::size_t kLauncherClassesJar_size;
 
 namespace {
+
+// The launcher's dialogs were drawn for short texts: the progress dialog's text area holds three
+// lines, the runtime-missing dialog's five, of about 44 average characters (176 dialog units). It
+// grows a dialog for a longer text, which then covers more of a small screen than meant.
+std::vector<std::string> longTextWarnings(const ConfigRecord& record) {
+  struct Area {
+    int32_t id;
+    int lines;
+    const char* where;
+  };
+  static const Area areas[] = {{20007, 3, "the progress dialog"}, {20001, 3, "the progress dialog"},
+                               {20005, 5, "the runtime-missing dialog"}, {20006, 5, "the runtime-missing dialog"}};
+  constexpr std::size_t kLineChars = 44;
+  auto lineCount = [](const std::u16string& text) {
+    int lines = 0;
+    std::size_t start = 0;
+    for (;;) {
+      std::size_t end = text.find(u'\n', start);
+      std::size_t length = (end == std::u16string::npos ? text.size() : end) - start;
+      lines += static_cast<int>(length == 0 ? 1 : (length + kLineChars - 1) / kLineChars);
+      if (end == std::u16string::npos) return lines;
+      start = end + 1;
+    }
+  };
+  std::vector<std::string> warnings;
+  auto check = [&](const std::vector<std::pair<int32_t, std::u16string>>& wide, const std::string& language) {
+    for (const auto& [id, text] : wide) {
+      for (const Area& area : areas) {
+        int lines = lineCount(text);
+        if (id != area.id || lines <= area.lines) continue;
+        warnings.push_back("message " + std::to_string(id) + language + " takes about " + std::to_string(lines) +
+                           " lines where " + area.where + " has room for " + std::to_string(area.lines) +
+                           ": the launcher makes the dialog taller to show it whole");
+      }
+    }
+  };
+  check(record.wide, "");
+  for (const LanguageGroup& group : record.languages) check(group.wide, " (" + group.code + ")");
+  return warnings;
+}
 using Json = nlohmann::ordered_json;
 
 std::string_view launcherClassesJar() { return std::string_view(kLauncherClassesJar, kLauncherClassesJar_size); }
@@ -452,6 +492,7 @@ int buildCommand(const Arguments& args) {
   const std::string* mainClass = lastNarrowValue(config.record, 122);
   std::string mainClassWarning = mainClassProblem(mainClass ? ansiToUtf8(*mainClass) : "", named);
   if (!mainClassWarning.empty()) config.warnings.push_back(mainClassWarning);
+  for (const std::string& warning : longTextWarnings(config.record)) config.warnings.push_back(warning);
   for (const std::string& warning : config.warnings) std::cerr << "pathmere-pack: warning: " << warning << "\n";
   // The launcher tells the Java side where its data begins only when it extracted files; with
   // none it hands on position 0 and the data cannot be found.

@@ -1,6 +1,7 @@
 // Finds the visible dialog boxes (message boxes and the launcher's dialogs) of the Wine session,
 // prints their caption and texts, and can press a button of the first one that matches:
-//   boxes [--wait SECONDS] [--title TEXT] [--text PART] [--press BUTTON_ID]
+//   boxes [--wait SECONDS] [--title TEXT] [--text PART] [--press BUTTON_ID] [--check-fit 1]
+// (--check-fit: a static text whose wrapped text is taller than the control is followed by "(cut off)")
 // (--text: the line must contain PART, which tells a message box from a dialog of the same caption)
 // Output: one line per box, "caption|text of each visible child control, joined by |" (a progress
 // bar shows as "progress=N|progress_range=LOW-HIGH"). Exit code 0 when
@@ -28,6 +29,26 @@ std::string textOf(HWND window) {
   return text;
 }
 
+bool g_checkFit = false;
+
+// Whether a static text's word-wrapped text needs more height than the control has, measured in
+// the dialogs' font (8 point "MS Shell Dlg" at 96 DPI): the font handle of another process's
+// control is of no use here.
+bool textCut(HWND control, const std::string& text) {
+  RECT client;
+  GetClientRect(control, &client);
+  RECT needed = {0, 0, client.right, 0};
+  HDC dc = GetDC(nullptr);
+  HFONT font = CreateFontA(-11, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                           CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH, "MS Shell Dlg");
+  HGDIOBJ previous = SelectObject(dc, font);
+  DrawTextA(dc, text.c_str(), static_cast<int>(text.size()), &needed, DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX | DT_EDITCONTROL);
+  SelectObject(dc, previous);
+  DeleteObject(font);
+  ReleaseDC(nullptr, dc);
+  return needed.bottom > client.bottom;
+}
+
 BOOL CALLBACK addChildText(HWND child, LPARAM param) {
   auto* line = reinterpret_cast<std::string*>(param);
   char className[64] = "";
@@ -45,6 +66,9 @@ BOOL CALLBACK addChildText(HWND child, LPARAM param) {
   }
   std::string text = textOf(child);
   if (!text.empty() && IsWindowVisible(child)) *line += "|" + text;
+  if (g_checkFit && !text.empty() && IsWindowVisible(child) && std::strcmp(className, "Static") == 0 && textCut(child, text)) {
+    *line += "|(cut off)";
+  }
   return TRUE;
 }
 
@@ -72,6 +96,7 @@ int main(int argc, char** argv) {
     else if (!std::strcmp(argv[i], "--title")) title = argv[i + 1];
     else if (!std::strcmp(argv[i], "--text")) part = argv[i + 1];
     else if (!std::strcmp(argv[i], "--press")) press = std::atoi(argv[i + 1]);
+    else if (!std::strcmp(argv[i], "--check-fit")) g_checkFit = std::atoi(argv[i + 1]) != 0;
   }
   DWORD deadline = GetTickCount() + static_cast<DWORD>(waitSeconds * 1000);
   for (;;) {
