@@ -420,3 +420,24 @@ def test_long_texts_are_shown_whole(wine, display, tmp_path, markers):
             end_leftovers(wine, proc)
     assert preparing is not None and wide["20007"] in preparing and "(cut off)" not in preparing, preparing
     assert downloading is not None and wide["20001"] in downloading and "(cut off)" not in downloading, downloading
+
+
+def test_a_second_start_brings_the_dialog_to_answer_to_the_front(wine, display, tmp_path, markers):
+    """The first instance waits in the runtime-missing dialog; a second start of the same file
+    ends with 0 and leaves that dialog in front, answering the keyboard: Escape ends the first
+    instance through the dialog's Cancel, not through the progress dialog under it."""
+    installer = dialog_installer(tmp_path / "out")
+    proc = start(wine, installer, tmp_path)
+    try:
+        wait_for_dialog(wine)
+        (tmp_path / "second").mkdir()
+        second = wine.run(installer, [], env=no_proxy_env(wine, tmp_path / "second"), timeout=60)
+        time.sleep(1)
+        screenshot(display, tmp_path, "second_start.png")
+        display._tool("xdotool", "key", "Escape")
+        result = proc.wait(timeout=60)
+    finally:
+        end_leftovers(wine, proc)
+    assert second.code == 0, second
+    assert result.code == 1, result
+    assert "Canceled installer" not in log_text(tmp_path).splitlines(), "Escape reached the progress dialog"
