@@ -13,7 +13,7 @@ import pytest
 from conftest import BIN64, ROOT
 from download_server import DownloadServer, wait_for
 from installer_kit import build_installer, log_text, logs_in, sample_config
-from test_runtime_download import LOCATED_KEYS, clean_registry, left_archive, marker_values, no_proxy_env
+from test_runtime_download import LOCATED_KEYS, MARKER_KEY, clean_registry, left_archive, marker_values, no_proxy_env
 
 WIZARD = "tessar Wizard"
 EXPLANATION = ("The tessar wizard could not find a Java(TM) Runtime Environment on your system. You can locate "
@@ -98,11 +98,15 @@ def start(wine, installer, tmp_path, **env):
 
 
 def test_dialog_offers_locate_and_download_with_the_version_bounds(wine, display, tmp_path, markers):
+    # A launcher that ended without removing its process marker (a process id no process has).
+    wine.reg_add(MARKER_KEY, "InstallStarted_4000000", "1", kind="REG_DWORD")
     proc = start(wine, dialog_installer(tmp_path / "out"), tmp_path)
     try:
         box = wait_for_dialog(wine)
         assert display.screenshot(tmp_path / "runtime_missing.png")
-        assert marker_values(wine), "the start markers are set while the dialog is open"
+        present = marker_values(wine)
+        assert "InstallStarted" in present and len(present) == 2, "the start markers are set while the dialog is open"
+        assert "InstallStarted_4000000" not in present, "a dead launcher's process marker is removed"
         missing_dialog(wine, press=2, wait=5)
         result = proc.wait(timeout=60)
     finally:
