@@ -1,6 +1,7 @@
 // Finds the visible dialog boxes (message boxes and the launcher's dialogs) of the Wine session,
 // prints their caption and texts, and can press a button of the first one that matches:
-//   boxes [--wait SECONDS] [--title TEXT] [--text PART] [--press BUTTON_ID] [--check-fit 1]
+//   boxes [--wait SECONDS] [--title TEXT] [--text PART] [--press BUTTON_ID] [--check-fit 1] [--rect ID]
+// (--rect ID: a second line "rect=LEFT,TOP,RIGHT,BOTTOM", the control's place on the screen)
 // (--check-fit: a static text whose wrapped text is taller than the control is followed by "(cut off)")
 // (--text: the line must contain PART, which tells a message box from a dialog of the same caption)
 // Output: one line per box, "caption|text of each visible child control, joined by |" (a progress
@@ -91,12 +92,14 @@ int main(int argc, char** argv) {
   const char* title = nullptr;
   const char* part = nullptr;
   int press = 0;
+  int rectId = 0;
   for (int i = 1; i + 1 < argc; i += 2) {
     if (!std::strcmp(argv[i], "--wait")) waitSeconds = std::atof(argv[i + 1]);
     else if (!std::strcmp(argv[i], "--title")) title = argv[i + 1];
     else if (!std::strcmp(argv[i], "--text")) part = argv[i + 1];
     else if (!std::strcmp(argv[i], "--press")) press = std::atoi(argv[i + 1]);
     else if (!std::strcmp(argv[i], "--check-fit")) g_checkFit = std::atoi(argv[i + 1]) != 0;
+    else if (!std::strcmp(argv[i], "--rect")) rectId = std::atoi(argv[i + 1]);
   }
   DWORD deadline = GetTickCount() + static_cast<DWORD>(waitSeconds * 1000);
   for (;;) {
@@ -108,6 +111,10 @@ int main(int argc, char** argv) {
       }
       if (part && box.line.find(part) == std::string::npos) continue;
       std::printf("%s\n", box.line.c_str());
+      RECT rect;
+      if (rectId && GetWindowRect(GetDlgItem(box.window, rectId), &rect)) {
+        std::printf("rect=%ld,%ld,%ld,%ld\n", rect.left, rect.top, rect.right, rect.bottom);
+      }
       std::fflush(stdout);
       if (press) PostMessageA(box.window, WM_COMMAND, MAKEWPARAM(press, BN_CLICKED), 0);
       return 0;
