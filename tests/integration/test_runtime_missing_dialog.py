@@ -408,7 +408,7 @@ def test_long_texts_are_shown_whole(wine, display, tmp_path, markers):
     """A long product name in the progress dialog's texts: the dialog grows to show every line."""
     title = "Acme Enterprise Resource Planning Suite 2027 Professional Edition"
     wide = {"20007": f"{title} is preparing the setup wizard which will guide you through the rest of the setup process.",
-            "20001": f"{title} is downloading the Java(TM) Runtime Environment. Please wait while it arrives."}
+            "20001": f"{title} is downloading the Java(TM) Runtime Environment. Please wait: on a slow connection this may take several minutes."}
     with DownloadServer(ARCHIVE, "trickle", trickle_seconds=8) as server:
         proc = start(wine, dialog_installer(tmp_path / "out", url=server.url, wide=wide), tmp_path)
         try:
