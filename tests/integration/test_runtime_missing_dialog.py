@@ -5,6 +5,7 @@ import importlib
 import os
 import random
 import shutil
+import subprocess
 import pathlib
 import time
 
@@ -433,12 +434,14 @@ def test_a_second_start_brings_the_dialog_to_answer_to_the_front(wine, display, 
     proc = start(wine, installer, tmp_path)
     try:
         wait_for_dialog(wine)
+        time.sleep(1)
+        found = wine.find_box(title=WIZARD, text="|Locate|", rect=1005, wait=5)
+        left, top, right, bottom = map(int, found.split("rect=")[1].split(","))
+        screenshot(display, tmp_path, "first_start.png")
         (tmp_path / "second").mkdir()
         second = wine.run(installer, [], env=no_proxy_env(wine, tmp_path / "second"), timeout=60)
         time.sleep(1)
         screenshot(display, tmp_path, "second_start.png")
-        found = wine.find_box(title=WIZARD, text="|Locate|", rect=1005, wait=5)
-        left, top, right, bottom = map(int, found.split("rect=")[1].split(","))
         display._tool("xdotool", "mousemove", "--sync", str((left + right) // 2), str((top + bottom) // 2))
         display._tool("xdotool", "click", "1")
         chooser = wine.find_box(title=FILE_DIALOG, press=2, wait=15)
@@ -447,5 +450,11 @@ def test_a_second_start_brings_the_dialog_to_answer_to_the_front(wine, display, 
     finally:
         end_leftovers(wine, proc)
     assert second.code == 0, second
+    # What the screen shows where the Locate button is: the same button after the second start,
+    # not the progress dialog's bar drawn over it.
+    region = f"{right - left}x{bottom - top}+{left}+{top}"
+    before, after = (subprocess.run(["convert", str(tmp_path / name), "-crop", region, "rgb:-"], capture_output=True,
+                                    check=True).stdout for name in ("first_start.png", "second_start.png"))
+    assert before and before == after, "the Locate button is covered after the second start"
     assert chooser is not None, "the click on Locate did not reach the runtime-missing dialog"
     assert result.code == 1, result
