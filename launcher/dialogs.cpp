@@ -50,6 +50,41 @@ void centerWindow(HWND window) {
   SetWindowPos(window, nullptr, left, top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
+void fitTextHeight(HWND dialog, int itemId) {
+  HWND control = GetDlgItem(dialog, itemId);
+  if (!control) return;
+  int length = GetWindowTextLengthW(control);
+  std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
+  GetWindowTextW(control, text.data(), length + 1);
+  RECT client;
+  GetClientRect(control, &client);
+  RECT needed = {0, 0, client.right, 0};
+  HDC dc = GetDC(control);
+  HGDIOBJ previous = SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageW(control, WM_GETFONT, 0, 0)));
+  DrawTextW(dc, text.c_str(), length, &needed, DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX | DT_EDITCONTROL);
+  SelectObject(dc, previous);
+  ReleaseDC(control, dc);
+  int grow = needed.bottom - client.bottom;
+  if (grow <= 0) return;
+  RECT area;
+  GetWindowRect(control, &area);
+  MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&area), 2);
+  for (HWND child = GetWindow(dialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+    RECT r;
+    GetWindowRect(child, &r);
+    MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&r), 2);
+    if (child != control && r.top >= area.bottom) {
+      SetWindowPos(child, nullptr, r.left, r.top + grow, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+  }
+  SetWindowPos(control, nullptr, 0, 0, area.right - area.left, area.bottom - area.top + grow,
+               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  RECT frame;
+  GetWindowRect(dialog, &frame);
+  SetWindowPos(dialog, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top + grow,
+               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
 void setWindowTextWide(HWND window, const std::u16string& text) {
   if (wideSetters().setWindowText) wideSetters().setWindowText(window, asWide(text.c_str()));
   else SetWindowTextA(window, ansiForDialog(text).c_str());

@@ -83,6 +83,8 @@ void exitNormally(unsigned code) {
 
 void setErrorOwner(HWND owner) { g_errorOwner = owner; }
 
+HWND replaceErrorOwner(HWND owner) { return g_errorOwner.exchange(owner); }
+
 void forgetErrorOwner(HWND window) {
   HWND expected = window;
   g_errorOwner.compare_exchange_strong(expected, nullptr);

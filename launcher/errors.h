@@ -26,5 +26,7 @@ void setErrorOwner(HWND owner);
 // The window is being destroyed: later boxes get no owner, unless another window has registered
 // since. A destroyed owner makes every later box fail without showing anything.
 void forgetErrorOwner(HWND window);
+// Registers owner and answers the window registered before it (to be given back afterwards).
+HWND replaceErrorOwner(HWND owner);
 // Errors go to standard error from now on instead of message boxes.
 void useConsoleErrors();

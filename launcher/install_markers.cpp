@@ -3,7 +3,9 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "handles.h"
 #include "launch_flags.h"
@@ -34,10 +36,38 @@ void changeMarker(bool set, const std::string& name) {
   }
 }
 
+// Process markers of launchers that ended without removing theirs (the Java program ended the
+// process before its window showed, or the process was killed) would pile up, one per start.
+void removeStaleProcessMarkers() {
+  RegKey key;
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, kMarkerKey, 0, KEY_ALL_ACCESS, &key.h) != ERROR_SUCCESS) return;
+  const std::string prefix = std::string(kPlainMarker) + "_";
+  std::vector<std::string> stale;
+  for (DWORD index = 0;; ++index) {
+    char name[256];
+    DWORD length = sizeof name;
+    if (RegEnumValueA(key.h, index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+    std::string value(name, length);
+    if (value.compare(0, prefix.size(), prefix) != 0) continue;
+    char* end = nullptr;
+    unsigned long pid = std::strtoul(value.c_str() + prefix.size(), &end, 10);
+    if (end == value.c_str() + prefix.size() || *end != '\0' || pid == GetCurrentProcessId()) continue;
+    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, pid);
+    // Only a process id that names no process at all marks a dead launcher.
+    if (process) {
+      CloseHandle(process);
+    } else if (GetLastError() == ERROR_INVALID_PARAMETER) {
+      stale.push_back(value);
+    }
+  }
+  for (const std::string& name : stale) RegDeleteValueA(key.h, name.c_str());
+}
+
 }  // namespace
 
 void setInstallMarkers(bool set, bool processMarker, bool plainMarker) {
   if (g_flags.languageRestart) return;
+  if (processMarker && set) removeStaleProcessMarkers();
   if (processMarker) changeMarker(set, processMarkerName());
   if (plainMarker) changeMarker(set, kPlainMarker);
 }

@@ -208,10 +208,11 @@ int runLaunchSequence(HWND progressWindow) {
 INT_PTR CALLBACK progressDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
   switch (message) {
     case WM_INITDIALOG:
-      centerWindow(dialog);
       setErrorOwner(dialog);
       setProgressRange(dialog, 0, 100);
       setDlgItemTextWide(dialog, IDC_MESSAGE, getConfigWString(20007));
+      fitTextHeight(dialog, IDC_MESSAGE);
+      centerWindow(dialog);
       setWindowTextWide(dialog, getConfigWString(20013));
       setDlgItemTextWide(dialog, IDCANCEL, getConfigWString(20012));
       if (!startThread(workThread, dialog, THREAD_PRIORITY_NORMAL)) {

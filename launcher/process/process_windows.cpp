@@ -51,6 +51,13 @@ BOOL CALLBACK activateWindow(HWND window, LPARAM param) {
   GetWindowThreadProcessId(window, &owner);
   if (owner != state->processId || !IsWindowVisible(window)) return TRUE;
   logInfo("found window %p", static_cast<void*>(window));
+  // A disabled window waits for a modal dialog of its own (the progress dialog under the
+  // runtime-missing dialog): brought to the front it would hide the dialog the user must answer
+  // and take no input itself. That dialog is a visible window of the process and gets its turn.
+  if (!IsWindowEnabled(window)) {
+    logInfo("disabled, left behind its dialog");
+    return TRUE;
+  }
   if (state->restore && IsIconic(window)) {
     logInfo("restore");
     ShowWindow(window, SW_RESTORE);

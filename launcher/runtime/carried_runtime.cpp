@@ -311,6 +311,14 @@ void Unpack200Processes::start(std::size_t index) {
                       &info)) {
     logInfo("could not create unpack process");
     endAll();
+    // The usual cause is a runtime shipped without its unpack200: a bare error code would not
+    // tell the vendor what to add.
+    if (!pathExists(job.program.c_str())) {
+      logError("%s is missing", job.program.c_str());
+      std::string text = "The Java runtime has no unpack200.exe, which is needed to unpack " + job.packPath +
+                         ".\nMissing: " + job.program;
+      fatalError(text.c_str());
+    }
     fatalConfigError(1009, "20");
   }
   trackChildProcess(info.hProcess);

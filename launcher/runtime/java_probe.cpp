@@ -252,10 +252,11 @@ bool checkJavaExe(std::string& exePath, std::string& version, const std::string&
 }
 
 bool testJavaExe(std::string& exePath, const std::string& min, const std::string& max, bool allowPreRelease,
-                 bool useCache) {
+                 bool useCache, std::string* versionFound) {
   g_useVersionCache = useCache;
   std::string version;
   bool result = checkJavaExe(exePath, version, min, max, allowPreRelease);
   g_useVersionCache = true;
+  if (versionFound) *versionFound = version;
   return result;
 }

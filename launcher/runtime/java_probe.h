@@ -12,9 +12,10 @@
 // true between tests. Launch-sequence thread only.
 extern bool g_useVersionCache;
 
-// checkJavaExe with the cache allowed or bypassed for this one test (the version is not kept).
+// checkJavaExe with the cache allowed or bypassed for this one test; the version learned (empty
+// when none) goes to versionFound when given.
 bool testJavaExe(std::string& exePath, const std::string& min, const std::string& max, bool allowPreRelease,
-                 bool useCache);
+                 bool useCache, std::string* versionFound = nullptr);
 
 // On return exePath is absolute and lower-cased, and names javaw.exe when entry 107 is 1 and the
 // test succeeded.

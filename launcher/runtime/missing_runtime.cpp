@@ -1,5 +1,6 @@
 #include "runtime/missing_runtime.h"
 
+#include <commctrl.h>
 #include <commdlg.h>
 
 #include <string>
@@ -58,7 +59,12 @@ bool locateJavaExecutable(HWND owner) {
     if (error != 0) logError("GetOpenFileName failed with error code %lu", static_cast<unsigned long>(error));
     return false;
   }
-  if (!LoadDLL(true, file, true)) return false;
+  // The load's message belongs over this dialog: owned by the (disabled) progress dialog, it
+  // would enable and raise that one over this dialog when it closes.
+  HWND previousOwner = replaceErrorOwner(owner);
+  bool loaded = LoadDLL(true, file, true);
+  replaceErrorOwner(previousOwner);
+  if (!loaded) return false;
   rememberLocatedRuntime(file);
   return true;
 }
@@ -66,12 +72,18 @@ bool locateJavaExecutable(HWND owner) {
 INT_PTR CALLBACK runtimeMissingDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
   switch (message) {
     case WM_INITDIALOG: {
-      centerWindow(dialog);
       setWindowTextWide(dialog, getConfigWString(20013));
       setDlgItemTextWide(dialog, IDCANCEL, getConfigWString(20012));
       setDlgItemTextWide(dialog, IDC_LOCATE, getConfigWString(20011));
       setDlgItemTextWide(dialog, IDC_DOWNLOAD, getConfigWString(20010));
-      if (!g_flags.downloadAvailable) ShowWindow(GetDlgItem(dialog, IDC_DOWNLOAD), SW_HIDE);
+      bool locateOnly = !g_flags.downloadAvailable;
+      if (locateOnly) {
+        // Enter and the focus go to the one way on: the hidden Download button would swallow both.
+        ShowWindow(GetDlgItem(dialog, IDC_DOWNLOAD), SW_HIDE);
+        SendMessageA(dialog, DM_SETDEFID, IDC_LOCATE, 0);
+        SendDlgItemMessageA(dialog, IDC_DOWNLOAD, BM_SETSTYLE, BS_PUSHBUTTON, FALSE);
+        SendDlgItemMessageA(dialog, IDC_LOCATE, BM_SETSTYLE, BS_DEFPUSHBUTTON, FALSE);
+      }
       std::u16string text = composeRuntimeMissingText(getConfigWString(g_flags.downloadAvailable ? 20005 : 20006), kBits,
                                                       getConfigWString(20019), versionText(126),
                                                       getConfigWString(20020), versionText(127));
@@ -80,7 +92,11 @@ INT_PTR CALLBACK runtimeMissingDialogProc(HWND dialog, UINT message, WPARAM wPar
       if (otherProcessorRuntime()) text += u"\nA 64-bit Java runtime is installed: it needs the x64 installer.";
       fitTextBuffer(text);
       setDlgItemTextWide(dialog, IDC_MESSAGE, text);
-      return TRUE;
+      fitTextHeight(dialog, IDC_MESSAGE);
+      centerWindow(dialog);
+      if (!locateOnly) return TRUE;
+      SetFocus(GetDlgItem(dialog, IDC_LOCATE));
+      return FALSE;
     }
     case WM_COMMAND:
       switch (LOWORD(wParam)) {
@@ -106,10 +122,19 @@ INT_PTR CALLBACK runtimeMissingDialogProc(HWND dialog, UINT message, WPARAM wPar
 // Downloads the runtime archive into the temporary directory. Returns true on success and false
 // when the download was cancelled; any other failure ends the launcher.
 bool downloadRuntime(HWND progressWindow, const std::string& url) {
+  PBRANGE range{0, 400};
+  int position = 0;
   if (progressWindow) {
     setDlgItemTextWide(progressWindow, IDC_MESSAGE, getConfigWString(20001));
+    fitTextHeight(progressWindow, IDC_MESSAGE);
     setDlgItemTextWide(progressWindow, IDCANCEL, getConfigWString(20012));
     ShowWindow(GetDlgItem(progressWindow, IDC_DOWNLOAD_STATUS), SW_SHOW);
+    // While the download runs the bar shows the status line's percentage, from nothing on; the
+    // preparation's own scale comes back afterwards.
+    SendDlgItemMessageA(progressWindow, IDC_PROGRESS_BAR, PBM_GETRANGE, FALSE, reinterpret_cast<LPARAM>(&range));
+    position = static_cast<int>(SendDlgItemMessageA(progressWindow, IDC_PROGRESS_BAR, PBM_GETPOS, 0, 0));
+    setProgressRange(progressWindow, 0, 100);
+    setProgressPosition(progressWindow, 0);
   }
   if (!bindWinInet()) fatalMessage(20002);
   // Where the launch sequence looks for the archive, whatever directory is current now.
@@ -119,7 +144,11 @@ bool downloadRuntime(HWND progressWindow, const std::string& url) {
     if (downloadCancelled()) return false;
     fatalMessage(20003);
   }
-  if (progressWindow) ShowWindow(GetDlgItem(progressWindow, IDC_DOWNLOAD_STATUS), SW_HIDE);
+  if (progressWindow) {
+    ShowWindow(GetDlgItem(progressWindow, IDC_DOWNLOAD_STATUS), SW_HIDE);
+    setProgressRange(progressWindow, range.iLow, range.iHigh);
+    setProgressPosition(progressWindow, position);
+  }
   return true;
 }
 

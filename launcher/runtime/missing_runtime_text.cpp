@@ -1,5 +1,23 @@
 #include "runtime/missing_runtime_text.h"
 
+namespace {
+
+void appendBounds(std::u16string& text, std::u16string_view minLabel, std::u16string_view minVersion,
+                  std::u16string_view maxLabel, std::u16string_view maxVersion) {
+  bool appended = false;
+  if (!minVersion.empty()) {
+    text.append(u" (").append(minLabel).append(u" ").append(minVersion);
+    appended = true;
+  }
+  if (!maxVersion.empty()) {
+    text.append(appended ? u", " : u" (").append(maxLabel).append(u" ").append(maxVersion);
+    appended = true;
+  }
+  if (appended) text += u')';
+}
+
+}  // namespace
+
 std::u16string composeRuntimeMissingText(std::u16string_view textTemplate, std::u16string_view bits,
                                          std::u16string_view minLabel, std::u16string_view minVersion,
                                          std::u16string_view maxLabel, std::u16string_view maxVersion) {
@@ -19,15 +37,25 @@ std::u16string composeRuntimeMissingText(std::u16string_view textTemplate, std::
       text += textTemplate[i];
     }
   }
-  bool appended = false;
-  if (!minVersion.empty()) {
-    text.append(u" (").append(minLabel).append(u" ").append(minVersion);
-    appended = true;
+  appendBounds(text, minLabel, minVersion, maxLabel, maxVersion);
+  return text;
+}
+
+std::u16string composeLocatedRuntimeRefusal(std::u16string_view file, std::u16string_view version,
+                                            bool versionAccepted, std::u16string_view bits,
+                                            std::u16string_view minLabel, std::u16string_view minVersion,
+                                            std::u16string_view maxLabel, std::u16string_view maxVersion) {
+  std::u16string text(file);
+  if (version.empty()) {
+    text.append(u"\nis not a ").append(bits).append(u"-bit Java(TM) runtime: it reported no Java version.");
+  } else if (versionAccepted) {
+    // The only other refusal of a runtime whose version fits: the windowed launcher is asked for.
+    text.append(u"\nreports Java version ").append(version).append(u", but javaw.exe is missing beside it.");
+  } else {
+    text.append(u"\nreports Java version ").append(version).append(u", which this installer cannot use");
+    appendBounds(text, minLabel, minVersion, maxLabel, maxVersion);
+    text += u'.';
   }
-  if (!maxVersion.empty()) {
-    text.append(appended ? u", " : u" (").append(maxLabel).append(u" ").append(maxVersion);
-    appended = true;
-  }
-  if (appended) text += u')';
+  text += u"\nPlease choose another java.exe, or Cancel.";
   return text;
 }

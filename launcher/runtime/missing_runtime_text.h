@@ -10,3 +10,11 @@
 std::u16string composeRuntimeMissingText(std::u16string_view textTemplate, std::u16string_view bits,
                                          std::u16string_view minLabel, std::u16string_view minVersion,
                                          std::u16string_view maxLabel, std::u16string_view maxVersion);
+
+// Why a java.exe the user picked cannot be used: without a version, that it is no Java runtime
+// of this bitness; with one outside the bounds, the version and the bounds appended as above;
+// with one inside them, that javaw.exe is missing. Ends by asking for another choice.
+std::u16string composeLocatedRuntimeRefusal(std::u16string_view file, std::u16string_view version,
+                                            bool versionAccepted, std::u16string_view bits,
+                                            std::u16string_view minLabel, std::u16string_view minVersion,
+                                            std::u16string_view maxLabel, std::u16string_view maxVersion);

@@ -8,9 +8,23 @@
 #include "log.h"
 #include "media/paths.h"
 #include "runtime/java_probe.h"
+#include "runtime/missing_runtime_text.h"
 #include "runtime/runtime_search.h"
 #include "runtime/search_rules.h"
 #include "runtime/vm_library.h"
+#include "win_text.h"
+
+namespace {
+
+std::u16string wideText(const std::string& text) { return std::u16string(asUtf16(ansiToWide(text))); }
+
+std::u16string locatedRuntimeRefusal(const char* file, const std::string& version, bool versionAccepted) {
+  return composeLocatedRuntimeRefusal(wideText(file), wideText(version), versionAccepted, wideText(launcherBits()),
+                                      getConfigWString(20019), wideText(getConfigString(126)), getConfigWString(20020),
+                                      wideText(getConfigString(127)));
+}
+
+}  // namespace
 
 bool LoadDLL(bool showErrors, const char* location, bool locationIsJavaExecutable) {
   logInfo("LoadDLL (%d, %s, %d)", showErrors ? 1 : 0, location ? location : "(null)",
@@ -24,11 +38,18 @@ bool LoadDLL(bool showErrors, const char* location, bool locationIsJavaExecutabl
     std::string max = getConfigString(127);
     logInfo("MinVersion: %s, MaxVersion: %s", min.c_str(), max.c_str());
     exePath = location;
-    bool usable = locationIsJavaExecutable ? testJavaExe(exePath, min, max, true, false)
+    std::string version;
+    bool usable = locationIsJavaExecutable ? testJavaExe(exePath, min, max, true, false, &version)
                                            : testLocation(exePath, location, min, max, true);
     if (!usable) {
       logError("Provided JVM unusable");
-      if (showErrors) showConfigError(1016, launcherBits());
+      // The user just chose this file: "no JVM found" would not tell them what to choose instead.
+      if (showErrors && locationIsJavaExecutable) {
+        bool accepted = !version.empty() && acceptVersion(version, min, max, true);
+        showErrorW(locatedRuntimeRefusal(location, version, accepted).c_str());
+      } else if (showErrors) {
+        showConfigError(1016, launcherBits());
+      }
       return false;
     }
     kind = RuntimeSourceKind::Location;

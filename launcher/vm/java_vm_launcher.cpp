@@ -61,6 +61,32 @@ bool isInsideDirectory(std::string_view path, std::string_view root) {
   return true;
 }
 
+// Whether the exception says that the class could not be loaded: a ClassNotFoundException or
+// NoClassDefFoundError whose message names it (with dots or slashes). Leaves no exception pending.
+bool isClassNotLoaded(jthrowable thrown, std::string className) {
+  bool notLoaded = false;
+  for (const char* kind : {"java/lang/ClassNotFoundException", "java/lang/NoClassDefFoundError"}) {
+    jclass type = g_jniEnv->FindClass(kind);
+    if (type == nullptr) {
+      g_jniEnv->ExceptionClear();
+      continue;
+    }
+    notLoaded = notLoaded || g_jniEnv->IsInstanceOf(thrown, type) == JNI_TRUE;
+    g_jniEnv->DeleteLocalRef(type);
+  }
+  if (!notLoaded || className.empty()) return false;
+  jclass throwable = g_jniEnv->FindClass("java/lang/Throwable");
+  jmethodID getMessage = throwable ? g_jniEnv->GetMethodID(throwable, "getMessage", "()Ljava/lang/String;") : nullptr;
+  jstring message = getMessage ? static_cast<jstring>(g_jniEnv->CallObjectMethod(thrown, getMessage)) : nullptr;
+  const char* chars = message ? g_jniEnv->GetStringUTFChars(message, nullptr) : nullptr;
+  std::string text = chars ? chars : "";
+  if (chars) g_jniEnv->ReleaseStringUTFChars(message, chars);
+  g_jniEnv->ExceptionClear();
+  for (char& c : text) c = c == '/' ? '.' : c;
+  for (char& c : className) c = c == '/' ? '.' : c;
+  return text == className;
+}
+
 }  // namespace
 
 std::string dllSearchDirectories(std::string_view list, std::string_view extractionDirectory) {
@@ -233,9 +259,14 @@ bool callLauncherMain(const std::vector<std::u16string>& args) {
   logInfo("calling main");
   g_jniEnv->CallStaticVoidMethod(launcher, main, array);
   logInfo("main returned");
-  if (g_jniEnv->ExceptionOccurred() != nullptr) {
+  if (jthrowable thrown = g_jniEnv->ExceptionOccurred()) {
     logError("an exception occured");
     g_jniEnv->ExceptionDescribe();
+    std::string mainClass = getConfigString(122);
+    if (isClassNotLoaded(thrown, mainClass)) {
+      logError("could not load the main class %s", mainClass.c_str());
+      vmFatalConfigError(1010, nullptr);
+    }
     return false;
   }
   return true;

@@ -109,7 +109,7 @@ class Wine:
         """Runs to the end; the exit code is the Windows code modulo 256."""
         return self.start(exe, args, env=env, cwd=cwd, bits=bits).wait(timeout)
 
-    def find_box(self, title=None, press=None, wait=30, text=None):
+    def find_box(self, title=None, press=None, wait=30, text=None, check_fit=False, rect=None):
         """The first visible dialog box ("caption|texts…") matching the caption (and containing
         text), pressing a button id when asked (1 OK, 2 Cancel, 6 Yes, 7 No); None when none
         appears within wait seconds. Runs in the same Wine session as the programs under test."""
@@ -120,6 +120,10 @@ class Wine:
             args += ["--text", text]
         if press is not None:
             args += ["--press", str(press)]
+        if check_fit:
+            args += ["--check-fit", "1"]
+        if rect is not None:
+            args += ["--rect", str(rect)]
         result = self.run(BIN64 / "boxes.exe", args, timeout=wait + 60)
         return result.stdout.replace("\r\n", "\n").strip() if result.code == 0 else None
 

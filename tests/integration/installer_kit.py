@@ -60,6 +60,7 @@ def build_installer(out_dir, name="setup.exe", config=None, files=None, java_dat
         command += ["--java-data", str(java_path)]
     done = subprocess.run(command, capture_output=True, text=True)
     assert done.returncode == 0, done.stderr
+    build_installer.warnings = done.stderr
     return out
 
 

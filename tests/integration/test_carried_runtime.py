@@ -388,3 +388,18 @@ def test_cancel_in_the_progress_dialog_ends_the_child_and_exits_with_1(wine, dis
     time.sleep(1)
     assert not wine_processes_running(program, tmp_path), "the child goes on after the launcher"
     assert "Canceled installer" in log_text(tmp_path / "tmp").splitlines()
+
+
+def test_a_packed_runtime_without_unpack200_is_warned_about_and_says_what_is_missing(wine, tmp_path, markers):
+    require_double()
+    runtime = make_runtime(tmp_path / "jre", packed=True)
+    (runtime.home / "bin" / "unpack200.exe").unlink()
+    installer = build_carried(tmp_path / "out", runtime.home, files=payload(**{"app.jar.pack": b"packed"}))
+    assert ("THE INSTALLER WILL FAIL: the carried runtime has no bin/unpack200.exe, so its packed jars (entry 153) "
+            "and the included app.jar.pack cannot be unpacked") in build_installer.warnings, build_installer.warnings
+    tmp = tmp_path / "tmp"
+    tmp.mkdir()
+    result = run(wine, installer, tmp)
+    assert result.code == 1, result
+    assert "The Java runtime has no unpack200.exe, which is needed to unpack " in result.stderr, result
+    assert "rt.jar.pack" in result.stderr and "error code: 20" not in result.stderr, result

@@ -357,17 +357,27 @@ def test_minimal_configuration_gets_names_defaults_and_launcher_classes(tmp_path
     done = pack("build", "--stub", stub, "--config", config, "--files", files, "-o", out)
     assert done.returncode == 0, done.stderr
     assert "the main class com.example.Setup (com/example/Setup.class) is in none of the included jars" in done.stderr
+    assert "message 20007 takes about" not in done.stderr
     info = inspect_json(out)
     narrow = {e["name"]: e["value"] for e in info["narrow"]}
     assert narrow["jreDownloadSize"] == "10240" and narrow["dropJArguments"] == "1" and narrow["executableType"] == "5"
     assert {e["id"] for e in info["narrow"]} >= set(range(1000, 1021))
     wide = {e["id"]: e["value"] for e in info["wide"]}
     assert set(wide) == set(range(20001, 20021)) - {20017} and wide[20013] == "Acme"
+    # The default buttons answer Alt and a letter; the default texts read right.
+    assert (wide[20010], wide[20011], wide[20012]) == ("&Download", "&Locate", "&Cancel")
+    assert "installation. You may" in wide[20014] and wide[20008].endswith(" kB/s")
     assert [f["name"] for f in info["files"]] == ["app.jar", "tsrlauncher.jar"]
     extracted = tmp_path / "x"
     pack("extract", out, extracted, check=True)
     names = zipfile.ZipFile(extracted / "tsrlauncher.jar").namelist()
     assert "com/tessar/runtime/launcher/WinLauncher.class" in names
+    # A long product name in the default texts: the tool says the progress dialog will grow.
+    config, files = write_config(tmp_path, {"narrow": {"appTitle": "Acme Enterprise Resource Planning Suite 2027"},
+                                            "files": ["app.jar"]}, {"app.jar": app.getvalue()})
+    done = pack("build", "--stub", stub, "--config", config, "--files", files, "-o", out, check=True)
+    assert ("message 20007 takes about 4 lines where the progress dialog has room for 3: the launcher makes the "
+            "dialog taller to show it whole") in done.stderr, done.stderr
     # The configuration's own launcher jar wins; --no-defaults writes only what is given.
     config, files = write_config(tmp_path, {"narrow": {"mainClass": "com.example.Other"}, "files": ["app.jar"]},
                                  {"app.jar": app.getvalue()})

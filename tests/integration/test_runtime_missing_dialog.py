@@ -2,7 +2,11 @@
 Cancel in its three forms, Locate with the system's open-file dialog, and Download with the
 progress on the progress dialog. The dialog's texts are read with the bench's box reader."""
 import importlib
+import os
 import random
+import shutil
+import subprocess
+import pathlib
 import time
 
 import pytest
@@ -10,7 +14,7 @@ import pytest
 from conftest import BIN64, ROOT
 from download_server import DownloadServer, wait_for
 from installer_kit import build_installer, log_text, logs_in, sample_config
-from test_runtime_download import LOCATED_KEYS, clean_registry, left_archive, marker_values, no_proxy_env
+from test_runtime_download import LOCATED_KEYS, MARKER_KEY, clean_registry, left_archive, marker_values, no_proxy_env
 
 WIZARD = "tessar Wizard"
 EXPLANATION = ("The tessar wizard could not find a Java(TM) Runtime Environment on your system. You can locate "
@@ -48,13 +52,24 @@ def markers(wine):
     clean_registry(wine)
 
 
-def dialog_installer(out, url="http://127.0.0.1:9/jre/jre.tar.gz", without_asking=False, files=None, entry155="0"):
+def dialog_installer(out, url="http://127.0.0.1:9/jre/jre.tar.gz", without_asking=False, files=None, entry155="0",
+                     wide=None):
     config = sample_config()
+    config["wide"].update(wide or {})
     config["narrow"]["155"] = entry155
     config["narrow"]["150"] = url
     config["narrow"]["157"] = "1" if without_asking else "0"
     config["narrow"]["153"] = "0"
     return build_installer(out, config=config, files=files)
+
+
+def screenshot(display, tmp_path, name):
+    """A screenshot of the display, also copied to $PATHMERE_SCREENSHOT_DIR when it is set (to
+    show a change to someone who reviews it)."""
+    path = tmp_path / name
+    assert display.screenshot(path)
+    if os.environ.get("PATHMERE_SCREENSHOT_DIR"):
+        shutil.copyfile(path, pathlib.Path(os.environ["PATHMERE_SCREENSHOT_DIR"]) / name)
 
 
 def missing_dialog(wine, press=None, wait=60):
@@ -84,11 +99,15 @@ def start(wine, installer, tmp_path, **env):
 
 
 def test_dialog_offers_locate_and_download_with_the_version_bounds(wine, display, tmp_path, markers):
+    # A launcher that ended without removing its process marker (a process id no process has).
+    wine.reg_add(MARKER_KEY, "InstallStarted_4000000", "1", kind="REG_DWORD")
     proc = start(wine, dialog_installer(tmp_path / "out"), tmp_path)
     try:
         box = wait_for_dialog(wine)
         assert display.screenshot(tmp_path / "runtime_missing.png")
-        assert marker_values(wine), "the start markers are set while the dialog is open"
+        present = marker_values(wine)
+        assert "InstallStarted" in present and len(present) == 2, "the start markers are set while the dialog is open"
+        assert "InstallStarted_4000000" not in present, "a dead launcher's process marker is removed"
         missing_dialog(wine, press=2, wait=5)
         result = proc.wait(timeout=60)
     finally:
@@ -106,10 +125,9 @@ def test_without_an_address_there_is_no_download_button(wine, display, tmp_path,
     proc = start(wine, dialog_installer(tmp_path / "out", url=""), tmp_path)
     try:
         box = wait_for_dialog(wine)
-        wid = display.find_window(WIZARD)
-        # Enter would choose the hidden default button: nothing happens.
-        display.press_key(wid, "Return")
-        time.sleep(1)
+        # Enter, without a Tab first, chooses Locate: the only way on.
+        display.press_key(dialog_windows(display)[-1], "Return")
+        chooser = wine.find_box(title=FILE_DIALOG, press=2, wait=30)
         assert proc.running()
         assert wait_for_dialog(wine, timeout=10)
         missing_dialog(wine, press=2, wait=5)
@@ -118,6 +136,7 @@ def test_without_an_address_there_is_no_download_button(wine, display, tmp_path,
         end_leftovers(wine, proc)
     parts = box.split("|")
     assert LOCATE_ONLY in parts, box
+    assert chooser is not None, "Enter did not open the file dialog"
     assert "Download" not in parts
     assert result.code == 1
     assert "Downloading JRE" not in log_text(tmp_path)
@@ -180,17 +199,23 @@ def test_download_from_the_dialog_shows_its_progress(wine, display, tmp_path, ma
         try:
             wait_for_dialog(wine)
             missing_dialog(wine, press=1004, wait=5)
-            statuses, positions = set(), set()
+            statuses, positions, samples = set(), set(), []
             deadline = time.monotonic() + 30
             while time.monotonic() < deadline and len(statuses) < 3:
                 box = wine.find_box(title=WIZARD, wait=2) or ""
-                for part in box.split("|"):
+                parts = box.split("|")
+                for part in parts:
                     if " MB of " in part:
                         statuses.add(part)
                     elif part.startswith("progress="):
                         positions.add(int(part.split("=")[1]))
-                if "downloading the Java(TM) Runtime Environment" in box:
-                    display.screenshot(tmp_path / "download.png")
+                status = next((part for part in parts if " MB of " in part), None)
+                if status and "downloading the Java(TM) Runtime Environment" in box:
+                    screenshot(display, tmp_path, "download_progress.png")
+                    percent = float(status.split("(")[1].split("%")[0])
+                    position = next(int(part.split("=")[1]) for part in parts if part.startswith("progress="))
+                    scale = next(part.split("=")[1] for part in parts if part.startswith("progress_range="))
+                    samples.append((percent, position, scale))
             # The served bytes are no runtime: the carried runtime's steps refuse them.
             error = wine.find_box(title="Error", press=1, wait=60)
             result = proc.wait(timeout=60)
@@ -199,6 +224,9 @@ def test_download_from_the_dialog_shows_its_progress(wine, display, tmp_path, ma
     assert len(statuses) >= 2, statuses
     assert all(s.endswith(" kb/s") and "0.62 MB (" in s for s in statuses), statuses
     assert len(positions) >= 2, positions
+    # The bar is the status line's percentage: one range, and the position read beside the text
+    # is that text's or, caught between the two updates, the one before.
+    assert samples and all(scale == "0-100" and 0 <= percent - position < 15 for percent, position, scale in samples), samples
     log = log_text(tmp_path)
     assert "download successful" in log and "Done" in log.splitlines()
     assert error is not None and "The bundled JRE is corrupted" in error
@@ -339,3 +367,95 @@ def test_downloaded_runtime_runs_the_java_program(wine, tmp_path, markers):
     assert "download successful" in log and "extracting JRE" in log, log
     assert runtime.trace() is not None, "the Java program ran in the downloaded runtime"
     assert result.code == MAIN_EXIT, result
+
+
+@pytest.mark.parametrize("version_line", ['java version "1.8.0_202"', "Error: not a Java program"])
+def test_a_refused_choice_says_why_and_the_dialog_answers_again(wine, display, tmp_path, markers, version_line):
+    """A picked java.exe outside the bounds (1.6 to 1.7), or one that reports no version: the
+    message names the file and what was wrong with it, and after OK the runtime-missing dialog is
+    the window in front, answering the keyboard (Escape ends the launcher through its Cancel,
+    not through the progress dialog's)."""
+    reason = missing_pieces_for_a_runtime()
+    if reason:
+        pytest.skip(reason)
+    java_runtime = importlib.import_module("java_runtime")
+    runtime = java_runtime.make_runtime(tmp_path / "jre", script={"version_line": version_line})
+    proc = start(wine, dialog_installer(tmp_path / "out"), tmp_path)
+    try:
+        wait_for_dialog(wine)
+        pick_in_file_dialog(wine, display, runtime.java_exe)
+        tag = "1.8" if "1.8" in version_line else "none"
+        message = wine.find_box(title=WIZARD, text="Please choose another java.exe", wait=60)
+        caption = WIZARD if message is not None else "Error"
+        message = message or wine.find_box(title="Error", wait=5)
+        screenshot(display, tmp_path, f"refused_choice_{tag}.png")
+        wine.find_box(title=caption, text="Log: ", press=1, wait=5)
+        again = wait_for_dialog(wine, timeout=20)
+        time.sleep(1)
+        screenshot(display, tmp_path, f"refused_choice_after_ok_{tag}.png")
+        display._tool("xdotool", "key", "Escape")
+        result = proc.wait(timeout=60)
+    finally:
+        end_leftovers(wine, proc)
+    expected = ("reports Java version 1.8.0_202, which this installer cannot use (minimum version: 1.6, maximum "
+                "version: 1.7)." if "1.8" in version_line else "is not a 64-bit Java(TM) runtime")
+    assert message is not None and expected in message and wine.winpath(runtime.java_exe) in message, message
+    assert "Locate" in again.split("|")
+    assert result.code == 1, result
+    assert "Canceled installer" not in log_text(tmp_path).splitlines(), "Escape reached the progress dialog"
+    assert marker_values(wine) == []
+
+
+def test_long_texts_are_shown_whole(wine, display, tmp_path, markers):
+    """A long product name in the progress dialog's texts: the dialog grows to show every line."""
+    title = "Acme Enterprise Resource Planning Suite 2027 Professional Edition"
+    wide = {"20007": f"{title} is preparing the setup wizard which will guide you through the rest of the setup process.",
+            "20001": f"{title} is downloading the Java(TM) Runtime Environment. Please wait: on a slow connection this may take several minutes."}
+    with DownloadServer(ARCHIVE, "trickle", trickle_seconds=8) as server:
+        proc = start(wine, dialog_installer(tmp_path / "out", url=server.url, wide=wide), tmp_path)
+        try:
+            wait_for_dialog(wine)
+            preparing = wine.find_box(title=WIZARD, text="is preparing the setup", check_fit=True, wait=10)
+            missing_dialog(wine, press=1004, wait=5)
+            downloading = wine.find_box(title=WIZARD, text=" MB of ", check_fit=True, wait=30)
+            screenshot(display, tmp_path, "long_text_download.png")
+            wine.find_box(title="Error", press=1, wait=60)
+            proc.wait(timeout=60)
+        finally:
+            end_leftovers(wine, proc)
+    assert preparing is not None and wide["20007"] in preparing and "(cut off)" not in preparing, preparing
+    assert downloading is not None and wide["20001"] in downloading and "(cut off)" not in downloading, downloading
+
+
+def test_a_second_start_brings_the_dialog_to_answer_to_the_front(wine, display, tmp_path, markers):
+    """The first instance waits in the runtime-missing dialog; a second start of the same file
+    ends with 0 and leaves that dialog in front: a click on its Locate button opens the file
+    dialog (the progress dialog it waits over would take the click and ignore it)."""
+    installer = dialog_installer(tmp_path / "out")
+    proc = start(wine, installer, tmp_path)
+    try:
+        wait_for_dialog(wine)
+        time.sleep(1)
+        found = wine.find_box(title=WIZARD, text="|Locate|", rect=1005, wait=5)
+        left, top, right, bottom = map(int, found.split("rect=")[1].split(","))
+        screenshot(display, tmp_path, "first_start.png")
+        (tmp_path / "second").mkdir()
+        second = wine.run(installer, [], env=no_proxy_env(wine, tmp_path / "second"), timeout=60)
+        time.sleep(1)
+        screenshot(display, tmp_path, "second_start.png")
+        display._tool("xdotool", "mousemove", "--sync", str((left + right) // 2), str((top + bottom) // 2))
+        display._tool("xdotool", "click", "1")
+        chooser = wine.find_box(title=FILE_DIALOG, press=2, wait=15)
+        missing_dialog(wine, press=2, wait=10)
+        result = proc.wait(timeout=60)
+    finally:
+        end_leftovers(wine, proc)
+    assert second.code == 0, second
+    # What the screen shows where the Locate button is: the same button after the second start,
+    # not the progress dialog's bar drawn over it.
+    region = f"{right - left}x{bottom - top}+{left}+{top}"
+    before, after = (subprocess.run(["convert", str(tmp_path / name), "-crop", region, "rgb:-"], capture_output=True,
+                                    check=True).stdout for name in ("first_start.png", "second_start.png"))
+    assert before and before == after, "the Locate button is covered after the second start"
+    assert chooser is not None, "the click on Locate did not reach the runtime-missing dialog"
+    assert result.code == 1, result

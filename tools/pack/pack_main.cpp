@@ -34,6 +34,46 @@ extern const char kLauncherClassesJar[];
 extern const std::size_t kLauncherClassesJar_size;
 
 namespace {
+
+// The launcher's dialogs were drawn for short texts: the progress dialog's text area holds three
+// lines, the runtime-missing dialog's five, of about 44 average characters (176 dialog units). It
+// grows a dialog for a longer text, which then covers more of a small screen than meant.
+std::vector<std::string> longTextWarnings(const ConfigRecord& record) {
+  struct Area {
+    int32_t id;
+    int lines;
+    const char* where;
+  };
+  static const Area areas[] = {{20007, 3, "the progress dialog"}, {20001, 3, "the progress dialog"},
+                               {20005, 5, "the runtime-missing dialog"}, {20006, 5, "the runtime-missing dialog"}};
+  constexpr std::size_t kLineChars = 44;
+  auto lineCount = [](const std::u16string& text) {
+    int lines = 0;
+    std::size_t start = 0;
+    for (;;) {
+      std::size_t end = text.find(u'\n', start);
+      std::size_t length = (end == std::u16string::npos ? text.size() : end) - start;
+      lines += static_cast<int>(length == 0 ? 1 : (length + kLineChars - 1) / kLineChars);
+      if (end == std::u16string::npos) return lines;
+      start = end + 1;
+    }
+  };
+  std::vector<std::string> warnings;
+  auto check = [&](const std::vector<std::pair<int32_t, std::u16string>>& wide, const std::string& language) {
+    for (const auto& [id, text] : wide) {
+      for (const Area& area : areas) {
+        int lines = lineCount(text);
+        if (id != area.id || lines <= area.lines) continue;
+        warnings.push_back("message " + std::to_string(id) + language + " takes about " + std::to_string(lines) +
+                           " lines where " + area.where + " has room for " + std::to_string(area.lines) +
+                           ": the launcher makes the dialog taller to show it whole");
+      }
+    }
+  };
+  check(record.wide, "");
+  for (const LanguageGroup& group : record.languages) check(group.wide, " (" + group.code + ")");
+  return warnings;
+}
 using Json = nlohmann::ordered_json;
 
 std::string_view launcherClassesJar() { return std::string_view(kLauncherClassesJar, kLauncherClassesJar_size); }
@@ -363,8 +403,8 @@ int buildCommand(const Arguments& args) {
   std::unique_ptr<ScratchFile> runtimeScratch;
   std::string runtimeArchivePath;
   std::vector<std::string> runtimeWarnings;
+  RuntimeArchive runtime;
   if (!jrePath.empty()) {
-    RuntimeArchive runtime;
     if (isDirectory(jrePath)) {
       runtimeScratch = std::make_unique<ScratchFile>(outPath);
       runtimeArchivePath = runtimeScratch->path();
@@ -379,6 +419,23 @@ int buildCommand(const Arguments& args) {
   }
   PackConfig config = parsePackConfig(configText, options);
   config.warnings.insert(config.warnings.end(), runtimeWarnings.begin(), runtimeWarnings.end());
+  if (!jrePath.empty() && !runtime.hasUnpack200) {
+    std::string packs;
+    for (const std::string& name : config.files) {
+      std::string end = name.size() > 5 ? name.substr(name.size() - 5) : std::string();
+      for (char& c : end) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+      if (end == ".pack") packs += (packs.empty() ? "" : ", ") + name;
+    }
+    // Only the carried runtime's own unpack200.exe can unpack them: without it the installer
+    // cannot start on a machine that has no other runtime.
+    if (runtime.packed || !packs.empty()) {
+      config.warnings.push_back(std::string("THE INSTALLER WILL FAIL: the carried runtime has no bin/unpack200.exe, so ") +
+                                (runtime.packed ? "its packed jars (entry 153)" : "") +
+                                (runtime.packed && !packs.empty() ? " and " : "") +
+                                (packs.empty() ? "" : "the included " + packs) +
+                                " cannot be unpacked; add unpack200.exe to the runtime or give unpacked jars");
+    }
+  }
   // The archive the server will serve: the launcher refuses a download with another digest.
   if (!downloadArchive.empty()) setRuntimeDigest(config.record, fileSha256Hex(downloadArchive));
   std::string download = unverifiedDownload(config.record);
@@ -435,6 +492,7 @@ int buildCommand(const Arguments& args) {
   const std::string* mainClass = lastNarrowValue(config.record, 122);
   std::string mainClassWarning = mainClassProblem(mainClass ? ansiToUtf8(*mainClass) : "", named);
   if (!mainClassWarning.empty()) config.warnings.push_back(mainClassWarning);
+  for (const std::string& warning : longTextWarnings(config.record)) config.warnings.push_back(warning);
   for (const std::string& warning : config.warnings) std::cerr << "pathmere-pack: warning: " << warning << "\n";
   // The launcher tells the Java side where its data begins only when it extracted files; with
   // none it hands on position 0 and the data cannot be found.

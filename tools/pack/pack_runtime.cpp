@@ -262,6 +262,13 @@ bool isPackedRuntime(const std::vector<std::string>& lowerNames) {
   return false;
 }
 
+bool hasUnpack200(const std::vector<std::string>& lowerNames) {
+  for (const char* name : {"bin/unpack200.exe", "jre/bin/unpack200.exe"}) {
+    if (std::find(lowerNames.begin(), lowerNames.end(), name) != lowerNames.end()) return true;
+  }
+  return false;
+}
+
 RuntimeArchive writeRuntimeArchive(const std::string& dir, const std::string& archivePath) {
   struct stat st;
   if (::stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) throw PackError("runtime directory " + dir + " not found");
@@ -284,6 +291,7 @@ RuntimeArchive writeRuntimeArchive(const std::string& dir, const std::string& ar
   out.write(end.data(), end.size());
   archive.uncompressedSize = out.written();
   archive.packed = isPackedRuntime(tree.names_);
+  archive.hasUnpack200 = hasUnpack200(tree.names_);
   out.close();
   return archive;
 }
@@ -310,6 +318,7 @@ RuntimeArchive checkRuntimeArchive(const std::string& archivePath) {
   archive.uncompressedSize = input.total;
   archive.fileCount = output.fileCount;
   archive.packed = isPackedRuntime(output.names);
+  archive.hasUnpack200 = hasUnpack200(output.names);
   return archive;
 }
 

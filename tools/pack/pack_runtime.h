@@ -13,6 +13,7 @@ struct RuntimeArchive {
   uint64_t uncompressedSize = 0;  // the whole tar stream, end blocks included (entry 151)
   uint64_t fileCount = 0;
   bool packed = false;             // the pack200 list is still packed (entry 153)
+  bool hasUnpack200 = false;       // bin/unpack200.exe, at the top or below "jre/"
 };
 
 // One ustar header block (512 bytes) with its checksum. name is ANSI with "/" separators, a
@@ -24,6 +25,9 @@ std::string ustarHeader(const std::string& name, uint64_t size, bool directory, 
 // listed still needs its pack200 archives unpacked: "lib/rt.jar.pack" without "lib/jsse.jar",
 // at the top or below "jre/" as in a development kit.
 bool isPackedRuntime(const std::vector<std::string>& lowerNames);
+
+// Whether the listed entries hold bin/unpack200.exe at the top or below "jre/".
+bool hasUnpack200(const std::vector<std::string>& lowerNames);
 
 // Writes the directory tree as a gzip-compressed tar archive. Regular files and directories
 // only: symbolic links to files are stored as the file, anything else is refused with

@@ -163,6 +163,12 @@ void JNICALL exceptionDescribe(JNIEnv*) {
 
 void JNICALL exceptionClear(JNIEnv*) { g_pending = nullptr; }
 
+// Only exceptions have a kind to ask about: a thrown object is an instance of the class it names.
+jboolean JNICALL isInstanceOf(JNIEnv*, jobject object, jclass cls) {
+  Object* thing = reinterpret_cast<Object*>(object);
+  return thing != nullptr && thing->name == reinterpret_cast<Object*>(cls)->name ? JNI_TRUE : JNI_FALSE;
+}
+
 void JNICALL deleteLocalRef(JNIEnv*, jobject) {}
 
 jstring JNICALL newString(JNIEnv*, const jchar* chars, jsize length) {
@@ -341,6 +347,7 @@ void buildTables() {
   g_functions.ExceptionCheck = exceptionCheck;
   g_functions.ExceptionDescribe = exceptionDescribe;
   g_functions.ExceptionClear = exceptionClear;
+  g_functions.IsInstanceOf = isInstanceOf;
   g_functions.DeleteLocalRef = deleteLocalRef;
   g_functions.NewString = newString;
   g_functions.GetStringLength = getStringLength;

@@ -240,6 +240,17 @@ TEST_F(RealJvm, MissingLauncherClassIsMessage1010) {
   EXPECT_NE(errors.find("FATAL 1010: Couldn't load main class."), std::string::npos) << errors;
 }
 
+TEST_F(RealJvm, ConfiguredMainClassInNoJarIsMessage1010NamingIt) {
+  withLauncherJar();
+  set("config.122", "probe.NotInAnyJar");
+  set("config.1010", "Couldn't load main class.");
+  EXPECT_EQ(launch(), 1);
+  std::string errors = stderrText();
+  EXPECT_NE(errors.find("java.lang.ClassNotFoundException: probe.NotInAnyJar"), std::string::npos) << errors;
+  EXPECT_NE(errors.find("ERROR: could not load the main class probe.NotInAnyJar"), std::string::npos) << errors;
+  EXPECT_NE(errors.find("FATAL 1010: Couldn't load main class."), std::string::npos) << errors;
+}
+
 TEST_F(RealJvm, MissingMainIsMessage1011) {
   fs::copy_file(TEST_JARS "/nomain.jar", root_ / "tmp" / "nomain.jar");
   set("config.1011", "Main method not found.");

@@ -319,10 +319,13 @@ bool startsWith(const std::string& text, const std::string& start) { return text
 
 }  // namespace
 
-TEST_F(LoadFailureMessage, UnusableGivenRuntimeAndNothingFoundShowTheNoJvmMessage) {
-  ChildResult given = probe({"--location", dir.file("none\\bin\\java.exe"), "--exe"});
+TEST_F(LoadFailureMessage, UnusableGivenJavaExeSaysWhyAndNothingFoundShowsTheNoJvmMessage) {
+  std::string picked = dir.file("none\\bin\\java.exe");
+  ChildResult given = probe({"--location", picked, "--exe"});
   EXPECT_EQ(given.out, "LoadDLL 0\r\n");
-  EXPECT_TRUE(startsWith(given.err, std::string("Message 1016 ") + kBits + "-bit")) << given.err;
+  EXPECT_TRUE(startsWith(given.err, picked)) << given.err;
+  EXPECT_NE(given.err.find(std::string("is not a ") + kBits + "-bit Java(TM) runtime: it reported no Java version."),
+            std::string::npos) << given.err;
   ChildResult none = probe({});
   EXPECT_TRUE(startsWith(none.err, std::string("Message 1016 ") + kBits + "-bit")) << none.err;
 }
