@@ -78,7 +78,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (path.find('/') == std::string::npos && locatedRuntimeExecutable(std::string_view(key).substr(key.size() - path.size())) != path) {
     std::abort();
   }
-  if (vmTypeOrder(path).size() != (path.empty() ? 5u : 6u)) std::abort();
+  if (vmTypeOrder(path).size() != (path.empty() ? 6u : 7u)) std::abort();
+  for (const std::string& folder : searchPathFolders(path)) {
+    if (folder.empty() || folder.find('"') != std::string::npos) std::abort();
+  }
   std::string current = javaSoftCurrentKey(path, items.empty() ? std::string() : items[0].argument);
   if (!startsWith(current, kJavaSoftJdkKey) && !startsWith(current, kJavaSoftJreKey)) std::abort();
   return 0;
