@@ -3,6 +3,10 @@
 
 add_compile_options(-Wall -Wextra)
 
+# One commit gives the same bytes wherever its tree lies: no build folder in the binaries (the
+# build tree lies inside the source tree, so it is named second and matched first).
+add_compile_options(-ffile-prefix-map=${CMAKE_SOURCE_DIR}/=pathmere/ -ffile-prefix-map=${CMAKE_BINARY_DIR}/=pathmere-build/)
+
 if(WIN32)
   enable_language(RC)
   set(PATHMERE_WINDOWS ON)
@@ -14,6 +18,9 @@ if(WIN32)
   add_compile_definitions(UNICODE_DISABLED WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601 WINVER=0x0601)
   # Only system DLLs may be needed on the target: the C and C++ runtimes and winpthreads go in.
   add_link_options(-static -static-libgcc -static-libstdc++)
+  # ... and whenever it is built: the linker would write the time of linking into the PE header
+  # and the export directory; 0 stands for "no time" there.
+  add_link_options(-Wl,--no-insert-timestamp)
   # Win32 tests run under wine64 through the wrapper, which owns the prefix and the wineserver.
   if(PATHMERE_BITS EQUAL 64)
     set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_SOURCE_DIR}/scripts/wine-run)

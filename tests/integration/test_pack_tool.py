@@ -4,10 +4,11 @@ import json
 import shutil
 import struct
 import subprocess
+import tarfile
 
 import pytest
 
-from conftest import BIN64, HOST_BIN, ROOT
+from conftest import BIN32, BIN64, HOST_BIN, ROOT
 
 PACK = HOST_BIN / "pathmere-pack"
 SAMPLE = ROOT / "samples" / "pathmere"
@@ -16,14 +17,14 @@ MAGIC = struct.pack("<I", 0xE8E413D5)
 pytestmark = pytest.mark.skipif(not PACK.exists(), reason=f"{PACK} is not built")
 
 
-def make_stub(path, sections=((512, 512),), alignment=512, extra=b""):
+def make_stub(path, sections=((512, 512),), alignment=512, extra=b"", machine=0x8664):
     """A minimal PE image ending at its last section's raw data (plus `extra`)."""
     size = max(p + s for p, s in sections[-1:])
     image = bytearray(size)
     image[0:2] = b"MZ"
     struct.pack_into("<I", image, 60, 64)
     image[64:68] = b"PE\0\0"
-    struct.pack_into("<HH", image, 68, 0x8664, len(sections))
+    struct.pack_into("<HH", image, 68, machine, len(sections))
     struct.pack_into("<H", image, 84, 240)
     struct.pack_into("<I", image, 64 + 24 + 36, alignment)
     for i, (pointer, raw_size) in enumerate(sections):
@@ -523,3 +524,43 @@ def test_icon_and_version_refusals_leave_no_output(tmp_path, stub):
                     "-o", tmp_path / "out.exe")
         assert done.returncode == 1 and expected in done.stderr, (case, done.stderr)
         assert not (tmp_path / "out.exe").exists()
+
+
+def test_a_carried_runtime_of_the_other_architecture_is_refused_naming_both(tmp_path, stub):
+    """The handmade stub is x86-64: an i386 jvm.dll, as a folder or as an archive, is refused
+    before anything is written; an x86-64 one goes in."""
+    config, files = write_config(tmp_path, {"narrow": {"appTitle": "T", "mainClass": "a.B"}})
+    for machine, name in ((0x14C, "i386"), (0x8664, "x86-64")):
+        home = tmp_path / name / "jre"
+        (home / "bin" / "server").mkdir(parents=True)
+        make_stub(home / "bin" / "server" / "jvm.dll", machine=machine)
+        (home / "lib").mkdir()
+        (home / "lib" / "rt.jar").write_bytes(b"PK")
+        archive = tmp_path / name / "jre.tar.gz"
+        with tarfile.open(archive, "w:gz", format=tarfile.USTAR_FORMAT) as tar:
+            tar.add(home, arcname="jre")
+        for runtime in (home, archive):
+            out = tmp_path / f"{name}-{runtime.name}.exe"
+            done = pack("build", "--stub", stub, "--config", config, "--files", files, "--jre", runtime, "-o", out)
+            if machine == 0x8664:
+                assert done.returncode == 0 and out.exists(), done.stderr
+                continue
+            assert done.returncode == 1 and not out.exists(), done.stderr
+            vm = "jre/bin/server/jvm.dll" if runtime == archive else "bin/server/jvm.dll"
+            assert f"{vm} is i386 but the stub {stub} is x86-64 (--arch x86" in done.stderr, done.stderr
+    done = pack("build", "--arch", "arm", "--config", config, "-o", tmp_path / "x.exe")
+    assert done.returncode == 2 and "--arch is x86 or x64" in done.stderr
+
+
+@pytest.mark.skipif(not ((BIN32 / "pathmere_setup.exe").exists() and (BIN64 / "pathmere_setup.exe").exists()),
+                    reason="needs both stubs built")
+def test_arch_takes_the_stub_of_the_build_tree(tmp_path):
+    """In a checkout the tool finds each architecture's stub in the build tree; x86 unless told."""
+    if HOST_BIN.parent.parent != BIN32.parent.parent:
+        pytest.skip("the build trees were moved apart")
+    config, files = write_config(tmp_path, {"narrow": {"appTitle": "T", "mainClass": "a.B"}})
+    for arch, stub in ((None, BIN32), ("x86", BIN32), ("x64", BIN64)):
+        out = tmp_path / f"{arch}.exe"
+        pack("build", *(["--arch", arch] if arch else []), "--config", config, "-o", out, check=True)
+        image = (stub / "pathmere_setup.exe").read_bytes()
+        assert out.read_bytes()[:len(image)] == image, arch

@@ -139,12 +139,13 @@ def test_first_run_veto_from_the_vm_options_keeps_main_from_running(wine, tmp_pa
     assert log.index("checkFirstRun stopped further execution") < log.index("launch done")
 
 
-@pytest.mark.parametrize("main_class, argument, thrown", [
-    ("probe.Probe", "throw", "IllegalStateException: probe failure"),
-    ("probe.NotOnTheClassPath", "exit=5", "ClassNotFoundException"),
+@pytest.mark.parametrize("main_class, argument, thrown, failure", [
+    ("probe.Probe", "throw", "IllegalStateException: probe failure", "ERROR: could not call main"),
+    ("probe.NotOnTheClassPath", "exit=5", "ClassNotFoundException",
+     "ERROR: could not load the main class probe.NotOnTheClassPath"),
 ], ids=["exception-escapes-main", "main-class-not-on-class-path"])
 def test_exception_escaping_the_java_program_is_could_not_call_main(wine, tmp_path, programs, main_class, argument,
-                                                                    thrown):
+                                                                    thrown, failure):
     launch = RealLaunch(wine, tmp_path, programs, narrow={"122": main_class})
     result = launch.run([argument])
     assert result.code == 1, (result, launch.log())
@@ -152,7 +153,7 @@ def test_exception_escaping_the_java_program_is_could_not_call_main(wine, tmp_pa
     assert ("probe: main reached with 2 argument(s)" in java_output(launch.out)["lines"]) == reached
     assert thrown in result.stderr, result.stderr
     log = launch.log()
-    assert log.index("ERROR: an exception occured") < log.index("ERROR: could not call main")
+    assert log.index("ERROR: an exception occured") < log.index(failure)
 
 
 def modem(wine, port, bits):

@@ -14,6 +14,7 @@
 #include <fstream>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
@@ -28,7 +29,9 @@
 #include "pack/pack_resources.h"
 #include "pack/pack_runtime.h"
 #include "pack/pack_zip.h"
+#include "pathmere_version.h"
 #include "runtime/download_transfer.h"
+#include "runtime/pe_machine.h"
 
 extern const char kLauncherClassesJar[];
 extern const std::size_t kLauncherClassesJar_size;
@@ -211,7 +214,7 @@ struct UsageError : PackError {
   using PackError::PackError;
 };
 
-constexpr const char* kVersion = "pathmere-pack 5.0.7";
+constexpr const char* kVersion = "pathmere-pack " PATHMERE_VERSION;
 
 struct OptionSpec {
   const char* name;   // the long form, "--stub"
@@ -230,7 +233,8 @@ struct CommandSpec {
 const std::vector<CommandSpec>& commands() {
   static const std::vector<CommandSpec> table = {
       {"build", "", "write an installer: the stub, then the configuration and the files",
-       {{"--stub", nullptr, "STUB.exe", "the launcher stub (build/win32/bin/pathmere_setup.exe)"},
+       {{"--arch", nullptr, "x86|x64", "the installer's architecture, x86 unless given: the stub shipped beside the tool"},
+        {"--stub", nullptr, "STUB.exe", "this launcher stub instead of the one --arch names"},
         {"--config", nullptr, "CONFIG.json", "the configuration (see docs/configuration.md)"},
         {"--files", nullptr, "DIR", "the folder holding the configuration's \"files\" (needed when it lists any)"},
         {"--output", "-o", "OUT.exe", "the installer to write; replaced only when the build succeeds"},
@@ -383,6 +387,47 @@ class ScratchFile {
   std::string path_;
 };
 
+// The tool's own folder, from which it finds the stubs it ships with.
+std::string toolDirectory() {
+  std::vector<char> path(4096);
+  ssize_t n = ::readlink("/proc/self/exe", path.data(), path.size() - 1);
+  if (n <= 0) throw PackError(systemError("cannot find the tool's own folder:", "/proc/self/exe"));
+  std::string self(path.data(), static_cast<std::size_t>(n));
+  return self.substr(0, self.rfind('/'));
+}
+
+// The stub of an architecture: in a release beside the tool (bin/pathmere-pack and
+// stubs/x86/pathmere_setup.exe), in a checkout in the build tree of that architecture's preset
+// (build/host/bin/pathmere-pack and build/win32/bin/pathmere_setup.exe).
+std::string shippedStub(const std::string& arch) {
+  std::string dir = toolDirectory();
+  std::string release = dir + "/../stubs/" + arch + "/pathmere_setup.exe";
+  std::string checkout = dir + "/../../" + (arch == "x86" ? "win32" : "win64") + "/bin/pathmere_setup.exe";
+  for (const std::string& candidate : {release, checkout}) {
+    struct stat st;
+    if (::stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode)) return candidate;
+  }
+  throw PackError("no " + arch + " stub beside the tool (looked for " + release + " and " + checkout +
+                  "); give --stub STUB.exe");
+}
+
+std::optional<uint16_t> vmLibraryMachine(const RuntimeArchive& runtime) {
+  const auto* bytes = reinterpret_cast<const uint8_t*>(runtime.vmLibraryHead.data());
+  std::optional<uint32_t> offset = peHeaderOffset(bytes, runtime.vmLibraryHead.size());
+  if (!offset || *offset > runtime.vmLibraryHead.size()) return std::nullopt;
+  return peMachineAt(bytes + *offset, runtime.vmLibraryHead.size() - *offset);
+}
+
+uint16_t imageMachine(ByteSource& image, const PeLayout& layout) {
+  uint8_t header[kPeSignatureAndMachineSize];
+  if (!image.readAt(layout.peOffset, header, sizeof header)) return 0;
+  return peMachineAt(header, sizeof header).value_or(0);
+}
+
+std::string archOf(uint16_t machine) {
+  return machine == kMachineAmd64 ? "x64" : machine == kMachineI386 ? "x86" : machineName(machine);
+}
+
 int buildCommand(const Arguments& args) {
   std::string stubPath = args.value("--stub"), configPath = args.value("--config"), filesDir = args.value("--files"),
               javaDataPath = args.value("--java-data"), outPath = args.value("--output"), jrePath = args.value("--jre"),
@@ -393,17 +438,21 @@ int buildCommand(const Arguments& args) {
   options.unknownEntries = args.has("--unknown-entries");
   options.defaults = options.addLauncherClasses = !args.has("--no-defaults");
   std::string missing;
-  for (const auto& [value, name] : {std::make_pair(&stubPath, "--stub"), std::make_pair(&configPath, "--config"),
-                                    std::make_pair(&outPath, "-o")}) {
+  std::string arch = args.value("--arch").empty() ? "x86" : args.value("--arch");
+  if (arch != "x86" && arch != "x64") throw UsageError("build: --arch is x86 or x64, not \"" + arch + "\"");
+  for (const auto& [value, name] : {std::make_pair(&configPath, "--config"), std::make_pair(&outPath, "-o")}) {
     if (value->empty()) missing += (missing.empty() ? "" : ", ") + std::string(name);
   }
   if (!missing.empty()) throw UsageError("build: missing " + missing);
+  if (stubPath.empty()) stubPath = shippedStub(arch);
 
   std::string configText = readWholeFile(configPath);
   std::unique_ptr<ScratchFile> runtimeScratch;
   std::string runtimeArchivePath;
   std::vector<std::string> runtimeWarnings;
   RuntimeArchive runtime;
+  std::optional<uint16_t> carriedVm;
+  std::string carriedVmName;
   if (!jrePath.empty()) {
     if (isDirectory(jrePath)) {
       runtimeScratch = std::make_unique<ScratchFile>(outPath);
@@ -413,6 +462,9 @@ int buildCommand(const Arguments& args) {
       runtimeArchivePath = jrePath;
       runtime = checkRuntimeArchive(jrePath);
     }
+    carriedVmName = runtime.vmLibrary;
+    carriedVm = vmLibraryMachine(runtime);
+    if (!carriedVm && !runtime.vmLibrary.empty()) throw PackError("runtime " + jrePath + ": " + runtime.vmLibrary + " is no PE image");
     configText = addCarriedRuntime(configText, runtime, runtimeWarnings);
     std::printf("runtime %s: %" PRIu64 " files, %" PRIu64 " bytes uncompressed%s\n", jrePath.c_str(), runtime.fileCount,
                 runtime.uncompressedSize, runtime.packed ? ", packed" : "");
@@ -447,6 +499,16 @@ int buildCommand(const Arguments& args) {
   PeLayout layout;
   std::string problem = stubProblem(stub, layout);
   if (!problem.empty()) throw PackError("stub " + stubPath + " " + problem);
+  // The launcher loads the carried jvm.dll into its own process: one of the other architecture
+  // could never load, and the user would learn it only from an error box.
+  if (carriedVm) {
+    uint16_t stubMachine = imageMachine(stub, layout);
+    if (*carriedVm != stubMachine) {
+      throw PackError("runtime " + jrePath + ": " + carriedVmName + " is " + machineName(*carriedVm) + " but the stub " +
+                      stubPath + " is " + machineName(stubMachine) + " (--arch " + archOf(*carriedVm) +
+                      " takes a runtime of this kind)");
+    }
+  }
   // A new icon or version resource changes the image itself, before anything is appended.
   VersionInfo versionInfo;
   bool hasVersion = parseVersionInfo(configText, versionInfo);
@@ -815,7 +877,7 @@ int extractCommand(const Arguments& args) {
 }
 const char kStarterConfig[] = R"(// Installer configuration for pathmere-pack: JSON, with // comments allowed.
 // Every entry, its meaning and its default: docs/configuration.md (or `pathmere-pack reference`).
-// Build: pathmere-pack build --stub pathmere_setup.exe --config config.json --files files -o setup.exe
+// Build: pathmere-pack build --config config.json --files files -o setup.exe (--arch x64 for 64 bits)
 {
   "narrow": {
     // Names the product in the launcher's messages and dialog captions.
@@ -860,7 +922,7 @@ int initCommand(const Arguments& args) {
   out.write(kStarterConfig, sizeof kStarterConfig - 1);
   out.commit(0644);
   std::cout << "wrote " << config << " and " << dir << "/files/: put your jar there as app.jar, set mainClass, then\n"
-            << "  pathmere-pack build --stub pathmere_setup.exe --config " << config << " --files " << dir
+            << "  pathmere-pack build --config " << config << " --files " << dir
             << "/files -o setup.exe\n";
   return 0;
 }

@@ -21,6 +21,8 @@
 namespace {
 
 constexpr std::size_t kBlock = 1 << 20;
+// The PE header of a VM library lies in its first page.
+constexpr std::size_t kVmHeadSize = 4096;
 constexpr uint64_t kLargestOctalSize = 077777777777ull;
 
 std::string lowerAscii(std::string text) {
@@ -147,6 +149,8 @@ class TreeWriter {
   void addFile(const std::string& host, const std::string& name, const struct stat& st) {
     uint64_t size = static_cast<uint64_t>(st.st_size);
     addEntry(name, size, false, st.st_mtime);
+    bool vmFile = archive_.vmLibrary.empty() && isVmLibraryName(lowerAscii(name));
+    if (vmFile) archive_.vmLibrary = name;
     int fd = ::open(host.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) throw PackError("cannot open " + host + ": " + std::strerror(errno));
     std::unique_ptr<char[]> block(new char[kBlock]);
@@ -159,6 +163,10 @@ class TreeWriter {
         throw PackError("cannot read " + host + " (did it change while packing?)");
       }
       out_.write(block.get(), static_cast<std::size_t>(got));
+      if (vmFile && archive_.vmLibraryHead.size() < kVmHeadSize) {
+        archive_.vmLibraryHead.append(block.get(), std::min<std::size_t>(static_cast<std::size_t>(got),
+                                                                          kVmHeadSize - archive_.vmLibraryHead.size()));
+      }
       done += static_cast<uint64_t>(got);
     }
     ::close(fd);
@@ -187,10 +195,18 @@ class CheckOutput : public TarOutput {
   void createDirectory(const std::string& path) override { names.push_back(slashed(path) + "/"); }
   bool openFile(const std::string& path) override {
     names.push_back(slashed(path));
+    inVmLibrary = vmLibrary.empty() && isVmLibraryName(names.back());
+    if (inVmLibrary) vmLibrary = path;
     return true;
   }
-  bool writeFile(const void*, std::size_t) override { return true; }
+  bool writeFile(const void* data, std::size_t n) override {
+    if (inVmLibrary && vmLibraryHead.size() < kVmHeadSize) {
+      vmLibraryHead.append(static_cast<const char*>(data), std::min(n, kVmHeadSize - vmLibraryHead.size()));
+    }
+    return true;
+  }
   bool closeFile(bool keep) override {
+    inVmLibrary = false;
     fileCount += keep;
     return true;
   }
@@ -199,6 +215,8 @@ class CheckOutput : public TarOutput {
   std::vector<std::string> names;
   uint64_t fileCount = 0;
   std::string firstError;
+  std::string vmLibrary, vmLibraryHead;
+  bool inVmLibrary = false;
 
  private:
   static std::string slashed(std::string path) {
@@ -249,6 +267,15 @@ std::string ustarHeader(const std::string& name, uint64_t size, bool directory, 
   putOctal(block, 148, 6, sum);
   block[154] = '\0';
   return block;
+}
+
+bool isVmLibraryName(const std::string& lowerName) {
+  for (const char* home : {"", "jre/"}) {
+    for (const char* kind : {"client", "server"}) {
+      if (lowerName == std::string(home) + "bin/" + kind + "/jvm.dll") return true;
+    }
+  }
+  return false;
 }
 
 bool isPackedRuntime(const std::vector<std::string>& lowerNames) {
@@ -319,6 +346,9 @@ RuntimeArchive checkRuntimeArchive(const std::string& archivePath) {
   archive.fileCount = output.fileCount;
   archive.packed = isPackedRuntime(output.names);
   archive.hasUnpack200 = hasUnpack200(output.names);
+  archive.vmLibrary = output.vmLibrary;
+  std::replace(archive.vmLibrary.begin(), archive.vmLibrary.end(), '\\', '/');
+  archive.vmLibraryHead = output.vmLibraryHead;
   return archive;
 }
 

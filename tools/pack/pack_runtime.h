@@ -14,7 +14,14 @@ struct RuntimeArchive {
   uint64_t fileCount = 0;
   bool packed = false;             // the pack200 list is still packed (entry 153)
   bool hasUnpack200 = false;       // bin/unpack200.exe, at the top or below "jre/"
+  // The first VM library found ("bin/client/jvm.dll" or "bin/server/jvm.dll", at the top or below
+  // "jre/") and the first bytes of its image, enough for its PE header; empty when it has none.
+  std::string vmLibrary;
+  std::string vmLibraryHead;
 };
+
+// Whether a stored name (lower case, "/" separators) is a VM library the launcher loads.
+bool isVmLibraryName(const std::string& lowerName);
 
 // One ustar header block (512 bytes) with its checksum. name is ANSI with "/" separators, a
 // directory's ending in "/". Throws PackError when the name does not fit the 100-byte field or
