@@ -6,6 +6,8 @@
 #include <mutex>
 #include <vector>
 
+#include "launch_end.h"
+
 namespace {
 
 // Ending a child and closing its handle must not cross: the lock keeps a handle from being
@@ -40,9 +42,10 @@ void cancelChildProcesses() {
 }
 
 void stopIfCancelled() {
-  if (!g_cancelled.load()) return;
-  for (;;) Sleep(INFINITE);
+  if (g_cancelled.load()) stopForLauncherEnd();
 }
+
+bool childProcessesCancelled() { return g_cancelled.load(); }
 
 DWORD childWaitLimitMs(const char* testVariable, DWORD limitMs) {
   char value[32];

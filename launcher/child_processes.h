@@ -15,6 +15,7 @@ void cancelChildProcesses();
 // After Cancel, a child's end is no result: the thread that waited for it stops here for good,
 // while the thread that cancelled ends the process.
 void stopIfCancelled();
+bool childProcessesCancelled();
 
 // The longest wait for a child, limitMs, unless the tests shorten it through testVariable (read
 // only when set; whole milliseconds above 0 and below limitMs, anything else is ignored).

@@ -6,6 +6,7 @@
 
 #include "config/launcher_config.h"
 #include "error_text.h"
+#include "launch_end.h"
 #include "launch_flags.h"
 #include "log.h"
 #include "media/paths.h"
@@ -25,6 +26,9 @@ std::string logPathForMessage() {
 }  // namespace
 
 void showError(const char* text) {
+  // A step that fails because another thread ends the launcher (and ended its children) is no
+  // error to show.
+  stopIfLauncherEnding();
   std::string message = composeErrorText(text ? text : "", logPathForMessage());
   if (g_flags.guiErrors) {
     std::string caption = getConfigString(1000);
@@ -36,6 +40,7 @@ void showError(const char* text) {
 }
 
 void showErrorW(const char16_t* text) {
+  stopIfLauncherEnding();
   std::wstring path = ansiToWide(logPathForMessage(), fileApiCodePage());
   std::u16string message = composeErrorText(text ? std::u16string_view(text) : std::u16string_view(),
                                             asUtf16(path));
@@ -69,6 +74,7 @@ void fatalConfigError(int32_t entryId, const char* argument) {
 }
 
 void exitWithCode(unsigned code) {
+  removeExtractionBeforeExit();
   std::fflush(stdout);
   std::fflush(stderr);
   // The operating system's exit: the C runtime's atexit handlers (log deletion) do not run.
@@ -77,6 +83,8 @@ void exitWithCode(unsigned code) {
 }
 
 void exitNormally(unsigned code) {
+  // First, so that a kept log tells whether the folder went.
+  removeExtractionBeforeExit();
   deleteLogAtExit();
   exitWithCode(code);
 }

@@ -12,6 +12,7 @@ void showErrorW(const char16_t* text);
 void showConfigError(int32_t entryId, const char* argument = nullptr);
 
 // The same, then the immediate process exit with code 1 (exit handlers do not run, so the log stays).
+// Every end of the launcher before the Java program is called removes the extraction folder.
 [[noreturn]] void fatalError(const char* text);
 [[noreturn]] void fatalMessage(int32_t wideMessageId);
 [[noreturn]] void fatalConfigError(int32_t entryId, const char* argument = nullptr);

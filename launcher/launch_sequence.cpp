@@ -14,6 +14,7 @@
 #include "dll_search.h"
 #include "errors.h"
 #include "install_markers.h"
+#include "launch_end.h"
 #include "launch_flags.h"
 #include "log.h"
 #include "media/extraction.h"
@@ -98,6 +99,8 @@ void runtimeMissing(HWND progressWindow) {
   }
   if (progressWindow) {
     if (handleMissingRuntime(progressWindow)) g_flags.jreIncluded = true;
+    // A cancelled download: the dialog's thread is ending the launcher.
+    stopIfLauncherEnding();
     return;
   }
   // Entry 155: the dialog exists only for the runtime, and the work thread it starts deals with
@@ -138,6 +141,7 @@ DWORD WINAPI workThread(LPVOID dialog) {
 }  // namespace
 
 int runLaunchSequence(HWND progressWindow) {
+  registerSequenceThread();
   logInfo("Starting work");
   setProgressPosition(progressWindow, 1);
   setProgressRange(progressWindow, 0, 400);
@@ -197,6 +201,9 @@ int runLaunchSequence(HWND progressWindow) {
 
   std::vector<std::u16string> args;
   splitCommandLine(asUtf16(GetCommandLineW()), args);
+  // From here the extraction folder is the Java program's; a Cancel that came first ends the
+  // launcher, which removes it.
+  if (!handExtractionToJavaProgram()) stopForLauncherEnd();
   if (!launchJavaProgram(args, true)) {
     logError("Could not start JVM");
     fatalConfigError(1005);

@@ -9,6 +9,7 @@
 #include "config/launcher_config.h"
 #include "errors.h"
 #include "handles.h"
+#include "launch_end.h"
 #include "log.h"
 #include "media/config_loader.h"
 #include "media/media_file.h"
@@ -154,6 +155,7 @@ void createTempDirectory() {
       // The folder keeps the name taken; the empty file would stay behind for good, one per
       // start, until the system's 65,536 names ran out.
       if (created) DeleteFileA(file.c_str());
+      armExtractionRemoval(g_tempDir);
       return;
     }
     // The file of a name whose folder belongs to someone else stays, so that no later start
@@ -256,6 +258,8 @@ int extractIncludedFiles(bool createDirectory) {
         logInfo("failed to create directory %s", subdirectory.c_str());
       }
     }
+    // Between files, with none of the folder's held open: a Cancel removes the folder.
+    stopIfLauncherEnding();
     int64_t size = readLong(media.h);
     logInfo("extracting %s (size: %lld)", path.c_str(), static_cast<long long>(size));
     if (size <= 0) continue;

@@ -9,6 +9,7 @@
 #include "config/launcher_config.h"
 #include "dialogs.h"
 #include "errors.h"
+#include "launch_end.h"
 #include "launch_flags.h"
 #include "log.h"
 #include "media/media_file.h"
@@ -30,6 +31,8 @@ uint32_t checksumOf(HANDLE media, int64_t length, HWND progressWindow) {
   int64_t done = 0;
   ProgressPacer pacer = startProgressPacer(length, GetTickCount());
   while (done < length) {
+    // A Cancel waits for this thread before it removes what was extracted.
+    stopIfLauncherEnding();
     DWORD want = static_cast<DWORD>(length - done < kCheckBlockSize ? length - done : kCheckBlockSize);
     DWORD got = 0;
     if (!ReadFile(media, block, want, &got, nullptr) || got == 0) {

@@ -14,6 +14,7 @@
 #include "dialogs.h"
 #include "errors.h"
 #include "handles.h"
+#include "launch_end.h"
 #include "launch_flags.h"
 #include "log.h"
 #include "media/paths.h"
@@ -62,6 +63,8 @@ class DirectoryOutput : public TarOutput {
     if (CreateDirectoryA(path.c_str(), nullptr) && unpacking_) unpacking_->written(root_ + "\\" + path);
   }
   bool openFile(const std::string& path) override {
+    // The launcher is ending and removes the folder: the untar ends here, with nothing held open.
+    if (launcherEndingElsewhere()) return false;
     if (unpacking_ && !unpacking_->mayWrite(root_ + "\\" + path)) {
       logError("refusing entry %s: its archive is being unpacked", path.c_str());
       return false;
@@ -77,6 +80,7 @@ class DirectoryOutput : public TarOutput {
     return true;
   }
   bool writeFile(const void* data, std::size_t n) override {
+    if (launcherEndingElsewhere()) return false;
     DWORD written = 0;
     return WriteFile(file_.h, data, static_cast<DWORD>(n), &written, nullptr) && written == n;
   }
@@ -345,7 +349,12 @@ void Unpack200Processes::collect(std::size_t slot, bool overdue) {
   }
   untrackChildProcess(child.process);
   CloseHandle(child.process);
-  stopIfCancelled();
+  if (childProcessesCancelled()) {
+    // Ended by the launcher's end, not failed. The thread goes on to where it stops, which may
+    // be inside the untar with its files open: it must not stop here.
+    plan_.ended(child.job, false);
+    return;
+  }
   bool succeeded = !overdue && exitCode == 0;
   std::string part = unpackPartPath(job.target);
   if (!overdue && exitCode != 0) {

@@ -140,8 +140,13 @@ bool runJavaVersion(const std::string& exePath, const FILETIME& lastWriteTime, s
   ResumeThread(threadHandle.h);
   WaitForSingleObject(processHandle.h, probeTimeLimitMs());
   untrackChildProcess(processHandle.h);
-  // Ended by Cancel: its exit code is no answer to cache.
-  stopIfCancelled();
+  // Ended by Cancel: its exit code is no answer to cache, and its output file goes before the
+  // launcher does.
+  if (childProcessesCancelled()) {
+    output.close();
+    deleteProbeOutput(outputPath);
+    stopIfCancelled();
+  }
   DWORD exitCode = 0;
   GetExitCodeProcess(processHandle.h, &exitCode);
   logInfo("Exit Code %d", static_cast<int>(exitCode));

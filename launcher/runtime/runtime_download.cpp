@@ -660,13 +660,17 @@ static bool transferToFile(HWND progressWindow, HINTERNET internet, Request requ
   file.close();
   closeRequest(request);
   closeInternet(internet);
-  if (ok && checkDigest) {
+  if (ok) {
+    // Logged even without a configured digest: the archive goes with the extraction folder
+    // when its unpacking fails, and the log then still tells what arrived.
     Sha256Digest actual{};
     if (!fileSha256(destinationPath, actual)) {
-      ok = false;
-    } else if (actual != expected) {
+      ok = !checkDigest;
+    } else if (checkDigest && actual != expected) {
       logError("SHA-256 of the download is %s, expected %s", sha256Hex(actual).c_str(), sha256Hex(expected).c_str());
       ok = false;
+    } else {
+      logInfo("SHA-256 of the download: %s", sha256Hex(actual).c_str());
     }
   }
   if (!ok) {

@@ -49,6 +49,10 @@ def test_packaged_sample_installer_verifies_extracts_and_finds_no_runtime(wine32
                  f"A 64-bit Java runtime is installed at {wine32.winpath(runtime64.home)}: this 32-bit installer "
                  "cannot use it, the x64 installer is needed"):
         assert line in log, line
+    # Quiet mode's end without a runtime is the launcher's own: what it extracted goes with it.
+    [folder] = re.findall(r"^Temp dir: .*\\(nbo\w+\.tmp_dir)$", log, re.MULTILINE)
+    assert not (wine32.temp_dir / folder).exists(), folder
+    assert not (wine32.temp_dir / folder[:-len("_dir")]).exists(), "the empty name file stays"
     logs[0].unlink()
 
 
@@ -57,7 +61,7 @@ def test_shipped_build_resumes_a_dropped_download(wine32, tmp_path):
     the time limit and continues the file, in one process."""
     from download_server import DownloadServer
     from installer_kit import build_installer, log_text
-    from test_runtime_download import ARCHIVE, download_installer_config, left_archive, no_proxy_env
+    from test_runtime_download import ARCHIVE, arrived, download_installer_config, no_proxy_env, sha
 
     cut = int(len(ARCHIVE) * 0.6)
     with DownloadServer(ARCHIVE, "drop_once", drop_fraction=0.6) as server:
@@ -69,4 +73,5 @@ def test_shipped_build_resumes_a_dropped_download(wine32, tmp_path):
     assert requests[1]["range"] == f"bytes={cut}-"
     assert f"retry 1 of 5 from byte {cut} in " in log, log
     assert "download successful" in log
-    assert left_archive(tmp_path).read_bytes() == ARCHIVE
+    assert arrived(tmp_path) == sha(ARCHIVE)
+    assert not list(tmp_path.glob("nbo*")), "the launcher's own failure leaves what it extracted"

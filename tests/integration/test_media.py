@@ -25,17 +25,36 @@ def dirs(tmp_path):
     return out, tmp
 
 
-def test_sample_installer_extracts_byte_identical_files(wine, dirs):
+def read_extracted_while_asked(wine, installer, tmp_dir, read):
+    """Runs the installer with its dialogs until the runtime-missing dialog asks, while the
+    extraction folder is there: returns what read(folder) answers and the result after Cancel,
+    which removes the folder."""
+    wine.reg_delete(r"HKCU\SOFTWARE\harwell\nimbo", "InstallStarted")
+    proc = wine.start(installer, [], env={"TMP": wine.winpath(tmp_dir), "NIMBO_LOG": "yes"})
+    try:
+        assert wine.find_box(title="tessar Wizard", text="|Locate|", wait=120) is not None
+        [extracted] = temp_dirs(tmp_dir)
+        answer = read(extracted)
+        wine.find_box(title="tessar Wizard", text="|Locate|", press=2, wait=10)
+        result = proc.wait(timeout=60)
+    finally:
+        proc.kill()
+    assert result.code == 1, result
+    assert temp_dirs(tmp_dir) == [] and not list(tmp_dir.glob("nbo*.tmp")), "Cancel leaves what was extracted"
+    return answer
+
+
+def test_sample_installer_extracts_byte_identical_files(wine, display, dirs):
     out, tmp = dirs
     installer = build_installer(out)
-    result = run_quiet(wine, installer, tmp)
-    assert result.code == 83, result
+
+    def differing(extracted):
+        return [name for name in sample_config()["files"]
+                if (extracted / name.replace("\\", "/")).read_bytes()
+                != (SAMPLE / "files" / name.replace("\\", "/")).read_bytes()]
+    assert read_extracted_while_asked(wine, installer, tmp, differing) == []
     log = log_text(tmp)
     assert "verifying integrity length" in log and "extracting files done" in log
-    [extracted] = temp_dirs(tmp)
-    for name in sample_config()["files"]:
-        rel = name.replace("\\", "/")
-        assert (extracted / rel).read_bytes() == (SAMPLE / "files" / rel).read_bytes(), name
 
 
 @pytest.mark.parametrize("where", ["record", "file", "java data"])
@@ -60,6 +79,7 @@ def test_padding_is_not_covered_and_nocheck_skips_the_check(wine, dirs):
     assert layout["trailingBytes"] > 0
     flip_byte(installer, layout["fileSize"] - 1)
     assert run_quiet(wine, installer, tmp).code == 83
+    assert temp_dirs(tmp) == [] and not list(tmp.glob("nbo*.tmp")), "quiet mode's end leaves what was extracted"
 
     flip_byte(installer, layout["files"][0]["dataOffset"])
     assert run_quiet(wine, installer, tmp).code == 1
@@ -117,15 +137,13 @@ def test_language_group_follows_the_user_locale(wine, dirs):
         assert result.stderr.encode("latin-1").decode("cp1252").strip() == expected, locale
 
 
-def test_included_file_table_edge_cases(wine, dirs):
+def test_included_file_table_edge_cases(wine, display, dirs):
     out, tmp = dirs
     files = {"first.txt": b"one", "empty.txt": b"", "third.txt": b"three"}
     installer = build_installer(out, files=files, count=2)
     layout = inspect(installer)
-    result = run_quiet(wine, installer, tmp)
-    assert result.code == 83, result
-    [extracted] = temp_dirs(tmp)
-    assert sorted(p.name for p in extracted.iterdir()) == ["first.txt"], "empty files are not created"
+    names = read_extracted_while_asked(wine, installer, tmp, lambda extracted: sorted(p.name for p in extracted.iterdir()))
+    assert names == ["first.txt"], "empty files are not created"
     assert layout["files"][1]["size"] == 0
     log = log_text(tmp)
     assert "Included files: 2" in log and "third.txt" not in log

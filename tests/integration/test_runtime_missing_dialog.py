@@ -13,8 +13,8 @@ import pytest
 
 from conftest import BIN64, ROOT
 from download_server import DownloadServer, wait_for
-from installer_kit import build_installer, log_text, logs_in, sample_config
-from test_runtime_download import LOCATED_KEYS, MARKER_KEY, clean_registry, left_archive, marker_values, no_proxy_env
+from installer_kit import build_installer, log_text, logs_in, sample_config, temp_dirs
+from test_runtime_download import LOCATED_KEYS, MARKER_KEY, clean_registry, marker_values, no_proxy_env
 
 WIZARD = "tessar Wizard"
 EXPLANATION = ("The tessar wizard could not find a Java(TM) Runtime Environment on your system. You can locate "
@@ -118,6 +118,7 @@ def test_dialog_offers_locate_and_download_with_the_version_bounds(wine, display
     assert {"Download", "Locate", "Cancel"} <= set(parts)
     assert result.code == 1, result
     assert marker_values(wine) == [], "Cancel removes both start markers"
+    assert temp_dirs(tmp_path) == [], "Cancel leaves what it extracted"
     assert "Download location: http://127.0.0.1:9/jre/jre.tar.gz" in log_text(tmp_path)
 
 
@@ -287,7 +288,7 @@ def test_cancel_during_a_download_ends_the_launcher(wine, display, tmp_path, mar
     assert "Canceled installer" in lines and "download cancelled" in lines, log
     for later in ("download successful", "Done", "extracting JRE", "Could not start JVM", "retry 5 of 5"):
         assert later not in log, later
-    assert not left_archive(tmp_path).exists(), "the partly written archive is deleted"
+    assert temp_dirs(tmp_path) == [] and not list(tmp_path.glob("nbo*.tmp")), "Cancel leaves what it extracted"
     assert marker_values(wine) == []
     assert ended_after < 6, ended_after
 

@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "launch_end.h"
 #include "launch_flags.h"
 #include "media/extraction.h"
 #include "temp_dir.h"
@@ -110,4 +111,41 @@ TEST(ExtractionCleanup, EmptyingRemovesSubdirectoriesWithTheirFiles) {
   writeWholeFile(root + "\\user\\deeper\\c.txt", "c");
   emptyDirectory(root);
   EXPECT_TRUE(RemoveDirectoryA(root.c_str())) << "the directory is left empty (error " << GetLastError() << ")";
+}
+
+namespace {
+
+struct HeldFile {
+  HANDLE file;
+  DWORD holdMs;
+};
+
+DWORD WINAPI closeLater(LPVOID held) {
+  auto* h = static_cast<HeldFile*>(held);
+  Sleep(h->holdMs);
+  CloseHandle(h->file);
+  return 0;
+}
+
+}  // namespace
+
+TEST(ExtractionCleanup, AFolderTreeGoesOnceTheFileHeldInItIsLetGo) {
+  // A child ended at Cancel lets go of its files a moment after it has gone.
+  TempDir base;
+  std::string root = base.file("nbo2_dir");
+  ASSERT_TRUE(CreateDirectoryA(root.c_str(), nullptr));
+  ASSERT_TRUE(CreateDirectoryA((root + "\\jre").c_str(), nullptr));
+  writeWholeFile(root + "\\jre\\rt.jar.part", "partial");
+  HANDLE held = CreateFileA((root + "\\jre\\rt.jar.part").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  EXPECT_FALSE(removeFolderTree(root, 0)) << "a file held without sharing cannot go";
+
+  HeldFile later{held, 300};
+  HANDLE thread = CreateThread(nullptr, 0, closeLater, &later, 0, nullptr);
+  ASSERT_NE(thread, nullptr);
+  EXPECT_TRUE(removeFolderTree(root, 5000));
+  WaitForSingleObject(thread, INFINITE);
+  CloseHandle(thread);
+  EXPECT_EQ(GetFileAttributesA(root.c_str()), INVALID_FILE_ATTRIBUTES);
 }
