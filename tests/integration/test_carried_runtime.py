@@ -313,7 +313,7 @@ def test_the_bar_passes_100_to_200_while_untarring_and_on_to_300_while_unpacking
     many pack200 segments (unpack200 takes them in sequence), unpacked while the untar goes on,
     outlasts a shorter untar, over whose time the pack-progress steps are spread."""
     require_double()
-    lib_files = {f"ext/f{i:04}.bin": bytes([i % 251]) * 2048 for i in range(200 if packed else 4000)}
+    lib_files = {f"ext/f{i:04}.bin": bytes([i % 251]) * 2048 for i in range(800 if packed else 4000)}
     if packed:
         segments = gzip.decompress(pack200_fixture("sql.pack.gz")) * 300
         lib_files.update(packed_lib_files({"rt.jar": segments}))
