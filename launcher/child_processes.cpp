@@ -55,3 +55,16 @@ DWORD childWaitLimitMs(const char* testVariable, DWORD limitMs) {
   unsigned long limit = std::strtoul(value, &end, 10);
   return *end == '\0' && limit > 0 && limit < limitMs ? static_cast<DWORD>(limit) : limitMs;
 }
+
+bool waitAnsweringSentMessages(HANDLE object, DWORD waitMs) {
+  DWORD start = GetTickCount();
+  for (;;) {
+    DWORD waited = GetTickCount() - start;
+    DWORD left = waited < waitMs ? waitMs - waited : 0;
+    DWORD result = MsgWaitForMultipleObjects(1, &object, FALSE, left, QS_SENDMESSAGE);
+    if (result == WAIT_OBJECT_0) return true;
+    if (result != WAIT_OBJECT_0 + 1) return false;
+    MSG message;
+    PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+  }
+}

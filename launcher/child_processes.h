@@ -20,3 +20,8 @@ bool childProcessesCancelled();
 // The longest wait for a child, limitMs, unless the tests shorten it through testVariable (read
 // only when set; whole milliseconds above 0 and below limitMs, anything else is ignored).
 DWORD childWaitLimitMs(const char* testVariable, DWORD limitMs);
+
+// Waits up to waitMs for the object, answering the messages other threads send to this thread's
+// windows meanwhile: the thread waited for may be sending to a dialog of this one, and then
+// neither would go on. True when the object was signalled.
+bool waitAnsweringSentMessages(HANDLE object, DWORD waitMs);

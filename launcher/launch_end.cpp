@@ -45,18 +45,7 @@ namespace {
 
 // Waits for the sequence thread to stop, answering the messages it sends to the progress dialog
 // meanwhile (the ending thread may be that dialog's), or both would wait.
-bool waitForSequenceStop(DWORD waitMs) {
-  DWORD start = GetTickCount();
-  for (;;) {
-    DWORD waited = GetTickCount() - start;
-    DWORD left = waited < waitMs ? waitMs - waited : 0;
-    DWORD result = MsgWaitForMultipleObjects(1, &g_sequenceStopped, FALSE, left, QS_SENDMESSAGE);
-    if (result == WAIT_OBJECT_0) return true;
-    if (result != WAIT_OBJECT_0 + 1) return false;
-    MSG message;
-    PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
-  }
-}
+bool waitForSequenceStop(DWORD waitMs) { return waitAnsweringSentMessages(g_sequenceStopped, waitMs); }
 
 bool folderExists(const std::string& folder) {
   DWORD attributes = GetFileAttributesA(folder.c_str());

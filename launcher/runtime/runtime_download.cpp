@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "child_processes.h"
 #include "config/launcher_config.h"
 #include "dialogs.h"
 #include "dll_search.h"
@@ -685,17 +686,8 @@ static bool transferToFile(HWND progressWindow, HINTERNET internet, Request requ
 bool cancelDownload(DWORD waitMillis) {
   SetEvent(g_cancelRequested);
   // Called from the progress dialog's own thread too, while the download may be sending its
-  // progress to that dialog: the messages sent meanwhile are answered, or both would wait.
-  DWORD start = GetTickCount();
-  for (;;) {
-    DWORD waited = GetTickCount() - start;
-    DWORD left = waited < waitMillis ? waitMillis - waited : 0;
-    DWORD result = MsgWaitForMultipleObjects(1, &g_noDownloadRunning, FALSE, left, QS_SENDMESSAGE);
-    if (result == WAIT_OBJECT_0) return true;
-    if (result != WAIT_OBJECT_0 + 1) return false;
-    MSG message;
-    PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
-  }
+  // progress to that dialog.
+  return waitAnsweringSentMessages(g_noDownloadRunning, waitMillis);
 }
 
 bool downloadCancelled() { return cancelRequested(); }
