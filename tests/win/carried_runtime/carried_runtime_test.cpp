@@ -197,22 +197,6 @@ TEST(UntarGzArchive, SizePastTheEndLeavesNoPartialFile) {
   EXPECT_FALSE(pathExists(dir.file("t\\big").c_str()));
 }
 
-namespace {
-
-ImportPatch* g_createProcess = nullptr;
-DWORD g_creationFlags = 0;
-
-BOOL WINAPI recordingCreateProcess(LPCSTR application, LPSTR commandLine, LPSECURITY_ATTRIBUTES process,
-                                   LPSECURITY_ATTRIBUTES thread, BOOL inherit, DWORD flags, LPVOID environment,
-                                   LPCSTR directory, LPSTARTUPINFOA startup, LPPROCESS_INFORMATION info) {
-  g_creationFlags = flags;
-  using Original = decltype(&CreateProcessA);
-  return reinterpret_cast<Original>(g_createProcess->original())(application, commandLine, process, thread, inherit,
-                                                                 flags, environment, directory, startup, info);
-}
-
-}  // namespace
-
 // The child starts suspended, so that Cancel cannot come between its start and its tracking;
 // it writes to a part name and the launcher renames it and removes the ".pack".
 TEST(RunUnpack200, UnpacksARealArchiveAndRemovesThePackFile) {
@@ -221,14 +205,10 @@ TEST(RunUnpack200, UnpacksARealArchiveAndRemovesThePackFile) {
   std::string home = dir.file("jre");
   makePackedHome(home, {});
   copyFixture("pack200/HelloWorld.pack", dir.file("installer.jar.pack"));
-  ImportPatch patch(GetModuleHandleA(nullptr), "kernel32.dll", "CreateProcessA",
-                    reinterpret_cast<void*>(recordingCreateProcess));
-  ASSERT_TRUE(patch.ok());
-  g_createProcess = &patch;
-  g_creationFlags = 0;
+  CreationFlagsRecorder created;
+  ASSERT_TRUE(created.ok());
   EXPECT_TRUE(runUnpack200(home, dir.file("installer.jar.pack")));
-  g_createProcess = nullptr;
-  EXPECT_TRUE(g_creationFlags & CREATE_SUSPENDED);
+  EXPECT_TRUE(created.flags() & CREATE_SUSPENDED);
   EXPECT_TRUE(isZip(dir.file("installer.jar")));
   EXPECT_FALSE(pathExists(dir.file("installer.jar.pack").c_str()));
   EXPECT_FALSE(pathExists(dir.file("installer.jar.part").c_str()));

@@ -84,33 +84,16 @@ TEST_F(JavaProbe, ProbedVersionIsCachedAndUsedUntilTheExecutableChanges) {
   EXPECT_TRUE(leftovers().empty());
 }
 
-namespace {
-ImportPatch* g_createProcess = nullptr;
-DWORD g_creationFlags = 0;
-
-BOOL WINAPI recordingCreateProcess(LPCSTR application, LPSTR commandLine, LPSECURITY_ATTRIBUTES process,
-                                   LPSECURITY_ATTRIBUTES thread, BOOL inherit, DWORD flags, LPVOID environment,
-                                   LPCSTR directory, LPSTARTUPINFOA startup, LPPROCESS_INFORMATION info) {
-  g_creationFlags |= flags;
-  using Original = decltype(&CreateProcessA);
-  return reinterpret_cast<Original>(g_createProcess->original())(application, commandLine, process, thread, inherit,
-                                                                 flags, environment, directory, startup, info);
-}
-}  // namespace
-
 // The probe starts suspended and runs once tracked, so that Cancel cannot leave it behind.
 TEST_F(JavaProbe, BypassingTheCacheAlwaysProbes) {
   TestRuntime runtime(dir.file("jre"));
   std::string exe = runtime.javaExe();
-  ImportPatch patch(GetModuleHandleA(nullptr), "kernel32.dll", "CreateProcessA",
-                    reinterpret_cast<void*>(recordingCreateProcess));
-  ASSERT_TRUE(patch.ok());
-  g_createProcess = &patch;
+  CreationFlagsRecorder created;
+  ASSERT_TRUE(created.ok());
   ASSERT_TRUE(testJavaExe(exe, "1.6", "1.7", true, true));
   ASSERT_TRUE(testJavaExe(exe, "1.6", "1.7", true, false));
-  g_createProcess = nullptr;
   EXPECT_EQ(runtime.runs(), 2);
-  EXPECT_TRUE(g_creationFlags & CREATE_SUSPENDED);
+  EXPECT_TRUE(created.flags() & CREATE_SUSPENDED);
   EXPECT_TRUE(g_useVersionCache);
 }
 

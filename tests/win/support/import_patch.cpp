@@ -48,3 +48,31 @@ ImportPatch::ImportPatch(HMODULE module, const char* importedDll, const char* fu
 ImportPatch::~ImportPatch() {
   if (slot_) writeSlot(slot_, original_);
 }
+
+namespace {
+
+const ImportPatch* g_createProcessPatch = nullptr;
+DWORD g_recordedCreationFlags = 0;
+
+BOOL WINAPI recordingCreateProcess(LPCSTR application, LPSTR commandLine, LPSECURITY_ATTRIBUTES process,
+                                   LPSECURITY_ATTRIBUTES thread, BOOL inherit, DWORD flags, LPVOID environment,
+                                   LPCSTR directory, LPSTARTUPINFOA startup, LPPROCESS_INFORMATION info) {
+  g_recordedCreationFlags |= flags;
+  using Original = decltype(&CreateProcessA);
+  return reinterpret_cast<Original>(g_createProcessPatch->original())(application, commandLine, process, thread,
+                                                                      inherit, flags, environment, directory,
+                                                                      startup, info);
+}
+
+}  // namespace
+
+CreationFlagsRecorder::CreationFlagsRecorder()
+    : patch_(GetModuleHandleA(nullptr), "kernel32.dll", "CreateProcessA",
+             reinterpret_cast<void*>(recordingCreateProcess)) {
+  g_createProcessPatch = &patch_;
+  g_recordedCreationFlags = 0;
+}
+
+CreationFlagsRecorder::~CreationFlagsRecorder() { g_createProcessPatch = nullptr; }
+
+DWORD CreationFlagsRecorder::flags() const { return g_recordedCreationFlags; }

@@ -21,3 +21,19 @@ class ImportPatch {
   void** slot_ = nullptr;
   void* original_ = nullptr;
 };
+
+// Records the creation flags of every CreateProcessA call the program makes while it lives (all
+// of them OR-ed together); the calls themselves go on as before.
+class CreationFlagsRecorder {
+ public:
+  CreationFlagsRecorder();
+  ~CreationFlagsRecorder();
+  CreationFlagsRecorder(const CreationFlagsRecorder&) = delete;
+  CreationFlagsRecorder& operator=(const CreationFlagsRecorder&) = delete;
+
+  bool ok() const { return patch_.ok(); }
+  DWORD flags() const;
+
+ private:
+  ImportPatch patch_;
+};
