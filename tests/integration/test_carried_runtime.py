@@ -294,13 +294,15 @@ def test_links_are_skipped_and_zero_blocks_end_the_archive(wine, tmp_path, marke
     assert not (extracted / "jre.tar.gz").exists()
 
 
-def progress_positions(wine, process, until):
+def progress_positions(wine, process, until, on_seen=None):
     """Progress bar positions of the wizard read through the box reader until `until` is seen or
-    the process ends."""
+    the process ends; `on_seen` is called with the positions after every look."""
     seen = []
     while process.running():
         box = wine.find_box(title=WIZARD, wait=1) or ""
         seen += [int(part.split("=")[1]) for part in box.split("|") if part.startswith("progress=")]
+        if on_seen:
+            on_seen(seen)
         if seen and seen[-1] >= until:
             break
     return seen
@@ -309,31 +311,43 @@ def progress_positions(wine, process, until):
 @pytest.mark.parametrize("packed", [False, True], ids=["plain", "packed"])
 def test_the_bar_passes_100_to_200_while_untarring_and_on_to_300_while_unpacking(wine, display, tmp_path, markers,
                                                                                   packed):
-    """Thousands of small files make the untar last long enough to watch it; an rt.jar.pack of
-    many pack200 segments (unpack200 takes them in sequence), unpacked while the untar goes on,
-    outlasts a shorter untar, over whose time the pack-progress steps are spread."""
+    """Thousands of small files make the untar last long enough to watch it. When packed, the
+    unpack200 (the double's copy) goes on until the test has seen the bar past 200: the
+    pack-progress steps must come while it runs, whatever the untar took."""
     require_double()
-    lib_files = {f"ext/f{i:04}.bin": bytes([i % 251]) * 2048 for i in range(800 if packed else 4000)}
+    lib_files = {f"ext/f{i:04}.bin": bytes([i % 251]) * 2048 for i in range(4000)}
     if packed:
-        segments = gzip.decompress(pack200_fixture("sql.pack.gz")) * 300
-        lib_files.update(packed_lib_files({"rt.jar": segments}))
+        lib_files.update(packed_lib_files())
     else:
         lib_files.update({"rt.jar": b"PK\x05\x06" + bytes(18), "jsse.jar": b"PK\x05\x06" + bytes(18)})
+    hold = tmp_path / "unpacking.hold"
     runtime = make_runtime(tmp_path / "jre", lib_files=lib_files, packed=packed, observe=tmp_path,
-                           script={"main": "exit", "exit_code": MAIN_EXIT})
+                           script={"main": "exit", "exit_code": MAIN_EXIT, "hold_while": wine.winpath(hold)})
+    if packed:
+        shutil.copyfile(runtime.home / "bin" / "java.exe", runtime.home / "bin" / "unpack200.exe")
+        shutil.copyfile(runtime.home / "runtime_double.cfg", runtime.home / "bin" / "runtime_double.cfg")
+        hold.write_bytes(b"")
     installer = build_carried(tmp_path / "out", runtime.home)
     tmp = tmp_path / "tmp"
     tmp.mkdir()
+
+    def let_go_past_200(seen):
+        if any(position > 200 for position in seen):
+            hold.unlink(missing_ok=True)
+
     process = wine.start(installer, [], env={"TMP": wine.winpath(tmp), "NIMBO_LOG": "yes", "NIMBO_JAVA_HOME": None})
     try:
-        seen = progress_positions(wine, process, until=300 if packed else 200)
+        seen = progress_positions(wine, process, until=300 if packed else 200, on_seen=let_go_past_200)
+        hold.unlink(missing_ok=True)
         result = process.wait(timeout=240)
     finally:
+        hold.unlink(missing_ok=True)
         process.kill()
     assert result.code == MAIN_EXIT, result
     assert any(100 < position < 200 for position in seen), seen
     if packed:
         assert any(200 < position <= 300 for position in seen), seen
+        assert sum(name == "unpack200.exe" for name, _ in runtime.runs()) == len(packed_lib_files()), runtime.runs()
     assert seen == sorted(seen), seen
 
 
