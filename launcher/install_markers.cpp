@@ -4,16 +4,22 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "handles.h"
+#include "launch_end.h"
 #include "launch_flags.h"
 
 namespace {
 
 constexpr char kMarkerKey[] = "SOFTWARE\\harwell\\nimbo\\";
 constexpr char kPlainMarker[] = "InstallStarted";
+
+// A thread that sets the markers and one that removes them for the launcher's end take turns,
+// so that the end's removal is the last word.
+std::mutex g_markerMutex;
 
 std::string processMarkerName() {
   char name[64];
@@ -67,6 +73,11 @@ void removeStaleProcessMarkers() {
 
 void setInstallMarkers(bool set, bool processMarker, bool plainMarker) {
   if (g_flags.languageRestart) return;
+  std::unique_lock<std::mutex> lock(g_markerMutex);
+  if (set && launcherEndingElsewhere()) {
+    lock.unlock();
+    stopForLauncherEnd();
+  }
   if (processMarker && set) removeStaleProcessMarkers();
   if (processMarker) changeMarker(set, processMarkerName());
   if (plainMarker) changeMarker(set, kPlainMarker);

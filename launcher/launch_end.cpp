@@ -19,6 +19,8 @@ std::mutex g_endMutex;
 FolderState g_state = FolderState::Launching;
 std::string g_folder;
 DWORD g_endingThread = 0;
+// The ending thread has begun removing the folder: an end reached again on its way is not redone.
+bool g_removing = false;
 // Set with g_state's Ending: the checks in the copy loops look at it without the lock.
 std::atomic<bool> g_ending{false};
 
@@ -120,17 +122,24 @@ void stopForLauncherEnd() {
   for (;;) Sleep(INFINITE);
 }
 
+void beginLauncherEnd() {
+  std::lock_guard<std::mutex> lock(g_endMutex);
+  if (g_state != FolderState::Launching) return;
+  g_state = FolderState::Ending;
+  g_endingThread = GetCurrentThreadId();
+  g_ending = true;
+}
+
 void removeExtractionBeforeExit() {
+  beginLauncherEnd();
   {
     std::lock_guard<std::mutex> lock(g_endMutex);
     if (g_state == FolderState::HandedOver) return;
-    if (g_state == FolderState::Ending) {
-      if (g_endingThread == GetCurrentThreadId()) return;
-      // Another thread is ending the launcher and removing the folder: this end must not cut it short.
-    } else {
-      g_state = FolderState::Ending;
-      g_endingThread = GetCurrentThreadId();
-      g_ending = true;
+    // Otherwise another thread is ending the launcher and removing the folder: this end must not
+    // cut it short, and stops below.
+    if (g_endingThread == GetCurrentThreadId()) {
+      if (g_removing) return;
+      g_removing = true;
     }
   }
   if (launcherEndingElsewhere()) stopForLauncherEnd();

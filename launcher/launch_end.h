@@ -16,6 +16,10 @@ bool launcherEndingElsewhere();
 // thread that stops here tells the ending thread that nothing writes into the folder any more.
 void stopIfLauncherEnding();
 [[noreturn]] void stopForLauncherEnd();
+// Claims the launcher's end for the calling thread before it ends what the sequence thread waits
+// for (children, a download): the sequence thread then stops rather than report their failure or
+// go on. Nothing once the folder is the Java program's or another thread ends the launcher.
+void beginLauncherEnd();
 // Called on every end of the launcher (exit handlers or not): unless the folder was handed to the
 // Java program, stops the children and the sequence thread and removes the folder.
 void removeExtractionBeforeExit();

@@ -100,7 +100,7 @@ void runtimeMissing(HWND progressWindow) {
   if (progressWindow) {
     if (handleMissingRuntime(progressWindow)) g_flags.jreIncluded = true;
     // A cancelled download: the dialog's thread is ending the launcher.
-    stopIfLauncherEnding();
+    if (downloadCancelled()) stopForLauncherEnd();
     return;
   }
   // Entry 155: the dialog exists only for the runtime, and the work thread it starts deals with
@@ -230,9 +230,14 @@ INT_PTR CALLBACK progressDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
     case WM_COMMAND:
       if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) {
         logInfo("Canceled installer");
+        bool downloadOnly = getConfigInt(155) != 0;
+        // The sequence thread must learn of the end before the children it waits for are ended or
+        // its download stops: otherwise it takes their end for a failure to report, or goes on
+        // past a cancelled download, sets the markers again and hands the folder on.
+        if (!downloadOnly) beginLauncherEnd();
         setInstallMarkers(false, true, true);
         // Opened for the download only: the sequence goes on without a runtime.
-        if (getConfigInt(155) != 0) {
+        if (downloadOnly) {
           EndDialog(dialog, LOWORD(wParam));
           return TRUE;
         }
