@@ -1,7 +1,7 @@
 // java.exe / javaw.exe of the runtime double: answers "-version" the way the launcher's probe
 // reads it (first line on standard error), exits with a scripted code or hangs, and counts runs.
-// Copied as unpack200.exe it writes an empty archive to its output instead, once the file named
-// by "hold_while" (if any) is gone: a test decides when an unpacking ends.
+// Copied as unpack200.exe it also writes an empty archive to its output (unless its exit code is
+// not 0), once the file named by "hold_while" (if any) is gone: a test decides when an unpacking ends.
 #include <windows.h>
 #include <shellapi.h>
 
@@ -33,12 +33,13 @@ int wmain() {
     for (int i = 0; i < 1200 && !hold.empty() && GetFileAttributesW(hold.c_str()) != INVALID_FILE_ATTRIBUTES; ++i) {
       Sleep(100);
     }
+    int code = script.getInt("version_exit_code", 0);
     int count = 0;
     wchar_t** args = CommandLineToArgvW(GetCommandLineW(), &count);
     if (!args || count < 3) return 2;
-    writeWholeFile(args[count - 1], std::string("PK\x05\x06") + std::string(18, '\0'));
+    if (code == 0) writeWholeFile(args[count - 1], std::string("PK\x05\x06") + std::string(18, '\0'));
     LocalFree(args);
-    return 0;
+    return code;
   }
   // Its own key: a real runtime answers "-version" with 0 whatever its programs later return.
   return script.getInt("version_exit_code", 0);
