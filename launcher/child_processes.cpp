@@ -6,8 +6,6 @@
 #include <mutex>
 #include <vector>
 
-#include "launch_end.h"
-
 namespace {
 
 // Ending a child and closing its handle must not cross: the lock keeps a handle from being
@@ -39,10 +37,6 @@ void cancelChildProcesses() {
   g_cancelled = true;
   for (HANDLE child : g_children) TerminateProcess(child, 1);
   for (HANDLE child : g_children) WaitForSingleObject(child, kEndWaitMs);
-}
-
-void stopIfCancelled() {
-  if (g_cancelled.load()) stopForLauncherEnd();
 }
 
 bool childProcessesCancelled() { return g_cancelled.load(); }

@@ -12,9 +12,6 @@ void untrackChildProcess(HANDLE process);
 // Cancel: ends every tracked child (waiting briefly for each to go) and marks the launch as
 // cancelled. Any thread may call it.
 void cancelChildProcesses();
-// After Cancel, a child's end is no result: the thread that waited for it stops here for good,
-// while the thread that cancelled ends the process.
-void stopIfCancelled();
 bool childProcessesCancelled();
 
 // The longest wait for a child, limitMs, unless the tests shorten it through testVariable (read

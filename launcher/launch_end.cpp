@@ -117,6 +117,10 @@ void stopIfLauncherEnding() {
   if (launcherEndingElsewhere()) stopForLauncherEnd();
 }
 
+void stopIfCancelled() {
+  if (childProcessesCancelled()) stopForLauncherEnd();
+}
+
 void stopForLauncherEnd() {
   if (GetCurrentThreadId() == g_sequenceThread) SetEvent(g_sequenceStopped);
   for (;;) Sleep(INFINITE);

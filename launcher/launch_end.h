@@ -16,6 +16,9 @@ bool launcherEndingElsewhere();
 // thread that stops here tells the ending thread that nothing writes into the folder any more.
 void stopIfLauncherEnding();
 [[noreturn]] void stopForLauncherEnd();
+// After Cancel, a child's end is no result: the thread that waited for it stops here for good,
+// while the thread that cancelled ends the process.
+void stopIfCancelled();
 // Claims the launcher's end for the calling thread before it ends what the sequence thread waits
 // for (children, a download): the sequence thread then stops rather than report their failure or
 // go on. Nothing once the folder is the Java program's or another thread ends the launcher.

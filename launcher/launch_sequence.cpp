@@ -53,12 +53,6 @@ void changeToTempDir() {
   addExtractionDirectoryToDllSearch(g_tempDir);
 }
 
-std::string currentDirectory() {
-  char buffer[8192] = "";
-  DWORD n = GetCurrentDirectoryA(sizeof buffer, buffer);
-  return n < sizeof buffer ? std::string(buffer, n) : std::string();
-}
-
 // Verifies the payload and extracts it into a fresh temporary directory, which becomes current.
 void preparePayload(HWND progressWindow) {
   verifyMediaIntegrity(progressWindow);
@@ -68,7 +62,7 @@ void preparePayload(HWND progressWindow) {
   int result = extractIncludedFiles(false);
   if (result == kExtractOk) return;
   if (!g_flags.quietMode) {
-    showWizardMessage(progressWindow, result == kExtractWriteFailed ? 20018 : 20016, MB_ICONERROR | MB_OK);
+    showWizardMessage(progressWindow, result == kExtractWriteFailed ? entry::kDiskFullText : entry::kCorruptedFileText, MB_ICONERROR | MB_OK);
   }
   exitNormally(1);
 }
@@ -85,7 +79,7 @@ bool startThread(LPTHREAD_START_ROUTINE routine, HWND window, int priority) {
 // No usable runtime was found, or the user asked to choose one.
 void runtimeMissing(HWND progressWindow) {
   if (g_flags.quietMode) {
-    if (getConfigInt(157) != 0) {
+    if (getConfigInt(entry::kDownloadJreWithoutAsking) != 0) {
       std::fputs("No JRE found. Trying to download.\n", stdout);
       std::fflush(stdout);
       if (handleMissingRuntime(progressWindow)) g_flags.jreIncluded = true;
@@ -120,7 +114,7 @@ void runtimeMissing(HWND progressWindow) {
 // The included pack200 archives, extracted into the temporary directory.
 std::vector<IncludedPack> includedPackArchives() {
   std::vector<IncludedPack> packs;
-  for (const std::string& name : includedFileList(getConfigString(2003), getConfigInt(2002))) {
+  for (const std::string& name : includedFileList(getConfigString(entry::kIncludedFileNames), getConfigInt(entry::kIncludedFileCount))) {
     if (name.size() < 5 || name.compare(name.size() - 5, 5, ".pack") != 0) continue;
     packs.push_back({name, g_tempDir + "\\" + name});
   }
@@ -129,7 +123,7 @@ std::vector<IncludedPack> includedPackArchives() {
 
 DWORD WINAPI workThread(LPVOID dialog) {
   HWND window = static_cast<HWND>(dialog);
-  if (getConfigInt(155) != 0) {
+  if (getConfigInt(entry::kNoProgressDialog) != 0) {
     bool downloaded = handleMissingRuntime(window);
     if (!downloadCancelled()) PostMessageA(window, kRuntimeReadyMessage, downloaded ? 1 : 0, 0);
   } else {
@@ -167,7 +161,7 @@ int runLaunchSequence(HWND progressWindow) {
     logInfo("Included JRE not used because of manual switch");
     g_flags.jreIncluded = false;
   }
-  bool preferInstalled = getConfigInt(161) != 0;
+  bool preferInstalled = getConfigInt(entry::kPreferInstalledJre) != 0;
   bool withWindow = progressWindow != nullptr;
 
   if (!g_flags.jreIncluded) {
@@ -184,7 +178,7 @@ int runLaunchSequence(HWND progressWindow) {
   changeToTempDir();
 
   if (!g_flags.languageRestart) {
-    g_flags.progressBase = g_flags.jreIncluded ? (getConfigInt(153) != 0 ? 300 : 200) : 100;
+    g_flags.progressBase = g_flags.jreIncluded ? (getConfigInt(entry::kJrePacked) != 0 ? 300 : 200) : 100;
     // Those the carried runtime's preparation did not unpack are unpacked with the chosen runtime.
     std::vector<IncludedPack> packs = includedPackArchives();
     if (g_flags.jreIncluded) {
@@ -206,7 +200,7 @@ int runLaunchSequence(HWND progressWindow) {
   if (!handExtractionToJavaProgram()) stopForLauncherEnd();
   if (!launchJavaProgram(args, true)) {
     logError("Could not start JVM");
-    fatalConfigError(1005);
+    fatalConfigError(entry::kVmStartFailedText);
   }
   if (progressWindow) PostMessageA(progressWindow, kLaunchDoneMessage, 0, 0);
   return 0;
@@ -217,20 +211,20 @@ INT_PTR CALLBACK progressDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
     case WM_INITDIALOG:
       setErrorOwner(dialog);
       setProgressRange(dialog, 0, 100);
-      setDlgItemTextWide(dialog, IDC_MESSAGE, getConfigWString(20007));
+      setDlgItemTextWide(dialog, IDC_MESSAGE, getConfigWString(entry::kPreparingText));
       fitTextHeight(dialog, IDC_MESSAGE);
       centerWindow(dialog);
-      setWindowTextWide(dialog, getConfigWString(20013));
-      setDlgItemTextWide(dialog, IDCANCEL, getConfigWString(20012));
+      setWindowTextWide(dialog, getConfigWString(entry::kWizardCaption));
+      setDlgItemTextWide(dialog, IDCANCEL, getConfigWString(entry::kCancelButton));
       if (!startThread(workThread, dialog, THREAD_PRIORITY_NORMAL)) {
         logError("Could not start the work thread (%lu)", GetLastError());
-        fatalConfigError(1009, "40");
+        fatalInternalError(InternalError::WorkThreadNotStarted);
       }
       return TRUE;
     case WM_COMMAND:
       if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) {
         logInfo("Canceled installer");
-        bool downloadOnly = getConfigInt(155) != 0;
+        bool downloadOnly = getConfigInt(entry::kNoProgressDialog) != 0;
         // The sequence thread must learn of the end before the children it waits for are ended or
         // its download stops: otherwise it takes their end for a failure to report, or goes on
         // past a cancelled download, sets the markers again and hands the folder on.
@@ -276,9 +270,9 @@ DWORD WINAPI watchJavaWindow(LPVOID window) {
       if (position > 390) position = 390;
       setProgressPosition(dialog, position);
     }
-    if (pass == g_watchTimeoutPass && readInstallMarker(true) == 1 && getConfigInt(159) == 0) {
+    if (pass == g_watchTimeoutPass && readInstallMarker(true) == 1 && getConfigInt(entry::kNoWindowTimeout) == 0) {
       logInfo("timeout");
-      fatalMessage(20014);
+      fatalMessage(entry::kVmNotStartedText);
     }
     Sleep(100);
   }

@@ -73,3 +73,11 @@ std::string directorySearchPattern(std::string_view directory, std::string_view 
   pattern += extension;
   return pattern;
 }
+
+char lowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+std::string lowerAscii(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) c = lowerAscii(c);
+  return out;
+}

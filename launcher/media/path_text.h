@@ -22,6 +22,11 @@ std::string joinPath(std::string_view directory, std::string_view name);
 // Everything up to and including the last backslash; empty when there is none.
 std::string directoryPart(std::string_view path);
 
+// ASCII letters in lower case, every other byte as it is: how the launcher compares file names
+// whatever the code page.
+char lowerAscii(char c);
+std::string lowerAscii(std::string_view text);
+
 // Elements of a ";"-separated list, up to (not including) the first empty element.
 std::vector<std::string> splitPathList(std::string_view list);
 

@@ -94,6 +94,10 @@ std::string computeExecutablePath() {
 
 }  // namespace
 
+std::string currentDirectory() {
+  return growUntilFits<char>([](char* buf, DWORD size) { return GetCurrentDirectoryA(size, buf); });
+}
+
 std::string fullPathName(const std::string& path) {
   std::string full = growUntilFits<char>(
       [&](char* buf, DWORD size) { return GetFullPathNameA(path.c_str(), size, buf, nullptr); });

@@ -20,6 +20,9 @@ std::string resolveAgainstExeDir(std::string_view path, const char* baseFile = n
 // resolveAgainstExeDir, then the full path ("." and ".." removed), lower-cased unless keepCase.
 std::string makeAbsolutePath(std::string_view path, bool keepCase);
 
+// The current directory, however long; empty when it cannot be read.
+std::string currentDirectory();
+
 // The full path of a name relative to the current directory ("." and ".." removed).
 std::string fullPathName(const std::string& path);
 

@@ -113,12 +113,6 @@ class DirectoryOutput : public TarOutput {
   std::string path_;
 };
 
-std::string currentDirectory() {
-  char buffer[8192] = "";
-  DWORD n = GetCurrentDirectoryA(sizeof buffer, buffer);
-  return n > 0 && n < sizeof buffer ? std::string(buffer, n) : std::string();
-}
-
 // zlib opens through the C runtime, whose handles children inherit: an unpack200 started during
 // the untar would keep the archive open, and it could not be deleted afterwards.
 gzFile openGzipUninherited(const std::string& path) {
@@ -222,8 +216,8 @@ void prepareCarriedRuntime(HWND progressWindow, std::vector<IncludedPack>& inclu
   DWORD start = GetTickCount();
   logInfo("extracting JRE");
   if (!CreateDirectoryA("jre", nullptr)) logError("Could not create JRE dir");
-  int totalSize = getConfigInt(151);
-  bool packed = getConfigInt(153) != 0;
+  int totalSize = getConfigInt(entry::kJreDownloadSize);
+  bool packed = getConfigInt(entry::kJrePacked) != 0;
   if (packed) logInfo("JRE is packed");
   // The runtime and then its embedded runtime; each archive unpacks as soon as the untar has
   // written it and its unpack200.exe.
@@ -323,7 +317,7 @@ void Unpack200Processes::start(std::size_t index) {
                          ".\nMissing: " + job.program;
       fatalError(text.c_str());
     }
-    fatalConfigError(1009, "20");
+    fatalInternalError(InternalError::Unpack200NotStarted);
   }
   trackChildProcess(info.hProcess);
   ResumeThread(info.hThread);

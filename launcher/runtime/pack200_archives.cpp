@@ -2,18 +2,12 @@
 
 #include <algorithm>
 
+#include "media/path_text.h"
+
 namespace {
 constexpr std::string_view kPackSuffix = ".pack";
 
 std::string quoted(std::string_view path) { return "\"" + std::string(path) + "\""; }
-
-std::string lowerAscii(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return out;
-}
 
 bool samePath(std::string_view a, std::string_view b) { return a.size() == b.size() && lowerAscii(a) == lowerAscii(b); }
 

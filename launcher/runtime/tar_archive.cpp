@@ -5,6 +5,8 @@
 #include <memory>
 #include <set>
 
+#include "media/path_text.h"
+
 namespace {
 
 constexpr std::size_t kSizeOffset = 124;
@@ -13,14 +15,6 @@ constexpr std::size_t kTypeOffset = 156;
 constexpr std::size_t kMagicOffset = 257;
 // Large enough that a file costs few calls into zlib and the file system.
 constexpr std::size_t kCopyBlock = 256 * 1024;
-
-std::string lowerAscii(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return out;
-}
 
 // Windows opens these as devices whatever directory or extension goes with them.
 bool isDeviceName(std::string_view component) {

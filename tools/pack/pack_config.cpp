@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include "config/launcher_config.h"
+#include "media/path_text.h"
 #include "pack/pack_entries.h"
 
 namespace {
@@ -196,11 +197,6 @@ void addDefaults(ConfigRecord& record) {
       record.narrow.emplace_back(entry.id, narrowValue(entry.id, Json(text), entryLabel("narrow", entry.id)));
     }
   }
-}
-
-std::string lowerAscii(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
 }
 
 void checkNames(const std::vector<std::string>& names, const std::string& where) {

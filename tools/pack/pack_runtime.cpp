@@ -14,6 +14,7 @@
 #include <nlohmann/json.hpp>
 
 #include "config/launcher_config.h"
+#include "media/path_text.h"
 #include "pack/pack_config.h"
 #include "pack/pack_entries.h"
 #include "runtime/tar_archive.h"
@@ -24,13 +25,6 @@ constexpr std::size_t kBlock = 1 << 20;
 // The PE header of a VM library lies in its first page.
 constexpr std::size_t kVmHeadSize = 4096;
 constexpr uint64_t kLargestOctalSize = 077777777777ull;
-
-std::string lowerAscii(std::string text) {
-  for (char& c : text) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return text;
-}
 
 void putOctal(std::string& block, std::size_t offset, std::size_t digits, uint64_t value) {
   char text[32];

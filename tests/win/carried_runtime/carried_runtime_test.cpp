@@ -44,12 +44,6 @@ void writeGzip(const std::string& path, const std::string& data) {
   ASSERT_EQ(gzclose(file), Z_OK);
 }
 
-std::string currentDirectory() {
-  char buffer[MAX_PATH] = "";
-  GetCurrentDirectoryA(MAX_PATH, buffer);
-  return buffer;
-}
-
 bool isDirectory(const std::string& path) {
   DWORD attributes = GetFileAttributesA(path.c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
