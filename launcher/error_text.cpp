@@ -1,6 +1,7 @@
 #include "error_text.h"
 
 #include <cstring>
+#include <string>
 
 #include "text_limits.h"
 
@@ -37,3 +38,5 @@ std::u16string composeErrorText(std::u16string_view message, std::u16string_view
 }
 
 bool isKeepLogValue(const char* value) { return value && std::strcmp(value, "yes") == 0; }
+
+std::string internalErrorCode(InternalError error) { return std::to_string(static_cast<int>(error)); }

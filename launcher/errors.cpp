@@ -31,7 +31,7 @@ void showError(const char* text) {
   stopIfLauncherEnding();
   std::string message = composeErrorText(text ? text : "", logPathForMessage());
   if (g_flags.guiErrors) {
-    std::string caption = getConfigString(1000);
+    std::string caption = getConfigString(entry::kErrorCaption);
     MessageBoxA(g_errorOwner.load(), message.c_str(), caption.c_str(), MB_ICONERROR | MB_OK);
   } else {
     std::fprintf(stderr, "%s\n", message.c_str());
@@ -45,7 +45,7 @@ void showErrorW(const char16_t* text) {
   std::u16string message = composeErrorText(text ? std::u16string_view(text) : std::u16string_view(),
                                             asUtf16(path));
   if (g_flags.guiErrors) {
-    std::u16string caption = getConfigWString(20013);
+    std::u16string caption = getConfigWString(entry::kWizardCaption);
     MessageBoxW(g_errorOwner.load(), asWide(message.c_str()), asWide(caption.c_str()), MB_ICONERROR | MB_OK);
   } else {
     std::string narrow = wideToAnsi(asWide(message));
@@ -71,6 +71,10 @@ void fatalMessage(int32_t wideMessageId) {
 void fatalConfigError(int32_t entryId, const char* argument) {
   showConfigError(entryId, argument);
   exitWithCode(1);
+}
+
+void fatalInternalError(InternalError error) {
+  fatalConfigError(entry::kInternalErrorText, internalErrorCode(error).c_str());
 }
 
 void exitWithCode(unsigned code) {

@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "error_text.h"
+
 // Shows the text with the log path (which is kept from now on); returns.
 void showError(const char* text);
 void showErrorW(const char16_t* text);
@@ -16,6 +18,8 @@ void showConfigError(int32_t entryId, const char* argument = nullptr);
 [[noreturn]] void fatalError(const char* text);
 [[noreturn]] void fatalMessage(int32_t wideMessageId);
 [[noreturn]] void fatalConfigError(int32_t entryId, const char* argument = nullptr);
+// Message 1009 with the error's code.
+[[noreturn]] void fatalInternalError(InternalError error);
 [[noreturn]] void exitWithCode(unsigned code);
 // The launcher's ordinary end (exit codes 0, 1 and 83): deletes the log unless it is kept, then
 // ends the process at once. Other threads may still be verifying, extracting or logging, so no

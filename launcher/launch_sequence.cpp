@@ -62,7 +62,8 @@ void preparePayload(HWND progressWindow) {
   int result = extractIncludedFiles(false);
   if (result == kExtractOk) return;
   if (!g_flags.quietMode) {
-    showWizardMessage(progressWindow, result == kExtractWriteFailed ? entry::kDiskFullText : entry::kCorruptedFileText, MB_ICONERROR | MB_OK);
+    entry::Id message = result == kExtractWriteFailed ? entry::kDiskFullText : entry::kCorruptedFileText;
+    showWizardMessage(progressWindow, message, MB_ICONERROR | MB_OK);
   }
   exitNormally(1);
 }
@@ -114,7 +115,8 @@ void runtimeMissing(HWND progressWindow) {
 // The included pack200 archives, extracted into the temporary directory.
 std::vector<IncludedPack> includedPackArchives() {
   std::vector<IncludedPack> packs;
-  for (const std::string& name : includedFileList(getConfigString(entry::kIncludedFileNames), getConfigInt(entry::kIncludedFileCount))) {
+  std::string names = getConfigString(entry::kIncludedFileNames);
+  for (const std::string& name : includedFileList(names, getConfigInt(entry::kIncludedFileCount))) {
     if (name.size() < 5 || name.compare(name.size() - 5, 5, ".pack") != 0) continue;
     packs.push_back({name, g_tempDir + "\\" + name});
   }

@@ -69,11 +69,11 @@ void prepareLauncher(HINSTANCE instance, std::vector<std::u16string>& args) {
   loadLauncherConfig();
   g_flags.instance = instance;
   char productKind[2];
-  getConfigString(2001, productKind, sizeof productKind);
+  getConfigString(entry::kProductKind, productKind, sizeof productKind);
   g_flags.productCaption = productKind[0] == 'e' ? "nimbo" : "tessar";
 
   if (!g_flags.languageRestart) {
-    std::string workingDirectory = getConfigString(146);
+    std::string workingDirectory = getConfigString(entry::kWorkingDirectory);
     if (!workingDirectory.empty()) {
       std::string absolute = makeAbsolutePath(workingDirectory, true);
       SetCurrentDirectoryA(absolute.c_str());
@@ -123,7 +123,7 @@ void runSwitchLoop(const std::vector<std::u16string>& args, StartupState& state)
 // Asked when the last start set the plain marker and never cleared it.
 void askRecoveryQuestion() {
   if (readInstallMarker(false) != 1 || g_flags.quietMode) return;
-  if (showWizardMessage(nullptr, 20015, MB_YESNO | MB_ICONEXCLAMATION) == IDYES) {
+  if (showWizardMessage(nullptr, entry::kLastRunFailedText, MB_YESNO | MB_ICONEXCLAMATION) == IDYES) {
     g_flags.manualRuntimeSelection = true;
   }
 }
@@ -202,7 +202,7 @@ int launcherMain(HINSTANCE instance, const char* commandTail) {
   prepareLauncher(instance, args);
   // The message for a broken command line is configured, so it can only be shown once the
   // configuration is loaded.
-  if (!complete) fatalConfigError(1007);
+  if (!complete) fatalConfigError(entry::kWrongParameterText);
 
   g_flags.verifyIntegrity = true;
   StartupState state;
@@ -215,7 +215,7 @@ int launcherMain(HINSTANCE instance, const char* commandTail) {
   if (g_flags.quietMode && !state.progressInQuietMode) {
     logInfo("Quiet installer.");
     runLaunchSequence(nullptr);
-  } else if (getConfigInt(155) != 0) {
+  } else if (getConfigInt(entry::kNoProgressDialog) != 0) {
     registerDialogClass();
     runLaunchSequence(nullptr);
   } else {

@@ -8,8 +8,8 @@ LauncherConfig g_config;
 
 std::size_t configValueLimit(int32_t id) {
   switch (id) {
-    case 152: return 199;
-    case 2001: return 1;
+    case entry::kPreferredVmType: return 199;
+    case entry::kProductKind: return 1;
     default: return kTextBufferSize - 1;
   }
 }

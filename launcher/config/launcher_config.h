@@ -6,6 +6,7 @@
 #include <string>
 
 #include "config/config_record.h"
+#include "config/entry_ids.h"
 
 // Two separate maps: the same id may name a narrow and a wide value without conflict.
 // Filled on the main thread before any other thread starts; read-only afterwards.

@@ -26,7 +26,7 @@ int loadLauncherConfig() {
   g_configEndPosition = mediaFilePosition(media.h);
   media.close();
 
-  int executableType = getConfigInt(107);
+  int executableType = getConfigInt(entry::kExecutableType);
   if (executableType != 1 && executableType != 5) useConsoleErrors();
   return executableType;
 }

@@ -134,7 +134,7 @@ std::string chooseTempPath() {
     CreateDirectoryA(tmp.c_str(), nullptr);
     if (probeWritableDirectory(tmp)) return tmp;
   }
-  fatalConfigError(1015);
+  fatalConfigError(entry::kPowerUserText);
 }
 
 std::string makeTempFileName() {
@@ -162,7 +162,7 @@ void createTempDirectory() {
     // is handed the name again.
     logInfo("Could not create dir (%lu)", GetLastError());
   }
-  fatalConfigError(1009, "7");
+  fatalInternalError(InternalError::TempDirNotCreated);
 }
 
 std::string makeProcessCommFileName(DWORD processId) {
@@ -236,7 +236,7 @@ int failExtraction(const std::string& path, int result) {
 
 int extractIncludedFiles(bool createDirectory) {
   logInfo("extracting files");
-  int count = getConfigInt(2002);
+  int count = getConfigInt(entry::kIncludedFileCount);
   logInfo("Included files: %d", count);
   if (count == 0) {
     if (createDirectory) g_tempDir.clear();
@@ -246,7 +246,7 @@ int extractIncludedFiles(bool createDirectory) {
 
   FileHandle media = openMediaFile();
   seekMediaFile(media.h, g_configEndPosition);
-  for (const std::string& name : includedFileList(getConfigString(2003), count)) {
+  for (const std::string& name : includedFileList(getConfigString(entry::kIncludedFileNames), count)) {
     std::string path = g_tempDir + "\\" + name;
     // A name that would leave the temporary directory is treated as damaged data.
     if (!isContainedFileName(name)) return failExtraction(path, kExtractReadFailed);
@@ -264,7 +264,7 @@ int extractIncludedFiles(bool createDirectory) {
     logInfo("extracting %s (size: %lld)", path.c_str(), static_cast<long long>(size));
     if (size <= 0) continue;
     FileHandle output(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!output.valid()) fatalConfigError(1009, "11");
+    if (!output.valid()) fatalInternalError(InternalError::ExtractedFileNotCreated);
     int result = copyMaskedData(media.h, output.h, size, true);
     output.close();
     if (result != kExtractOk) return failExtraction(path, result);

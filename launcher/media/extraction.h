@@ -11,7 +11,8 @@
 std::string chooseTempPath();
 // A unique temporary file name in that path (the system creates the empty file).
 std::string makeTempFileName();
-// Creates g_tempDir (launch_flags.h) ("<temp file>_dir"), five attempts; ends the process (1009, "7") on failure.
+// Creates g_tempDir (launch_flags.h) ("<temp file>_dir"), five attempts; ends the process
+// (internal error TempDirNotCreated) on failure.
 void createTempDirectory();
 // "<temp path>nbo_p<pid>.tmp": how the launcher and the Java side find each other.
 std::string makeProcessCommFileName(DWORD processId);

@@ -37,7 +37,7 @@ uint32_t checksumOf(HANDLE media, int64_t length, HWND progressWindow) {
     DWORD got = 0;
     if (!ReadFile(media, block, want, &got, nullptr) || got == 0) {
       logInfo("check ReadFile failed %lu %lu %lld", GetLastError(), got, static_cast<long long>(done));
-      fatalConfigError(1009, "34");
+      fatalInternalError(InternalError::PayloadNotReadable);
     }
     for (DWORD offset = 0; offset < got; offset += kCheckSliceSize) {
       DWORD slice = got - offset < kCheckSliceSize ? got - offset : kCheckSliceSize;
@@ -54,10 +54,10 @@ uint32_t checksumOf(HANDLE media, int64_t length, HWND progressWindow) {
 [[noreturn]] void reportCorrupted(HWND progressWindow) {
   // An unattended installation must not wait on a box nobody sees.
   if (g_flags.quietMode) {
-    std::fprintf(stderr, "%s\n", wideToAnsi(asWide(getConfigWString(20016))).c_str());
+    std::fprintf(stderr, "%s\n", wideToAnsi(asWide(getConfigWString(entry::kCorruptedFileText))).c_str());
     std::fflush(stderr);
   } else {
-    showWizardMessage(progressWindow, 20016, MB_ICONERROR | MB_OK);
+    showWizardMessage(progressWindow, entry::kCorruptedFileText, MB_ICONERROR | MB_OK);
   }
   exitNormally(1);
 }

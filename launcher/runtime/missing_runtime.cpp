@@ -36,7 +36,7 @@ std::u16string versionText(int32_t entryId) {
 // The open-file dialog for a java.exe; a picked runtime is loaded and remembered.
 bool locateJavaExecutable(HWND owner) {
   char file[kTextBufferSize] = "";
-  std::string title = wideToAnsi(asWide(getConfigWString(20004)));
+  std::string title = wideToAnsi(asWide(getConfigWString(entry::kChooseJavaExeText)));
   fitTextBuffer(title);
   OPENFILENAMEA dialog{};
   dialog.lStructSize = sizeof dialog;
@@ -72,10 +72,10 @@ bool locateJavaExecutable(HWND owner) {
 INT_PTR CALLBACK runtimeMissingDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
   switch (message) {
     case WM_INITDIALOG: {
-      setWindowTextWide(dialog, getConfigWString(20013));
-      setDlgItemTextWide(dialog, IDCANCEL, getConfigWString(20012));
-      setDlgItemTextWide(dialog, IDC_LOCATE, getConfigWString(20011));
-      setDlgItemTextWide(dialog, IDC_DOWNLOAD, getConfigWString(20010));
+      setWindowTextWide(dialog, getConfigWString(entry::kWizardCaption));
+      setDlgItemTextWide(dialog, IDCANCEL, getConfigWString(entry::kCancelButton));
+      setDlgItemTextWide(dialog, IDC_LOCATE, getConfigWString(entry::kLocateButton));
+      setDlgItemTextWide(dialog, IDC_DOWNLOAD, getConfigWString(entry::kDownloadButton));
       bool locateOnly = !g_flags.downloadAvailable;
       if (locateOnly) {
         // Enter and the focus go to the one way on: the hidden Download button would swallow both.
@@ -84,9 +84,10 @@ INT_PTR CALLBACK runtimeMissingDialogProc(HWND dialog, UINT message, WPARAM wPar
         SendDlgItemMessageA(dialog, IDC_DOWNLOAD, BM_SETSTYLE, BS_PUSHBUTTON, FALSE);
         SendDlgItemMessageA(dialog, IDC_LOCATE, BM_SETSTYLE, BS_DEFPUSHBUTTON, FALSE);
       }
-      std::u16string text = composeRuntimeMissingText(getConfigWString(g_flags.downloadAvailable ? 20005 : 20006), kBits,
-                                                      getConfigWString(20019), versionText(126),
-                                                      getConfigWString(20020), versionText(127));
+      entry::Id message = g_flags.downloadAvailable ? entry::kNoJreDownloadText : entry::kNoJreLocateText;
+      std::u16string text = composeRuntimeMissingText(
+          getConfigWString(message), kBits, getConfigWString(entry::kMinVersionLabel), versionText(entry::kMinJavaVersion),
+          getConfigWString(entry::kMaxVersionLabel), versionText(entry::kMaxJavaVersion));
       // The shipped 32-bit installer cannot use the only runtimes that Java 24 and later, and
       // some vendors, offer: say which installer can.
       if (otherProcessorRuntime()) text += u"\nA 64-bit Java runtime is installed: it needs the x64 installer.";
@@ -125,9 +126,9 @@ bool downloadRuntime(HWND progressWindow, const std::string& url) {
   PBRANGE range{0, 400};
   int position = 0;
   if (progressWindow) {
-    setDlgItemTextWide(progressWindow, IDC_MESSAGE, getConfigWString(20001));
+    setDlgItemTextWide(progressWindow, IDC_MESSAGE, getConfigWString(entry::kDownloadingText));
     fitTextHeight(progressWindow, IDC_MESSAGE);
-    setDlgItemTextWide(progressWindow, IDCANCEL, getConfigWString(20012));
+    setDlgItemTextWide(progressWindow, IDCANCEL, getConfigWString(entry::kCancelButton));
     ShowWindow(GetDlgItem(progressWindow, IDC_DOWNLOAD_STATUS), SW_SHOW);
     // While the download runs the bar shows the status line's percentage, from nothing on; the
     // preparation's own scale comes back afterwards.
@@ -136,13 +137,13 @@ bool downloadRuntime(HWND progressWindow, const std::string& url) {
     setProgressRange(progressWindow, 0, 100);
     setProgressPosition(progressWindow, 0);
   }
-  if (!bindWinInet()) fatalMessage(20002);
+  if (!bindWinInet()) fatalMessage(entry::kWininetMissingText);
   // Where the launch sequence looks for the archive, whatever directory is current now.
   std::string archive = g_tempDir.empty() ? std::string("jre.tar.gz") : g_tempDir + "\\jre.tar.gz";
   if (!downloadFile(progressWindow, url.c_str(), archive.c_str(), getConfigString(kRuntimeDigestEntry))) {
     // The progress dialog is gone after a cancel, and the user asked for no message.
     if (downloadCancelled()) return false;
-    fatalMessage(20003);
+    fatalMessage(entry::kDownloadFailedText);
   }
   if (progressWindow) {
     ShowWindow(GetDlgItem(progressWindow, IDC_DOWNLOAD_STATUS), SW_HIDE);
@@ -155,11 +156,11 @@ bool downloadRuntime(HWND progressWindow, const std::string& url) {
 }  // namespace
 
 bool handleMissingRuntime(HWND progressWindow) {
-  std::string url = getConfigString(150);
+  std::string url = getConfigString(entry::kJreDownloadUrl);
   g_flags.downloadAvailable = !url.empty();
   logInfo("Download location: %s", url.c_str());
   INT_PTR choice = IDC_DOWNLOAD;
-  if (getConfigInt(157) == 0) {
+  if (getConfigInt(entry::kDownloadJreWithoutAsking) == 0) {
     choice = DialogBoxParamA(static_cast<HINSTANCE>(g_flags.instance), MAKEINTRESOURCEA(IDD_RUNTIME_MISSING),
                              progressWindow, runtimeMissingDialogProc, 0);
   }

@@ -19,9 +19,10 @@ namespace {
 std::u16string wideText(const std::string& text) { return std::u16string(asUtf16(ansiToWide(text))); }
 
 std::u16string locatedRuntimeRefusal(const char* file, const std::string& version, bool versionAccepted) {
-  return composeLocatedRuntimeRefusal(wideText(file), wideText(version), versionAccepted, wideText(launcherBits()),
-                                      getConfigWString(20019), wideText(getConfigString(126)), getConfigWString(20020),
-                                      wideText(getConfigString(127)));
+  return composeLocatedRuntimeRefusal(
+      wideText(file), wideText(version), versionAccepted, wideText(launcherBits()),
+      getConfigWString(entry::kMinVersionLabel), wideText(getConfigString(entry::kMinJavaVersion)),
+      getConfigWString(entry::kMaxVersionLabel), wideText(getConfigString(entry::kMaxJavaVersion)));
 }
 
 }  // namespace
@@ -34,8 +35,8 @@ bool LoadDLL(bool showErrors, const char* location, bool locationIsJavaExecutabl
   RuntimeSourceKind kind = RuntimeSourceKind::None;
   if (location) {
     logInfo("Got JRE location %s (java exe: %d)", location, locationIsJavaExecutable ? 1 : 0);
-    std::string min = getConfigString(126);
-    std::string max = getConfigString(127);
+    std::string min = getConfigString(entry::kMinJavaVersion);
+    std::string max = getConfigString(entry::kMaxJavaVersion);
     logInfo("MinVersion: %s, MaxVersion: %s", min.c_str(), max.c_str());
     exePath = location;
     std::string version;
@@ -48,7 +49,7 @@ bool LoadDLL(bool showErrors, const char* location, bool locationIsJavaExecutabl
         bool accepted = !version.empty() && acceptVersion(version, min, max, true);
         showErrorW(locatedRuntimeRefusal(location, version, accepted).c_str());
       } else if (showErrors) {
-        showConfigError(1016, launcherBits());
+        showConfigError(entry::kNoJvmBitsText, launcherBits());
       }
       return false;
     }
@@ -62,7 +63,7 @@ bool LoadDLL(bool showErrors, const char* location, bool locationIsJavaExecutabl
         logInfo("A 64-bit Java runtime is installed at %s: this 32-bit installer cannot use it, the x64 installer is needed",
                 home->c_str());
       }
-      if (showErrors) showConfigError(1016, launcherBits());
+      if (showErrors) showConfigError(entry::kNoJvmBitsText, launcherBits());
       return false;
     }
   }

@@ -20,12 +20,12 @@ namespace {
 // messages that name the bitness in their text.
 #if PATHMERE_BITS == 64
 constexpr const char* kBits = "64";
-constexpr int32_t kEnvironmentVariableMessage = 1018;
-constexpr int32_t kDamagedRuntimeMessage = 1020;
+constexpr int32_t kEnvironmentVariableMessage = entry::kBadJavaHome64Text;
+constexpr int32_t kDamagedRuntimeMessage = entry::kDamagedJvm64Text;
 #else
 constexpr const char* kBits = "32";
-constexpr int32_t kEnvironmentVariableMessage = 1017;
-constexpr int32_t kDamagedRuntimeMessage = 1019;
+constexpr int32_t kEnvironmentVariableMessage = entry::kBadJavaHome32Text;
+constexpr int32_t kDamagedRuntimeMessage = entry::kDamagedJvm32Text;
 #endif
 
 #ifdef _WIN64
@@ -100,7 +100,7 @@ class PathExtension {
 void showLoadFailure(RuntimeSourceKind kind, const std::string& description) {
   switch (kind) {
     case RuntimeSourceKind::SearchPath:
-      showConfigError(1016, kBits);
+      showConfigError(entry::kNoJvmBitsText, kBits);
       break;
     case RuntimeSourceKind::EnvironmentVariable:
       showConfigError(kEnvironmentVariableMessage, description.c_str());
@@ -109,7 +109,7 @@ void showLoadFailure(RuntimeSourceKind kind, const std::string& description) {
       showConfigError(kDamagedRuntimeMessage, description.c_str());
       break;
     case RuntimeSourceKind::RegistryLookup:
-      showConfigError(1005);
+      showConfigError(entry::kVmStartFailedText);
       break;
     case RuntimeSourceKind::None:
       break;
@@ -133,7 +133,7 @@ std::optional<uint16_t> readPeMachine(const std::string& path) {
 bool runtimeMatchesBuild(const std::string& exePath) {
   std::optional<std::string> foreign;
   uint16_t foreignMachine = 0;
-  for (const std::string& library : vmLibraryCandidates(exePath, getConfigString(152))) {
+  for (const std::string& library : vmLibraryCandidates(exePath, getConfigString(entry::kPreferredVmType))) {
     std::optional<uint16_t> machine = readPeMachine(library);
     if (!machine) continue;
     if (*machine == kOwnMachine) return true;
@@ -150,7 +150,7 @@ bool runtimeMatchesBuild(const std::string& exePath) {
 
 bool hasVmLibraryFor(const std::string& exePath, std::optional<uint16_t> machine) {
   uint16_t wanted = machine ? *machine : kOwnMachine;
-  for (const std::string& library : vmLibraryCandidates(exePath, getConfigString(152))) {
+  for (const std::string& library : vmLibraryCandidates(exePath, getConfigString(entry::kPreferredVmType))) {
     if (readPeMachine(library) == wanted) return true;
   }
   return false;
@@ -178,7 +178,7 @@ HMODULE loadJvmFromBinDir(const std::string& exePath) {
   std::optional<std::string> binDir = binDirectoryOf(exePath);
   if (!binDir) return nullptr;
   PathExtension path(*binDir);
-  for (const std::string& vmType : vmTypeOrder(getConfigString(152))) {
+  for (const std::string& vmType : vmTypeOrder(getConfigString(entry::kPreferredVmType))) {
     if (HMODULE module = tryJvmLibrary(*binDir, vmType)) {
       // The VM library's own dependencies are found through the bin directory from now on.
       path.keep();

@@ -2,7 +2,9 @@
 
 #include "command_line.h"
 #include "config/launcher_config.h"
+#include "error_text.h"
 #include "log.h"
+#include "media/path_text.h"
 #include "text_limits.h"
 #include "vm/variable_expansion.h"
 #include "vm/vm_options.h"
@@ -16,12 +18,13 @@ namespace {
 JavaVM* g_javaVm = nullptr;
 JNIEnv* g_jniEnv = nullptr;
 
-// Internal error code (message 1009) for a launcher argument array the VM cannot allocate.
-constexpr const char* kArgumentAllocationFailed = "16";
+[[noreturn]] void vmInternalError(InternalError error) {
+  vmFatalConfigError(entry::kInternalErrorText, internalErrorCode(error).c_str());
+}
 
 bool installerFamily() {
   char kind[2] = "";
-  getConfigString(2001, kind, sizeof kind);
+  getConfigString(entry::kProductKind, kind, sizeof kind);
   return std::string(kind) == "i";
 }
 
@@ -39,10 +42,8 @@ std::u16string redirectionPath(int enabledEntry, int fileEntry) {
 
 [[noreturn]] void argumentAllocationFailed(const char* what) {
   logError("could not allocate %s for main", what);
-  vmFatalConfigError(1009, kArgumentAllocationFailed);
+  vmInternalError(InternalError::ArgumentsNotAllocated);
 }
-
-char lowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
 // Whether path is root or lies below it, letter case aside; a ".." element could lead out again.
 bool isInsideDirectory(std::string_view path, std::string_view root) {
@@ -106,7 +107,7 @@ std::string dllSearchDirectories(std::string_view list, std::string_view extract
 }
 
 void extendPathForNativeDlls() {
-  std::string directories = getConfigString(10004);
+  std::string directories = getConfigString(entry::kNativeDllDirectory);
   logInfo("native lib dir is %s", directories.c_str());
   expandVariables(directories);
   std::string path = vmResolvePathList(directories);
@@ -141,7 +142,9 @@ std::vector<std::string> buildLaunchProperties() {
   std::string exe = vmExecutablePath();
   properties.push_back("-Dnimbo.moduleName=" + exe);
   properties.push_back("-Dsun.java.command=" + exe);
-  if (getConfigInt(10005) != 0) properties.push_back("-Dnimbo.processCommFile=" + vmProcessCommFileName());
+  if (getConfigInt(entry::kSingleInstance) != 0) {
+    properties.push_back("-Dnimbo.processCommFile=" + vmProcessCommFileName());
+  }
   properties.push_back("-Dnimbo.tempDir=" + vmTempDir());
   int64_t position = vmLanguageRestart() ? -1 : vmUnextractedPosition();
   properties.push_back("-Dnimbo.unextractedPosition=" + std::to_string(position));
@@ -183,13 +186,13 @@ bool createJavaVm(const std::vector<std::u16string>& args, const std::vector<std
 }
 
 bool checkFirstRun() {
-  std::string marker = vmMakeAbsolutePath(getConfigString(10003)) + kDirectorySeparator + ".tessar" +
+  std::string marker = vmMakeAbsolutePath(getConfigString(entry::kInstallDirectory)) + kDirectorySeparator + ".tessar" +
                        kDirectorySeparator + "firstrun";
   if (!vmPathExists(marker)) return true;
   jclass firstRun = g_jniEnv->FindClass("com/tessar/runtime/launcher/FirstRun");
-  if (firstRun == nullptr) vmFatalConfigError(1009, "14");
+  if (firstRun == nullptr) vmInternalError(InternalError::FirstRunClassMissing);
   jmethodID method = g_jniEnv->GetStaticMethodID(firstRun, "firstRun", "()Z");
-  if (method == nullptr) vmFatalConfigError(1009, "15");
+  if (method == nullptr) vmInternalError(InternalError::FirstRunMethodMissing);
   jboolean mayStart = g_jniEnv->CallStaticBooleanMethod(firstRun, method);
   if (g_jniEnv->ExceptionOccurred() != nullptr) {
     g_jniEnv->ExceptionDescribe();
@@ -199,11 +202,11 @@ bool checkFirstRun() {
 }
 
 void buildLauncherArguments(std::vector<std::u16string>& list) {
-  list.push_back(fromAscii(getConfigInt(107) == 1 ? "true" : "false"));
-  list.push_back(vmAnsiToUtf16(getConfigString(122)));
-  list.push_back(redirectionPath(102, 103));
-  list.push_back(redirectionPath(104, 105));
-  list.push_back(fromAscii(getConfigInt(106) != 0 ? "true" : "false"));
+  list.push_back(fromAscii(getConfigInt(entry::kExecutableType) == 1 ? "true" : "false"));
+  list.push_back(vmAnsiToUtf16(getConfigString(entry::kMainClass)));
+  list.push_back(redirectionPath(entry::kRedirectStderr, entry::kStderrFile));
+  list.push_back(redirectionPath(entry::kRedirectStdout, entry::kStdoutFile));
+  list.push_back(fromAscii(getConfigInt(entry::kLauncherFlag106) != 0 ? "true" : "false"));
 }
 
 std::string javaLauncherClassName() {
@@ -216,10 +219,10 @@ std::vector<std::u16string> launcherArgumentList(const std::vector<std::u16strin
   std::vector<std::u16string> list;
   buildLauncherArguments(list);
   if (!args.empty()) list.push_back(args[0]);
-  std::string appArguments = getConfigString(124);
+  std::string appArguments = getConfigString(entry::kAppArguments);
   expandVariables(appArguments);
   splitCommandLine(vmAnsiToUtf16(appArguments), list);
-  bool dropJ = getConfigInt(125) != 0;
+  bool dropJ = getConfigInt(entry::kDropJArguments) != 0;
   for (std::size_t i = 1; i < args.size(); ++i) {
     if (!(dropJ && isJArgument(args[i]))) list.push_back(args[i]);
   }
@@ -236,12 +239,12 @@ bool callLauncherMain(const std::vector<std::u16string>& args) {
   jclass launcher = g_jniEnv->FindClass(className.c_str());
   if (launcher == nullptr) {
     logError("could not find main class");
-    vmFatalConfigError(1010, nullptr);
+    vmFatalConfigError(entry::kMainClassNotLoadedText, nullptr);
   }
   jmethodID main = g_jniEnv->GetStaticMethodID(launcher, "main", "([Ljava/lang/String;)V");
   if (main == nullptr) {
     logError("could not find main method");
-    vmFatalConfigError(1011, nullptr);
+    vmFatalConfigError(entry::kMainMethodNotFoundText, nullptr);
   }
   std::vector<std::u16string> list = launcherArgumentList(args);
   logInfo("param count: %d", static_cast<int>(list.size()));
@@ -262,10 +265,10 @@ bool callLauncherMain(const std::vector<std::u16string>& args) {
   if (jthrowable thrown = g_jniEnv->ExceptionOccurred()) {
     logError("an exception occured");
     g_jniEnv->ExceptionDescribe();
-    std::string mainClass = getConfigString(122);
+    std::string mainClass = getConfigString(entry::kMainClass);
     if (isClassNotLoaded(thrown, mainClass)) {
       logError("could not load the main class %s", mainClass.c_str());
-      vmFatalConfigError(1010, nullptr);
+      vmFatalConfigError(entry::kMainClassNotLoadedText, nullptr);
     }
     return false;
   }

@@ -193,7 +193,7 @@ void readVmOptionsFile(const char* basePath, std::FILE* file, VmOptionList& list
 
 void addConfiguredVmOptions(const std::vector<std::u16string>& arguments, VmOptionList& list,
                             ClassPathOverrides& overrides) {
-  std::string parameters = getConfigString(123);
+  std::string parameters = getConfigString(entry::kVmParameters);
   expandVariables(parameters);
   std::vector<std::u16string> wideTokens;
   splitCommandLine(vmAnsiToUtf16(parameters), wideTokens);
@@ -202,7 +202,7 @@ void addConfiguredVmOptions(const std::vector<std::u16string>& arguments, VmOpti
   logInfo("adding options\n");
   IncludeChain chain;
   for (const std::string& line : configuredOptionLines(tokens)) handleVmOptionLine(nullptr, line, list, overrides, chain);
-  if (getConfigInt(125) == 0) return;
+  if (getConfigInt(entry::kDropJArguments) == 0) return;
   // "-J" options are taken as written: no variable expansion.
   for (const std::u16string& argument : arguments) {
     if (isJArgument(argument)) handleVmOptionLine(nullptr, toAnsiOption(argument.substr(2)), list, overrides, chain);
@@ -236,7 +236,7 @@ bool addArchivesOfDirectory(ClassPathBuffer& buffer, const std::string& director
 }
 
 void appendConfiguredClassPath(ClassPathBuffer& buffer) {
-  std::string value = getConfigString(121);
+  std::string value = getConfigString(entry::kClassPath);
   logInfo("classpath entry %s", value.c_str());
   const std::string separator(1, kPathListSeparator);
   for (const ClassPathItem& item : parseClassPathItems(value)) {
@@ -288,8 +288,8 @@ void appendConfiguredClassPath(ClassPathBuffer& buffer) {
     if (!item.mandatory || found) continue;
     logError("mandatory class path item not found: %s", text.c_str());
     // An empty variable is as useless as a missing one: both are reported by name.
-    if (item.kind == 'E') vmFatalConfigError(1008, text.c_str());
-    vmFatalConfigError(1006, text.c_str());
+    if (item.kind == 'E') vmFatalConfigError(entry::kUndefinedVariableText, text.c_str());
+    vmFatalConfigError(entry::kFileNotFoundText, text.c_str());
   }
 }
 
