@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the committed tree twice, in two fresh folders a while apart, and compares every shipped
-# file byte for byte: the stubs and JNI libraries of the given presets (default: win32, the shipped
-# architecture, and release-tool, the packing tool). Prints one SHA-256 line per file and folder,
+# file byte for byte: the stubs and JNI libraries of the given presets (win64 adds the Windows
+# packing tool; default: win32, the shipped architecture, and release-tool, the packing tool). Prints one SHA-256 line per file and folder,
 # then "reproducible: N files identical" (exit 0) or the files that differ (exit 1).
 # Usage: scripts/check_reproducible.sh [win32] [win64] [release-tool]   (a few minutes per preset)
 set -euo pipefail
@@ -14,13 +14,15 @@ export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct)}
 
 shipped() {
   case "$1" in
-    win32|win64) echo pathmere_setup.exe Nelvar.dll Pemtrel.dll tarvik1/Tarvik.dll tarvik2/Tarvik.dll ;;
+    win32) echo pathmere_setup.exe Nelvar.dll Pemtrel.dll tarvik1/Tarvik.dll tarvik2/Tarvik.dll ;;
+    win64) echo pathmere_setup.exe Nelvar.dll Pemtrel.dll tarvik1/Tarvik.dll tarvik2/Tarvik.dll pathmere-pack.exe ;;
     release-tool) echo pathmere-pack ;;
   esac
 }
 targets() {
   case "$1" in
-    win32|win64) echo pathmere_setup nelvar pemtrel tarvik1 tarvik2 ;;
+    win32) echo pathmere_setup nelvar pemtrel tarvik1 tarvik2 ;;
+    win64) echo pathmere_setup nelvar pemtrel tarvik1 tarvik2 pathmere-pack ;;
     release-tool) echo pathmere-pack ;;
   esac
 }

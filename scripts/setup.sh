@@ -16,7 +16,7 @@ fi
 # The build and the wine64 tiers need these; a failure to install them fails set-up.
 core=(cmake g++ ninja-build pkg-config
       g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
-      libz-mingw-w64-dev zlib1g-dev libgtest-dev libssl-dev
+      libz-mingw-w64-dev zlib1g-dev libgtest-dev
       wine wine64 qemu-user-static
       xvfb xdotool x11-apps imagemagick
       clang libclang-rt-14-dev llvm

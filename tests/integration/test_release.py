@@ -1,10 +1,12 @@
 """The release archive as a release engineer gets it: made by scripts/release.sh, unpacked into an
 empty folder away from the checkout, and used from there alone."""
 import hashlib
+import pathlib
 import shutil
 import struct
 import subprocess
 import tarfile
+import zipfile
 
 import pytest
 
@@ -13,6 +15,8 @@ from conftest import ROOT
 VERSION = (ROOT / "VERSION").read_text().split()[0]
 NAME = f"pathmere-{VERSION}-linux-x86_64"
 ARCHIVE = ROOT / "build" / "release" / f"{NAME}.tar.gz"
+ZIP_NAME = f"pathmere-{VERSION}-windows"
+ZIP = ROOT / "build" / "release" / f"{ZIP_NAME}.zip"
 
 SETUP_JAVA = """package com.example;
 public class Setup {
@@ -25,15 +29,16 @@ public class Setup {
 
 @pytest.fixture(scope="module")
 def release():
-    """The archive of two runs of release.sh: the second must give the same bytes."""
+    """The archives of two runs of release.sh: the second must give the same bytes."""
     if not shutil.which("x86_64-w64-mingw32-g++-posix"):
         pytest.skip("no mingw-w64 tool chain")
     made = []
     for _ in range(2):
         done = subprocess.run([str(ROOT / "scripts" / "release.sh")], capture_output=True, text=True, timeout=1200)
         assert done.returncode == 0, done.stdout[-3000:] + done.stderr[-3000:]
-        made.append(ARCHIVE.read_bytes())
-    assert made[0] == made[1], "two runs of release.sh gave different archives"
+        made.append((ARCHIVE.read_bytes(), ZIP.read_bytes()))
+    assert made[0][0] == made[1][0], "two runs of release.sh gave different tar archives"
+    assert made[0][1] == made[1][1], "two runs of release.sh gave different zip archives"
     return ARCHIVE
 
 
@@ -121,3 +126,61 @@ def test_unpacked_alone_it_builds_both_architectures_and_reaches_main(release, t
     log = "".join(p.read_text(errors="replace") for p in tmp_path.glob("tsr_nlog_*"))
     assert result.code == 42, (result, log)
     wine.reg_delete(key, "InstallStarted")
+
+
+def test_the_windows_tool_alone_writes_the_bytes_the_linux_tool_writes(release, tmp_path, wine):
+    with zipfile.ZipFile(ZIP) as archive:
+        entries = archive.infolist()
+        archive.extractall(tmp_path / "win")
+    names = [e.filename for e in entries]
+    assert names == sorted(names) and len({e.date_time for e in entries}) == 1 and not any(e.extra for e in entries)
+    with tarfile.open(release) as tar:
+        linux_files = {m.name[len(NAME) + 1:] for m in tar.getmembers() if m.isfile()}
+        tar.extractall(tmp_path / "linux")
+    assert {n[len(ZIP_NAME) + 1:] for n in names} ^ linux_files == {"bin/pathmere-pack.exe", "bin/pathmere-pack"}
+    home, linux_home = tmp_path / "win" / ZIP_NAME, tmp_path / "linux" / NAME
+    for name in linux_files - {"bin/pathmere-pack", "SHA256SUMS", "README.md"}:
+        assert (home / name).read_bytes() == (linux_home / name).read_bytes(), name
+    sums = subprocess.run(["sha256sum", "-c", "--quiet", "SHA256SUMS"], cwd=home, capture_output=True, text=True)
+    assert sums.returncode == 0, sums.stdout + sums.stderr
+    tool = home / "bin" / "pathmere-pack.exe"
+    assert machine(tool) == 0x8664
+
+    def win(*args):
+        done = wine.run(tool, args, cwd=tmp_path, timeout=300)
+        assert done.code == 0, done
+        return done.stdout
+
+    def linux(*args):
+        done = subprocess.run([linux_home / "bin" / "pathmere-pack", *args], capture_output=True, timeout=120, cwd=tmp_path)
+        assert done.returncode == 0, done
+        return done.stdout
+
+    assert win("--version") == f"pathmere-pack {VERSION}\n"
+    assert win("schema").encode("latin-1") == linux("schema"), "standard output is not written as it stands"
+    # A folder named outside ASCII: the command line and the file calls keep it whole.
+    my, mine = tmp_path / "Paket é", tmp_path / "mine"
+    win("init", wine.winpath(my))
+    linux("init", mine)
+    assert (my / "config.json").read_bytes() == (mine / "config.json").read_bytes()
+    with zipfile.ZipFile(my / "files" / "app.jar", "w") as jar:
+        jar.writestr("com/example/Setup.class", b"\xca\xfe\xba\xbe")
+    config = (my / "config.json").read_text()
+    assert '"versionScheme": 1' in config
+    (my / "config.json").write_text(config.replace('"versionScheme": 1', '"versionScheme": 1, "jreDownloadUrl": "http://x/j.tgz"'))
+    download = tmp_path / "download.tar.gz"
+    download.write_bytes(b"served runtime" * 50000)
+    # A runtime whose names sort differently by case, by bytes and by letters, in nested folders.
+    jre = tmp_path / "jre"
+    for name in ("bin/server/jvm.dll", "lib/B.txt", "lib/a.txt", "lib/Z é.txt", "lib/ext/Ärger.jar", "release"):
+        (jre / name).parent.mkdir(parents=True, exist_ok=True)
+        (jre / name).write_bytes(name.encode() * 3000)
+    shutil.copyfile(home / "stubs" / "x64" / "pathmere_setup.exe", jre / "bin" / "server" / "jvm.dll")
+    common = ["--arch", "x64", "--config", my / "config.json", "--files", my / "files", "--jre", jre,
+              "--jre-download", download]
+    linux("build", *common, "-o", tmp_path / "linux.exe")
+    win("build", *[wine.winpath(a) if isinstance(a, pathlib.Path) else a for a in common], "-o", "windows.exe")
+    assert win("verify", "windows.exe") == "OK\n"
+    assert hashlib.sha256(download.read_bytes()).hexdigest() in win("inspect", "windows.exe")
+    assert (tmp_path / "windows.exe").read_bytes() == (tmp_path / "linux.exe").read_bytes()
+    assert machine(tmp_path / "windows.exe") == 0x8664

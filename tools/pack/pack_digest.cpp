@@ -1,38 +1,22 @@
 #include "pack/pack_digest.h"
 
-#include <openssl/evp.h>
-
-#include <cerrno>
-#include <cstring>
-#include <fstream>
 #include <memory>
-#include <vector>
 
 #include "pack/pack_config.h"
+#include "pack/pack_files.h"
 #include "runtime/download_transfer.h"
+#include "runtime/sha256.h"
 
 std::string fileSha256Hex(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw PackError("cannot open " + path + ": " + std::strerror(errno));
-  std::unique_ptr<EVP_MD_CTX, void (*)(EVP_MD_CTX*)> context(EVP_MD_CTX_new(), EVP_MD_CTX_free);
-  if (!context || EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1) {
-    throw PackError("SHA-256 is not available from libcrypto");
+  InputFile in;
+  if (!in.open(path)) throw PackError("cannot open " + path + ": " + systemErrorText());
+  Sha256 hash;
+  std::unique_ptr<char[]> block(new char[1 << 20]);
+  for (long long got; (got = in.read(block.get(), 1 << 20)) != 0;) {
+    if (got < 0) throw PackError("cannot read " + path);
+    hash.update(block.get(), static_cast<std::size_t>(got));
   }
-  std::vector<char> block(1 << 20);
-  while (in) {
-    in.read(block.data(), static_cast<std::streamsize>(block.size()));
-    std::streamsize n = in.gcount();
-    if (n > 0 && EVP_DigestUpdate(context.get(), block.data(), static_cast<std::size_t>(n)) != 1) {
-      throw PackError("SHA-256 of " + path + " failed");
-    }
-  }
-  if (in.bad()) throw PackError("cannot read " + path);
-  Sha256Digest digest{};
-  unsigned int size = 0;
-  if (EVP_DigestFinal_ex(context.get(), digest.data(), &size) != 1 || size != digest.size()) {
-    throw PackError("SHA-256 of " + path + " failed");
-  }
-  return sha256Hex(digest);
+  return sha256Hex(hash.finish());
 }
 
 void setRuntimeDigest(ConfigRecord& record, const std::string& hexDigest) {

@@ -1,17 +1,10 @@
 // pathmere-pack: writes the launcher's appended data onto a stub, and inspects, verifies and
 // unpacks finished installers. Payloads can be far larger than memory is worth spending on them,
 // so every file is streamed in blocks.
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cctype>
-#include <cerrno>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <iostream>
 #include <memory>
 #include <optional>
@@ -25,6 +18,7 @@
 #include "pack/pack_config.h"
 #include "pack/pack_digest.h"
 #include "pack/pack_entries.h"
+#include "pack/pack_files.h"
 #include "pack/pack_media.h"
 #include "pack/pack_resources.h"
 #include "pack/pack_runtime.h"
@@ -83,53 +77,25 @@ std::string_view launcherClassesJar() { return std::string_view(kLauncherClasses
 constexpr std::size_t kBlockSize = 1 << 20;
 
 std::string systemError(const std::string& what, const std::string& path) {
-  return what + " " + path + ": " + std::strerror(errno);
+  return what + " " + path + ": " + systemErrorText();
 }
 
 class FileSource : public ByteSource {
  public:
   explicit FileSource(const std::string& path) : path_(path) {
-    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd_ < 0) throw PackError(systemError("cannot open", path));
-    struct stat st;
-    if (::fstat(fd_, &st) != 0) throw PackError(systemError("cannot stat", path));
-    if (!S_ISREG(st.st_mode)) throw PackError(path + " is not a regular file");
-    size_ = static_cast<uint64_t>(st.st_size);
-    mode_ = st.st_mode;
-    device_ = st.st_dev;
-    inode_ = st.st_ino;
+    if (!file_.open(path)) throw PackError(systemError("cannot open", path));
+    if (!file_.status().regular) throw PackError(path + " is not a regular file");
   }
-  ~FileSource() override { ::close(fd_); }
-  FileSource(const FileSource&) = delete;
-  FileSource& operator=(const FileSource&) = delete;
 
-  uint64_t size() const override { return size_; }
-  bool readAt(uint64_t pos, void* dst, std::size_t n) override {
-    auto* out = static_cast<uint8_t*>(dst);
-    while (n > 0) {
-      ssize_t got = ::pread(fd_, out, n, static_cast<off_t>(pos));
-      if (got < 0 && errno == EINTR) continue;
-      if (got <= 0) return false;
-      out += got;
-      pos += static_cast<uint64_t>(got);
-      n -= static_cast<std::size_t>(got);
-    }
-    return true;
-  }
-  mode_t mode() const { return mode_; }
-  bool sameFileAs(const std::string& other) const {
-    struct stat st;
-    return ::stat(other.c_str(), &st) == 0 && st.st_dev == device_ && st.st_ino == inode_;
-  }
+  uint64_t size() const override { return file_.status().size; }
+  bool readAt(uint64_t pos, void* dst, std::size_t n) override { return file_.readAt(pos, dst, n); }
+  uint32_t mode() const { return file_.status().mode; }
+  bool sameFileAs(const std::string& other) const { return file_.sameFileAs(other); }
   const std::string& path() const { return path_; }
 
  private:
   std::string path_;
-  int fd_ = -1;
-  uint64_t size_ = 0;
-  mode_t mode_ = 0;
-  dev_t device_ = 0;
-  ino_t inode_ = 0;
+  InputFile file_;
 };
 
 // The output is written beside its final name and renamed into place only when complete, so a
@@ -141,65 +107,48 @@ class PendingOutput : public ByteSink {
     std::string dir = slash == std::string::npos ? "." : finalPath.substr(0, slash + 1);
     std::string base = slash == std::string::npos ? finalPath : finalPath.substr(slash + 1);
     if (base.empty()) throw PackError("output path " + finalPath + " names a directory");
-    std::string pattern = (slash == std::string::npos ? "" : dir) + "." + base + ".XXXXXX";
-    std::vector<char> name(pattern.begin(), pattern.end());
-    name.push_back('\0');
-    fd_ = ::mkstemp(name.data());
-    if (fd_ < 0) throw PackError(systemError("cannot create a temporary file in", dir));
-    tempPath_ = name.data();
+    std::string prefix = (slash == std::string::npos ? "" : dir) + "." + base + ".";
+    if (!file_.createUnique(prefix, tempPath_)) throw PackError(systemError("cannot create a temporary file in", dir));
   }
   ~PendingOutput() {
-    if (fd_ >= 0) ::close(fd_);
-    if (!committed_) ::unlink(tempPath_.c_str());
+    if (file_.isOpen()) file_.close();
+    if (!committed_) removeFile(tempPath_);
   }
   PendingOutput(const PendingOutput&) = delete;
   PendingOutput& operator=(const PendingOutput&) = delete;
 
   void write(const void* data, std::size_t n) override {
-    const auto* in = static_cast<const uint8_t*>(data);
-    while (n > 0) {
-      ssize_t put = ::write(fd_, in, n);
-      if (put < 0 && errno == EINTR) continue;
-      if (put <= 0) throw PackError(systemError("cannot write", tempPath_));
-      in += put;
-      n -= static_cast<std::size_t>(put);
-    }
+    if (!file_.write(data, n)) throw PackError(systemError("cannot write", tempPath_));
   }
   void writeAt(uint64_t pos, const std::string& bytes) override {
-    if (::pwrite(fd_, bytes.data(), bytes.size(), static_cast<off_t>(pos)) != static_cast<ssize_t>(bytes.size())) {
-      throw PackError(systemError("cannot write", tempPath_));
-    }
+    if (!file_.writeAt(pos, bytes.data(), bytes.size())) throw PackError(systemError("cannot write", tempPath_));
   }
-  void commit(mode_t mode) {
-    if (::fchmod(fd_, mode & 07777) != 0 || ::fsync(fd_) != 0) throw PackError(systemError("cannot finish", tempPath_));
-    if (::close(fd_) != 0) {
-      fd_ = -1;
-      throw PackError(systemError("cannot finish", tempPath_));
-    }
-    fd_ = -1;
-    if (::rename(tempPath_.c_str(), finalPath_.c_str()) != 0) throw PackError(systemError("cannot rename to", finalPath_));
+  void commit(uint32_t mode) {
+    if (!file_.sync(mode) || !file_.close()) throw PackError(systemError("cannot finish", tempPath_));
+    if (!replaceFile(tempPath_, finalPath_)) throw PackError(systemError("cannot rename to", finalPath_));
     committed_ = true;
   }
 
  private:
   std::string finalPath_;
   std::string tempPath_;
-  int fd_ = -1;
+  OutputFile file_;
   bool committed_ = false;
 };
 
 std::string readWholeFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw PackError(systemError("cannot open", path));
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
+  InputFile in;
+  if (!in.open(path)) throw PackError(systemError("cannot open", path));
+  std::string text;
+  char block[65536];
+  for (long long got; (got = in.read(block, sizeof block)) != 0;) {
+    if (got < 0) throw PackError(systemError("cannot read", path));
+    text.append(block, static_cast<std::size_t>(got));
+  }
+  return text;
 }
 
-bool isDirectory(const std::string& path) {
-  struct stat st;
-  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
+bool isDirectory(const std::string& path) { return pathStatus(path).directory; }
 
 std::string hostPath(const std::string& dir, const std::string& name) {
   std::string path = dir + "/" + name;
@@ -370,15 +319,13 @@ class ScratchFile {
  public:
   explicit ScratchFile(const std::string& besidePath) {
     std::size_t slash = besidePath.rfind('/');
-    std::string pattern = (slash == std::string::npos ? std::string() : besidePath.substr(0, slash + 1)) + ".jre.XXXXXX";
-    std::vector<char> name(pattern.begin(), pattern.end());
-    name.push_back('\0');
-    int fd = ::mkstemp(name.data());
-    if (fd < 0) throw PackError(systemError("cannot create a temporary file for", besidePath));
-    ::close(fd);
-    path_ = name.data();
+    std::string prefix = (slash == std::string::npos ? std::string() : besidePath.substr(0, slash + 1)) + ".jre.";
+    OutputFile file;
+    if (!file.createUnique(prefix, path_) || !file.close()) {
+      throw PackError(systemError("cannot create a temporary file for", besidePath));
+    }
   }
-  ~ScratchFile() { ::unlink(path_.c_str()); }
+  ~ScratchFile() { removeFile(path_); }
   ScratchFile(const ScratchFile&) = delete;
   ScratchFile& operator=(const ScratchFile&) = delete;
   const std::string& path() const { return path_; }
@@ -389,11 +336,9 @@ class ScratchFile {
 
 // The tool's own folder, from which it finds the stubs it ships with.
 std::string toolDirectory() {
-  std::vector<char> path(4096);
-  ssize_t n = ::readlink("/proc/self/exe", path.data(), path.size() - 1);
-  if (n <= 0) throw PackError(systemError("cannot find the tool's own folder:", "/proc/self/exe"));
-  std::string self(path.data(), static_cast<std::size_t>(n));
-  return self.substr(0, self.rfind('/'));
+  std::string folder;
+  if (!toolFolder(folder)) throw PackError("cannot find the tool's own folder: " + systemErrorText());
+  return folder;
 }
 
 // The stub of an architecture: in a release beside the tool (bin/pathmere-pack and
@@ -404,8 +349,7 @@ std::string shippedStub(const std::string& arch) {
   std::string release = dir + "/../stubs/" + arch + "/pathmere_setup.exe";
   std::string checkout = dir + "/../../" + (arch == "x86" ? "win32" : "win64") + "/bin/pathmere_setup.exe";
   for (const std::string& candidate : {release, checkout}) {
-    struct stat st;
-    if (::stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode)) return candidate;
+    if (pathStatus(candidate).regular) return candidate;
   }
   throw PackError("no " + arch + " stub beside the tool (looked for " + release + " and " + checkout +
                   "); give --stub STUB.exe");
@@ -543,8 +487,7 @@ int buildCommand(const Arguments& args) {
     }
     bool carried = !runtimeArchivePath.empty() && name == kRuntimeArchiveName;
     std::string path = carried ? runtimeArchivePath : hostPath(filesDir, name);
-    struct stat st;
-    if (::stat(path.c_str(), &st) != 0) throw PackError("included file \"" + name + "\" not found: " + path);
+    if (!pathStatus(path).exists) throw PackError("included file \"" + name + "\" not found: " + path);
     auto source = std::make_unique<FileSource>(path);
     fileInputs.push_back(source.get());
     files.push_back(std::move(source));
@@ -809,20 +752,13 @@ int verifyCommand(const Arguments& args) {
 }
 
 void makeDirectory(const std::string& path) {
-  if (::mkdir(path.c_str(), 0777) != 0 && errno != EEXIST) throw PackError(systemError("cannot create directory", path));
+  if (!createDirectory(path)) throw PackError(systemError("cannot create directory", path));
   if (!isDirectory(path)) throw PackError(path + " exists and is not a directory");
 }
 
 bool isEmptyDirectory(const std::string& path) {
-  DIR* listing = ::opendir(path.c_str());
-  if (!listing) return false;
-  bool empty = true;
-  while (dirent* entry = ::readdir(listing)) {
-    std::string name = entry->d_name;
-    if (name != "." && name != "..") empty = false;
-  }
-  ::closedir(listing);
-  return empty;
+  std::vector<std::string> names;
+  return listDirectory(path, names) && names.empty();
 }
 
 int extractCommand(const Arguments& args) {
@@ -834,8 +770,8 @@ int extractCommand(const Arguments& args) {
   for (const IncludedFileEntry& file : info.files) {
     if (!isContainedFileName(file.name)) throw PackError("refusing \"" + ansiToUtf8(file.name) + "\": it escapes " + dir);
   }
-  struct stat st;
-  if (::lstat(dir.c_str(), &st) == 0 && !args.has("--force") && !(S_ISDIR(st.st_mode) && isEmptyDirectory(dir))) {
+  PathStatus existing = linkStatus(dir);
+  if (existing.exists && !args.has("--force") && !(existing.directory && isEmptyDirectory(dir))) {
     throw PackError(dir + " exists and is not an empty folder; --force writes into it");
   }
   makeDirectory(dir);
@@ -851,26 +787,20 @@ int extractCommand(const Arguments& args) {
     for (std::size_t slash = path.find('/', dir.size() + 1); slash != std::string::npos; slash = path.find('/', slash + 1)) {
       makeDirectory(path.substr(0, slash));
     }
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
-    if (fd < 0) throw PackError(systemError("cannot create", path));
+    OutputFile out;
+    if (!out.create(path)) throw PackError(systemError("cannot create", path));
     uint64_t dataStart = file.sizeOffset + 8;
     bool written = true;
     for (uint64_t done = 0; written && done < uint64_t(file.size);) {
       std::size_t n = static_cast<std::size_t>(std::min<uint64_t>(kBlockSize, uint64_t(file.size) - done));
       if (!source.readAt(dataStart + done, block.get(), n)) {
-        ::close(fd);
         throw PackError("cannot read " + name + " from " + args.operands[0]);
       }
       maskBytes(block.get(), n);
-      for (std::size_t put = 0; written && put < n;) {
-        ssize_t w = ::write(fd, block.get() + put, n - put);
-        if (w < 0 && errno == EINTR) continue;
-        written = w > 0;
-        if (written) put += static_cast<std::size_t>(w);
-      }
+      written = out.write(block.get(), n);
       done += n;
     }
-    if (!written || ::close(fd) != 0) throw PackError(systemError("cannot write", path));
+    if (!written || !out.close()) throw PackError(systemError("cannot write", path));
     std::cout << "extracted " << name << " (" << file.size << " bytes)\n";
   }
   return 0;
@@ -914,8 +844,7 @@ int initCommand(const Arguments& args) {
   makeDirectory(dir);
   makeDirectory(dir + "/files");
   std::string config = dir + "/config.json";
-  struct stat st;
-  if (::lstat(config.c_str(), &st) == 0 && !args.has("--force")) {
+  if (linkStatus(config).exists && !args.has("--force")) {
     throw PackError(config + " exists; --force replaces it");
   }
   PendingOutput out(config);
@@ -947,7 +876,9 @@ int runCommand(const std::string& name, const std::vector<std::string>& rest) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::vector<std::string> args(argv + 1, argv + argc);
+  useBinaryStandardStreams();
+  std::vector<std::string> args = commandArguments(argc, argv);
+  if (!args.empty()) args.erase(args.begin());
   std::string command = args.empty() ? "" : args[0];
   if (command == "--help" || command == "-h" || command == "help") {
     const CommandSpec* about = args.size() > 1 ? findCommand(args[1]) : nullptr;

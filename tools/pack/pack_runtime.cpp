@@ -1,9 +1,5 @@
 #include "pack/pack_runtime.h"
 
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -12,11 +8,13 @@
 #include <cstring>
 #include <memory>
 #include <nlohmann/json.hpp>
+#include <vector>
 
 #include "config/launcher_config.h"
 #include "media/path_text.h"
 #include "pack/pack_config.h"
 #include "pack/pack_entries.h"
+#include "pack/pack_files.h"
 #include "runtime/tar_archive.h"
 
 namespace {
@@ -32,33 +30,52 @@ void putOctal(std::string& block, std::size_t offset, std::size_t digits, uint64
   std::memcpy(&block[offset], text, digits);
 }
 
+// gzip through deflate, not gzopen: the header names Unix (3) as the system on every system, so
+// that the Windows tool writes the bytes the Linux tool writes. Level 6 as gzopen's "wb6".
 class GzipWriter {
  public:
-  explicit GzipWriter(const std::string& path) : path_(path) {
-    file_ = gzopen(path.c_str(), "wb6");
-    if (!file_) throw PackError("cannot create " + path + ": " + std::strerror(errno));
-    gzbuffer(file_, 256 * 1024);
+  explicit GzipWriter(const std::string& path) : path_(path), buffer_(kBlock) {
+    if (!file_.create(path)) throw PackError("cannot create " + path + ": " + systemErrorText());
+    if (deflateInit2(&stream_, 6, Z_DEFLATED, MAX_WBITS + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
+      throw PackError("cannot compress " + path);
+    }
+    header_.os = 3;
+    deflateSetHeader(&stream_, &header_);
   }
-  ~GzipWriter() {
-    if (file_) gzclose(file_);
-  }
+  ~GzipWriter() { deflateEnd(&stream_); }
   GzipWriter(const GzipWriter&) = delete;
   GzipWriter& operator=(const GzipWriter&) = delete;
   void write(const void* data, std::size_t n) {
     if (n == 0) return;
-    if (gzwrite(file_, data, static_cast<unsigned>(n)) != static_cast<int>(n)) throw PackError("cannot write " + path_);
+    compress(data, n, Z_NO_FLUSH);
     written_ += n;
   }
   void close() {
-    int status = gzclose(file_);
-    file_ = nullptr;
-    if (status != Z_OK) throw PackError("cannot finish " + path_);
+    compress(nullptr, 0, Z_FINISH);
+    if (!file_.close()) throw PackError("cannot finish " + path_);
   }
   uint64_t written() const { return written_; }
 
  private:
+  void compress(const void* data, std::size_t n, int flush) {
+    stream_.next_in = static_cast<Bytef*>(const_cast<void*>(data));
+    stream_.avail_in = static_cast<uInt>(n);
+    int status = Z_OK;
+    do {
+      stream_.next_out = buffer_.data();
+      stream_.avail_out = static_cast<uInt>(buffer_.size());
+      status = deflate(&stream_, flush);
+      if (status == Z_STREAM_ERROR) throw PackError("cannot compress " + path_);
+      std::size_t out = buffer_.size() - stream_.avail_out;
+      if (out > 0 && !file_.write(buffer_.data(), out)) throw PackError("cannot write " + path_);
+    } while (stream_.avail_out == 0 || (flush == Z_FINISH && status != Z_STREAM_END));
+  }
+
   std::string path_;
-  gzFile file_ = nullptr;
+  OutputFile file_;
+  z_stream stream_{};
+  gz_header header_{};
+  std::vector<Bytef> buffer_;
   uint64_t written_ = 0;
 };
 
@@ -68,14 +85,9 @@ class TreeWriter {
 
   // Pre-order: each directory's own entry comes before everything below it, in name order.
   void addDirectory(const std::string& hostDir, const std::string& tarPrefix) {
-    DIR* listing = ::opendir(hostDir.c_str());
-    if (!listing) throw PackError("cannot list " + hostDir + ": " + std::strerror(errno));
     std::vector<std::string> names;
-    while (dirent* entry = ::readdir(listing)) {
-      std::string name = entry->d_name;
-      if (name != "." && name != "..") names.push_back(name);
-    }
-    ::closedir(listing);
+    if (!listDirectory(hostDir, names)) throw PackError("cannot list " + hostDir + ": " + systemErrorText());
+    // Byte-wise order of the UTF-8 names: the same archive from every system.
     std::sort(names.begin(), names.end());
     std::vector<std::string> early = earlyNames(tarPrefix);
     std::stable_sort(names.begin(), names.end(), [&](const std::string& a, const std::string& b) {
@@ -84,15 +96,15 @@ class TreeWriter {
     for (const std::string& name : names) {
       std::string host = hostDir + "/" + name;
       std::string tarName = tarPrefix + storedName(name, host);
-      struct stat link, target;
-      if (::lstat(host.c_str(), &link) != 0) throw PackError("cannot stat " + host + ": " + std::strerror(errno));
-      bool symlink = S_ISLNK(link.st_mode);
-      if (::stat(host.c_str(), &target) != 0) throw PackError("dangling link " + host);
-      if (S_ISDIR(target.st_mode)) {
-        if (symlink) throw PackError(host + " is a link to a directory; the runtime must hold the directory itself");
-        addEntry(tarName + "/", 0, true, target.st_mtime);
+      PathStatus link = linkStatus(host);
+      if (!link.exists) throw PackError("cannot stat " + host + ": " + systemErrorText());
+      PathStatus target = pathStatus(host);
+      if (!target.exists) throw PackError("dangling link " + host);
+      if (target.directory) {
+        if (link.link) throw PackError(host + " is a link to a directory; the runtime must hold the directory itself");
+        addEntry(tarName + "/", 0, true, static_cast<uint64_t>(target.modified));
         addDirectory(host, tarName + "/");
-      } else if (S_ISREG(target.st_mode)) {
+      } else if (target.regular) {
         addFile(host, tarName, target);
       } else {
         throw PackError(host + " is neither a regular file nor a directory");
@@ -140,20 +152,18 @@ class TreeWriter {
     names_.push_back(lower);
   }
 
-  void addFile(const std::string& host, const std::string& name, const struct stat& st) {
-    uint64_t size = static_cast<uint64_t>(st.st_size);
-    addEntry(name, size, false, st.st_mtime);
+  void addFile(const std::string& host, const std::string& name, const PathStatus& st) {
+    uint64_t size = st.size;
+    addEntry(name, size, false, static_cast<uint64_t>(st.modified));
     bool vmFile = archive_.vmLibrary.empty() && isVmLibraryName(lowerAscii(name));
     if (vmFile) archive_.vmLibrary = name;
-    int fd = ::open(host.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) throw PackError("cannot open " + host + ": " + std::strerror(errno));
+    InputFile in;
+    if (!in.open(host)) throw PackError("cannot open " + host + ": " + systemErrorText());
     std::unique_ptr<char[]> block(new char[kBlock]);
     uint64_t done = 0;
     while (done < size) {
-      ssize_t got = ::read(fd, block.get(), static_cast<std::size_t>(std::min<uint64_t>(kBlock, size - done)));
-      if (got < 0 && errno == EINTR) continue;
+      long long got = in.read(block.get(), static_cast<std::size_t>(std::min<uint64_t>(kBlock, size - done)));
       if (got <= 0) {
-        ::close(fd);
         throw PackError("cannot read " + host + " (did it change while packing?)");
       }
       out_.write(block.get(), static_cast<std::size_t>(got));
@@ -163,7 +173,6 @@ class TreeWriter {
       }
       done += static_cast<uint64_t>(got);
     }
-    ::close(fd);
     static const char kZeros[kTarBlockSize] = {};
     if (size % kTarBlockSize) out_.write(kZeros, kTarBlockSize - size % kTarBlockSize);
     ++archive_.fileCount;
@@ -291,15 +300,13 @@ bool hasUnpack200(const std::vector<std::string>& lowerNames) {
 }
 
 RuntimeArchive writeRuntimeArchive(const std::string& dir, const std::string& archivePath) {
-  struct stat st;
-  if (::stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) throw PackError("runtime directory " + dir + " not found");
+  if (!pathStatus(dir).directory) throw PackError("runtime directory " + dir + " not found");
   RuntimeArchive archive;
   GzipWriter out(archivePath);
   TreeWriter tree(out, archive);
   for (const char* home : {"", "jre/"}) {
-    struct stat ignored;
     std::string lib = dir + "/" + home + "lib/";
-    if (::stat((lib + "rt.jar.pack").c_str(), &ignored) == 0 && ::stat((lib + "jsse.jar").c_str(), &ignored) != 0) {
+    if (pathStatus(lib + "rt.jar.pack").exists && !pathStatus(lib + "jsse.jar").exists) {
       tree.packedHomes.push_back(home);
     }
   }
@@ -318,8 +325,8 @@ RuntimeArchive writeRuntimeArchive(const std::string& dir, const std::string& ar
 }
 
 RuntimeArchive checkRuntimeArchive(const std::string& archivePath) {
-  gzFile file = gzopen(archivePath.c_str(), "rb");
-  if (!file) throw PackError("cannot open " + archivePath + ": " + std::strerror(errno));
+  gzFile file = openGzip(archivePath, "rb");
+  if (!file) throw PackError("cannot open " + archivePath + ": " + systemErrorText());
   if (gzdirect(file) == 1) {
     gzclose(file);
     throw PackError(archivePath + " is not gzip-compressed");
