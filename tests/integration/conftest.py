@@ -143,8 +143,15 @@ class Wine:
         return self.prefix / "drive_c" / "users" / os.environ.get("USER", "root") / "Temp"
 
     def _reg(self, *args, timeout=60):
-        return subprocess.run([WINE64, "reg", *args], stdin=subprocess.DEVNULL, capture_output=True,
-                              env=self.env(), timeout=timeout)
+        # Wine now and then fails to start reg.exe at all ("ShellExecuteEx failed"): that is no
+        # answer of the registry, so the call is made again.
+        for attempt in range(3):
+            done = subprocess.run([WINE64, "reg", *args], stdin=subprocess.DEVNULL, capture_output=True,
+                                  env=self.env(), timeout=timeout)
+            if b"ShellExecuteEx failed" not in done.stdout + done.stderr:
+                break
+            time.sleep(1)
+        return done
 
     def reg_query(self, key, value):
         """The data of a value as reg prints it (DWORDs as int), or None when it is missing."""
