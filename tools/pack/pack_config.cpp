@@ -13,8 +13,6 @@
 namespace {
 using Json = nlohmann::ordered_json;
 
-constexpr int32_t kIncludedFileCountId = 2002;
-constexpr int32_t kIncludedFileNamesId = 2003;
 
 // Windows-1252 code points of bytes 0x80..0x9F; 0 marks the five unassigned bytes.
 constexpr char16_t kCp1252High[32] = {
@@ -185,7 +183,7 @@ void addDefaults(ConfigRecord& record) {
   };
   const std::string* title = nullptr;
   for (const auto& [id, value] : record.narrow) {
-    if (id == 101 && !value.empty()) title = &value;
+    if (id == entry::kAppTitle && !value.empty()) title = &value;
   }
   std::string titleUtf8 = title ? ansiToUtf8(*title) : "Setup";
   for (const EntryInfo& entry : entryTable()) {
@@ -312,8 +310,8 @@ PackConfig parsePackConfig(std::string_view jsonText, const PackConfigOptions& o
   for (const auto& [key, value] : narrow.items()) {
     int32_t id = parseEntryKey(key, false, options);
     config.record.narrow.emplace_back(id, narrowValue(id, value, entryLabel("narrow", id)));
-    explicitCount |= id == kIncludedFileCountId;
-    explicitNames |= id == kIncludedFileNamesId;
+    explicitCount |= id == entry::kIncludedFileCount;
+    explicitNames |= id == entry::kIncludedFileNames;
   }
   config.record.wide = wideEntries(root.contains("wide") ? root["wide"] : empty, "\"wide\"", options);
   if (options.defaults) addDefaults(config.record);
@@ -356,21 +354,21 @@ PackConfig parsePackConfig(std::string_view jsonText, const PackConfigOptions& o
 
   std::string joined;
   for (const std::string& name : config.files) joined += utf8ToAnsi(name) + ";";
-  if (!explicitCount) config.record.narrow.emplace_back(kIncludedFileCountId, std::to_string(config.files.size()));
+  if (!explicitCount) config.record.narrow.emplace_back(entry::kIncludedFileCount, std::to_string(config.files.size()));
   if (!explicitNames) {
-    if (joined.size() > valueLimit(kIncludedFileNamesId)) {
+    if (joined.size() > valueLimit(entry::kIncludedFileNames)) {
       throw PackError("the included file names need " + std::to_string(joined.size()) +
                       " bytes in entry 2003, the launcher holds at most " +
-                      std::to_string(valueLimit(kIncludedFileNamesId)));
+                      std::to_string(valueLimit(entry::kIncludedFileNames)));
     }
-    config.record.narrow.emplace_back(kIncludedFileNamesId, joined);
+    config.record.narrow.emplace_back(entry::kIncludedFileNames, joined);
   }
 
   // What the launcher will walk: the last value of each entry wins, as in its loader.
   std::string countText, namesText;
   for (const auto& [id, value] : config.record.narrow) {
-    if (id == kIncludedFileCountId) countText = value;
-    if (id == kIncludedFileNamesId) namesText = value;
+    if (id == entry::kIncludedFileCount) countText = value;
+    if (id == entry::kIncludedFileNames) namesText = value;
   }
   int count = parseConfigInt(countText);
   std::vector<std::string> walked = includedFileList(namesText, count);

@@ -29,7 +29,7 @@ void setRuntimeDigest(ConfigRecord& record, const std::string& hexDigest) {
 std::string unverifiedDownload(const ConfigRecord& record) {
   std::string url, digest;
   for (const auto& [id, value] : record.narrow) {
-    if (id == 150) url = value;
+    if (id == entry::kJreDownloadUrl) url = value;
     if (id == kRuntimeDigestEntry) digest = value;
   }
   if (url.empty() || !digest.empty()) return "";

@@ -41,8 +41,10 @@ std::vector<std::string> longTextWarnings(const ConfigRecord& record) {
     int lines;
     const char* where;
   };
-  static const Area areas[] = {{20007, 3, "the progress dialog"}, {20001, 3, "the progress dialog"},
-                               {20005, 5, "the runtime-missing dialog"}, {20006, 5, "the runtime-missing dialog"}};
+  static const Area areas[] = {{entry::kPreparingText, 3, "the progress dialog"},
+                               {entry::kDownloadingText, 3, "the progress dialog"},
+                               {entry::kNoJreDownloadText, 5, "the runtime-missing dialog"},
+                               {entry::kNoJreLocateText, 5, "the runtime-missing dialog"}};
   constexpr std::size_t kLineChars = 44;
   auto lineCount = [](const std::u16string& text) {
     int lines = 0;
@@ -494,7 +496,7 @@ int buildCommand(const Arguments& args) {
   }
   std::vector<std::pair<std::string, ByteSource*>> named;
   for (std::size_t i = 0; i < files.size(); ++i) named.emplace_back(config.files[i], files[i].get());
-  const std::string* mainClass = lastNarrowValue(config.record, 122);
+  const std::string* mainClass = lastNarrowValue(config.record, entry::kMainClass);
   std::string mainClassWarning = mainClassProblem(mainClass ? ansiToUtf8(*mainClass) : "", named);
   if (!mainClassWarning.empty()) config.warnings.push_back(mainClassWarning);
   for (const std::string& warning : longTextWarnings(config.record)) config.warnings.push_back(warning);
@@ -570,8 +572,8 @@ CarriedRuntimeView carriedRuntime(const MediaInspection& info) {
       view.archiveSize = file.size;
     }
   }
-  const std::string* size = lastNarrowValue(info.record, 151);
-  const std::string* packed = lastNarrowValue(info.record, 153);
+  const std::string* size = lastNarrowValue(info.record, entry::kJreDownloadSize);
+  const std::string* packed = lastNarrowValue(info.record, entry::kJrePacked);
   view.uncompressedSize = size ? parseConfigInt(*size) : 0;
   view.packed = packed && parseConfigInt(*packed) != 0;
   return view;

@@ -329,8 +329,8 @@ MediaInspection inspectMedia(ByteSource& source) {
     return info;
   }
 
-  const std::string* countText = lastNarrowValue(info.record, 2002);
-  const std::string* namesText = lastNarrowValue(info.record, 2003);
+  const std::string* countText = lastNarrowValue(info.record, entry::kIncludedFileCount);
+  const std::string* namesText = lastNarrowValue(info.record, entry::kIncludedFileNames);
   info.fileCount = countText ? parseConfigInt(*countText) : 0;
   std::vector<std::string> names = includedFileList(namesText ? *namesText : std::string(), info.fileCount);
   uint64_t at = info.configEnd;

@@ -382,28 +382,30 @@ std::string addCarriedRuntime(const std::string& configJson, const RuntimeArchiv
     byId[entry ? std::to_string(entry->id) : key] = value;
   }
   narrow = byId;
-  if (narrow.contains("2003") && narrow["2003"].is_string()) {
-    std::string names = narrow["2003"].get<std::string>();
-    if (!names.empty() && names.back() != ';') names += ';';
-    narrow["2003"] = names + kRuntimeArchiveName + ";";
+  const std::string names = std::to_string(entry::kIncludedFileNames), count = std::to_string(entry::kIncludedFileCount),
+                    size = std::to_string(entry::kJreDownloadSize), packed = std::to_string(entry::kJrePacked);
+  if (narrow.contains(names) && narrow[names].is_string()) {
+    std::string list = narrow[names].get<std::string>();
+    if (!list.empty() && list.back() != ';') list += ';';
+    narrow[names] = list + kRuntimeArchiveName + ";";
   }
-  if (narrow.contains("2002") && narrow["2002"].is_string()) {
-    narrow["2002"] = std::to_string(parseConfigInt(narrow["2002"].get<std::string>()) + 1);
+  if (narrow.contains(count) && narrow[count].is_string()) {
+    narrow[count] = std::to_string(parseConfigInt(narrow[count].get<std::string>()) + 1);
   }
-  std::string size = std::to_string(runtime.uncompressedSize);
-  if (!narrow.contains("151")) {
+  std::string bytes = std::to_string(runtime.uncompressedSize);
+  if (!narrow.contains(size)) {
     if (runtime.uncompressedSize <= INT32_MAX) {
-      narrow["151"] = size;
+      narrow[size] = bytes;
     } else {
-      warnings.push_back("the runtime's " + size + " bytes exceed what entry 151 holds; the progress bar will not move while it unpacks");
+      warnings.push_back("the runtime's " + bytes + " bytes exceed what entry 151 holds; the progress bar will not move while it unpacks");
     }
-  } else if (narrow["151"] != Json(size)) {
-    warnings.push_back("entry 151 is set to " + narrow["151"].dump() + " but the runtime archive holds " + size +
+  } else if (narrow[size] != Json(bytes)) {
+    warnings.push_back("entry 151 is set to " + narrow[size].dump() + " but the runtime archive holds " + bytes +
                        " bytes: the progress bar will be off");
   }
-  if (!narrow.contains("153")) {
-    if (runtime.packed) narrow["153"] = "1";
-  } else if (narrow["153"].is_string() && (parseConfigInt(narrow["153"].get<std::string>()) != 0) != runtime.packed) {
+  if (!narrow.contains(packed)) {
+    if (runtime.packed) narrow[packed] = "1";
+  } else if (narrow[packed].is_string() && (parseConfigInt(narrow[packed].get<std::string>()) != 0) != runtime.packed) {
     warnings.push_back(std::string("entry 153 says the runtime is ") + (runtime.packed ? "not packed" : "packed") +
                        " but it is " + (runtime.packed ? "packed" : "not packed"));
   }
