@@ -1,7 +1,7 @@
 #include "command_line_win.h"
 
+#include "base/win_text.h"
 #include "command_line.h"
-#include "win_text.h"
 
 bool splitCommandLineNarrow(const wchar_t* line, std::vector<std::string>& args) {
   std::vector<std::u16string> wide;

@@ -2,9 +2,9 @@
 
 #include <commctrl.h>
 
+#include "base/win_text.h"
 #include "config/launcher_config.h"
 #include "res/resource_ids.h"
-#include "win_text.h"
 
 namespace {
 

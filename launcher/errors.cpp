@@ -4,13 +4,13 @@
 #include <cstdio>
 #include <string>
 
+#include "base/error_text.h"
+#include "base/launch_flags.h"
+#include "base/log.h"
+#include "base/paths.h"
+#include "base/win_text.h"
 #include "config/launcher_config.h"
-#include "error_text.h"
 #include "launch_end.h"
-#include "launch_flags.h"
-#include "log.h"
-#include "media/paths.h"
-#include "win_text.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "error_text.h"
+#include "base/error_text.h"
 
 // Shows the text with the log path (which is kept from now on); returns.
 void showError(const char* text);

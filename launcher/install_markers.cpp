@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "handles.h"
+#include "base/handles.h"
+#include "base/launch_flags.h"
 #include "launch_end.h"
-#include "launch_flags.h"
 
 namespace {
 

@@ -5,9 +5,9 @@
 #include <atomic>
 #include <mutex>
 
+#include "base/log.h"
+#include "base/path_text.h"
 #include "child_processes.h"
-#include "log.h"
-#include "media/path_text.h"
 
 namespace {
 

@@ -7,20 +7,21 @@
 #include <string>
 #include <vector>
 
+#include "base/dll_search.h"
+#include "base/launch_flags.h"
+#include "base/log.h"
+#include "base/paths.h"
+#include "base/win_text.h"
 #include "child_processes.h"
 #include "command_line.h"
 #include "config/launcher_config.h"
 #include "dialogs.h"
-#include "dll_search.h"
 #include "errors.h"
 #include "install_markers.h"
 #include "launch_end.h"
-#include "launch_flags.h"
-#include "log.h"
 #include "media/extraction.h"
 #include "media/integrity.h"
 #include "media/media_format.h"
-#include "media/paths.h"
 #include "process/process_windows.h"
 #include "res/resource_ids.h"
 #include "runtime/carried_runtime.h"
@@ -29,7 +30,6 @@
 #include "runtime/runtime_download.h"
 #include "vm/java_vm_launcher.h"
 #include "vm/variable_expansion.h"
-#include "win_text.h"
 
 decltype(&CreateThread) g_createThread = CreateThread;
 int g_watchTimeoutPass = 2400;

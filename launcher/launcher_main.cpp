@@ -7,20 +7,20 @@
 #include <string>
 #include <vector>
 
+#include "base/dll_search.h"
+#include "base/launch_flags.h"
+#include "base/log.h"
+#include "base/paths.h"
+#include "base/win_text.h"
 #include "command_line.h"
 #include "config/launcher_config.h"
 #include "dialogs.h"
-#include "dll_search.h"
 #include "errors.h"
 #include "install_markers.h"
-#include "launch_flags.h"
 #include "launch_sequence.h"
-#include "log.h"
 #include "media/config_loader.h"
-#include "media/paths.h"
 #include "process/single_instance.h"
 #include "res/resource_ids.h"
-#include "win_text.h"
 
 namespace {
 

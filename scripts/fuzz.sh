@@ -32,7 +32,7 @@ out=$root/build/fuzz
 mkdir -p "$out/obj"
 : >"$out/library.build.log"
 pure=(launcher/command_line.cpp launcher/media/media_format.cpp launcher/config/config_record.cpp launcher/config/launcher_config.cpp
-      launcher/media/path_text.cpp launcher/vm/variable_expansion.cpp launcher/vm/vm_options.cpp
+      launcher/base/path_text.cpp launcher/vm/variable_expansion.cpp launcher/vm/vm_options.cpp
       tests/host/vm/host_platform.cpp launcher/runtime/tar_archive.cpp launcher/runtime/version_rules.cpp
       launcher/runtime/search_rules.cpp launcher/runtime/download_transfer.cpp launcher/runtime/sha256.cpp
       tools/pack/pack_media.cpp tools/pack/pack_config.cpp tools/pack/pack_entries.cpp tools/pack/pack_resources.cpp)

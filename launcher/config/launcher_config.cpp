@@ -2,7 +2,7 @@
 
 #include <climits>
 
-#include "text_limits.h"
+#include "base/text_limits.h"
 
 LauncherConfig g_config;
 

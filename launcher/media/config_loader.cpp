@@ -2,9 +2,9 @@
 
 #include <windows.h>
 
+#include "base/launch_flags.h"
 #include "config/launcher_config.h"
 #include "errors.h"
-#include "launch_flags.h"
 #include "media/media_file.h"
 
 std::string userLocaleCode() {

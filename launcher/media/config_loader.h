@@ -2,7 +2,7 @@
 #pragma once
 #include <string>
 
-#include "launch_flags.h"
+#include "base/launch_flags.h"
 
 // Reads the record and sets g_configEndPosition; ends the process on a wrong magic or a short
 // read. Entry 107 decides where errors go (1 and 5: message boxes, anything else: standard

@@ -6,14 +6,14 @@
 #include <ctime>
 #include <vector>
 
+#include "base/handles.h"
+#include "base/log.h"
+#include "base/paths.h"
 #include "config/launcher_config.h"
 #include "errors.h"
-#include "handles.h"
 #include "launch_end.h"
-#include "log.h"
 #include "media/config_loader.h"
 #include "media/media_file.h"
-#include "media/paths.h"
 
 namespace {
 

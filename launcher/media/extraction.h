@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "launch_flags.h"
+#include "base/launch_flags.h"
 
 // A writable temporary path; ends the process (message 1015) when there is none.
 std::string chooseTempPath();

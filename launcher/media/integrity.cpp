@@ -6,15 +6,15 @@
 #include <string>
 #include <vector>
 
+#include "base/launch_flags.h"
+#include "base/log.h"
+#include "base/win_text.h"
 #include "config/launcher_config.h"
 #include "dialogs.h"
 #include "errors.h"
 #include "launch_end.h"
-#include "launch_flags.h"
-#include "log.h"
 #include "media/media_file.h"
 #include "media/progress_pacer.h"
-#include "win_text.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 #include "media/media_file.h"
 
+#include "base/log.h"
+#include "base/paths.h"
 #include "errors.h"
-#include "log.h"
-#include "media/paths.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "handles.h"
+#include "base/handles.h"
 #include "media/media_format.h"
 
 // Opens the executable for reading (read and write sharing); ends the process when it cannot.

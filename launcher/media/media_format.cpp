@@ -3,7 +3,7 @@
 #include <cstring>
 #include <iterator>
 
-#include "media/path_text.h"
+#include "base/path_text.h"
 
 const char* readerFailureText(ReaderKind kind) {
   switch (kind) {

@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <string>
 
+#include "base/log.h"
 #include "config/launcher_config.h"
-#include "log.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "launch_flags.h"
+#include "base/launch_flags.h"
 
 // Returns when this process is the first instance; otherwise brings the first instance's
 // windows to the front and ends this process with exit code 0.

@@ -9,15 +9,15 @@
 #include <cstdlib>
 #include <vector>
 
+#include "base/handles.h"
+#include "base/launch_flags.h"
+#include "base/log.h"
+#include "base/paths.h"
 #include "child_processes.h"
 #include "config/launcher_config.h"
 #include "dialogs.h"
 #include "errors.h"
-#include "handles.h"
 #include "launch_end.h"
-#include "launch_flags.h"
-#include "log.h"
-#include "media/paths.h"
 #include "runtime/pack200_archives.h"
 #include "runtime/tar_archive.h"
 

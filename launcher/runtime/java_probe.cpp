@@ -5,18 +5,18 @@
 #include <memory>
 #include <vector>
 
+#include "base/handles.h"
+#include "base/log.h"
+#include "base/paths.h"
+#include "base/text_limits.h"
 #include "child_processes.h"
 #include "config/launcher_config.h"
-#include "handles.h"
 #include "launch_end.h"
-#include "log.h"
 #include "media/extraction.h"
-#include "media/paths.h"
 #include "runtime/registry_read.h"
 #include "runtime/search_rules.h"
 #include "runtime/version_rules.h"
 #include "runtime/vm_library.h"
-#include "text_limits.h"
 
 bool g_useVersionCache = true;
 

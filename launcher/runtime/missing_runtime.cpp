@@ -5,13 +5,15 @@
 
 #include <string>
 
+#include "base/dll_search.h"
+#include "base/launch_flags.h"
+#include "base/log.h"
+#include "base/text_limits.h"
+#include "base/win_text.h"
 #include "config/launcher_config.h"
 #include "dialogs.h"
-#include "dll_search.h"
 #include "errors.h"
 #include "install_markers.h"
-#include "launch_flags.h"
-#include "log.h"
 #include "media/extraction.h"
 #include "res/resource_ids.h"
 #include "runtime/download_transfer.h"
@@ -20,8 +22,6 @@
 #include "runtime/runtime_download.h"
 #include "runtime/runtime_search.h"
 #include "runtime/vm_library.h"
-#include "text_limits.h"
-#include "win_text.h"
 
 namespace {
 

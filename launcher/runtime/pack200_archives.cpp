@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "media/path_text.h"
+#include "base/path_text.h"
 
 namespace {
 constexpr std::string_view kPackSuffix = ".pack";

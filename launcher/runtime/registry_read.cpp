@@ -1,6 +1,6 @@
 #include "runtime/registry_read.h"
 
-#include "handles.h"
+#include "base/handles.h"
 
 bool queryRegistryString(HKEY key, const char* value, char* buffer, DWORD size) {
   if (size == 0) return false;

@@ -3,16 +3,16 @@
 #include <optional>
 #include <string>
 
+#include "base/log.h"
+#include "base/paths.h"
+#include "base/win_text.h"
 #include "config/launcher_config.h"
 #include "errors.h"
-#include "log.h"
-#include "media/paths.h"
 #include "runtime/java_probe.h"
 #include "runtime/missing_runtime_text.h"
 #include "runtime/runtime_search.h"
 #include "runtime/search_rules.h"
 #include "runtime/vm_library.h"
-#include "win_text.h"
 
 namespace {
 

@@ -9,12 +9,12 @@
 #include <string>
 #include <vector>
 
+#include "base/dll_search.h"
+#include "base/handles.h"
+#include "base/log.h"
 #include "child_processes.h"
 #include "config/launcher_config.h"
 #include "dialogs.h"
-#include "dll_search.h"
-#include "handles.h"
-#include "log.h"
 #include "res/resource_ids.h"
 #include "runtime/download_transfer.h"
 #include "runtime/sha256_win.h"

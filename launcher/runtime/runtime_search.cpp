@@ -6,17 +6,17 @@
 #include <optional>
 #include <vector>
 
+#include "base/handles.h"
+#include "base/log.h"
+#include "base/paths.h"
+#include "base/text_limits.h"
 #include "config/launcher_config.h"
-#include "handles.h"
-#include "log.h"
-#include "media/paths.h"
 #include "runtime/carried_runtime.h"
 #include "runtime/java_probe.h"
 #include "runtime/pe_machine.h"
 #include "runtime/registry_read.h"
 #include "runtime/version_rules.h"
 #include "runtime/vm_library.h"
-#include "text_limits.h"
 #include "vm/variable_expansion.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <memory>
 #include <set>
 
-#include "media/path_text.h"
+#include "base/path_text.h"
 
 namespace {
 

@@ -4,12 +4,12 @@
 #include <optional>
 #include <vector>
 
+#include "base/dll_search.h"
+#include "base/handles.h"
+#include "base/log.h"
+#include "base/paths.h"
 #include "config/launcher_config.h"
-#include "dll_search.h"
 #include "errors.h"
-#include "handles.h"
-#include "log.h"
-#include "media/paths.h"
 #include "runtime/pe_machine.h"
 #include "vm/java_vm_launcher.h"
 #include "vm/variable_expansion.h"

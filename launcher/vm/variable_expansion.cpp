@@ -2,8 +2,8 @@
 
 #include <cctype>
 
-#include "log.h"
-#include "text_limits.h"
+#include "base/log.h"
+#include "base/text_limits.h"
 #include "vm/vm_platform.h"
 
 std::string g_jvmHome;

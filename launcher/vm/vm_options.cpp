@@ -2,10 +2,10 @@
 
 #include <cctype>
 
+#include "base/log.h"
+#include "base/text_limits.h"
 #include "command_line.h"
 #include "config/launcher_config.h"
-#include "log.h"
-#include "text_limits.h"
 #include "vm/variable_expansion.h"
 #include "vm/vm_platform.h"
 

@@ -5,14 +5,14 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "dll_search.h"
+#include "base/dll_search.h"
+#include "base/launch_flags.h"
+#include "base/paths.h"
+#include "base/text_limits.h"
+#include "base/win_text.h"
 #include "errors.h"
-#include "launch_flags.h"
 #include "media/extraction.h"
-#include "media/paths.h"
 #include "process/single_instance.h"
-#include "text_limits.h"
-#include "win_text.h"
 
 std::string vmExecutablePath() { return executablePath(); }
 

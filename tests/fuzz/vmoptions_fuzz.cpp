@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "base/text_limits.h"
 #include "host_platform.h"
-#include "text_limits.h"
 #include "vm/variable_expansion.h"
 #include "vm/vm_options.h"
 

@@ -1,4 +1,4 @@
-#include "error_text.h"
+#include "base/error_text.h"
 
 #include <gtest/gtest.h>
 

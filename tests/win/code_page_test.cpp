@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include "media/paths.h"
-#include "win_text.h"
+#include "base/paths.h"
+#include "base/win_text.h"
 
 namespace {
 

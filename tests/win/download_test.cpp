@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "log.h"
+#include "base/log.h"
 #include "runtime/runtime_download.h"
 #include "temp_dir.h"
 

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "handles.h"
+#include "base/handles.h"
 #include "media/media_file.h"
 #include "temp_dir.h"
 

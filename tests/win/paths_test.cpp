@@ -1,7 +1,7 @@
 // Path utilities against Wine's real file system.
 #include <gtest/gtest.h>
 
-#include "media/paths.h"
+#include "base/paths.h"
 #include "temp_dir.h"
 
 namespace {

@@ -4,8 +4,8 @@
 
 #include <vector>
 
+#include "base/launch_flags.h"
 #include "launch_end.h"
-#include "launch_flags.h"
 #include "media/extraction.h"
 #include "temp_dir.h"
 

@@ -8,9 +8,9 @@
 #include <cstdio>
 #include <string>
 
+#include "base/launch_flags.h"
 #include "child_process.h"
 #include "install_markers.h"
-#include "launch_flags.h"
 #include "launch_sequence.h"
 #include "process/process_windows.h"
 #include "res/resource_ids.h"

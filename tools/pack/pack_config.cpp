@@ -6,8 +6,8 @@
 #include <iterator>
 #include <nlohmann/json.hpp>
 
+#include "base/path_text.h"
 #include "config/launcher_config.h"
-#include "media/path_text.h"
 #include "pack/pack_entries.h"
 
 namespace {

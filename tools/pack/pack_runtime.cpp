@@ -10,8 +10,8 @@
 #include <nlohmann/json.hpp>
 #include <vector>
 
+#include "base/path_text.h"
 #include "config/launcher_config.h"
-#include "media/path_text.h"
 #include "pack/pack_config.h"
 #include "pack/pack_entries.h"
 #include "pack/pack_files.h"

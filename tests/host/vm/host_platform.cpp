@@ -9,8 +9,8 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "base/log.h"
 #include "config/launcher_config.h"
-#include "log.h"
 #include "vm/vm_platform.h"
 
 extern char** environ;

@@ -4,9 +4,9 @@
 
 #include <cstdlib>
 
+#include "base/text_limits.h"
 #include "config/launcher_config.h"
 #include "host_platform.h"
-#include "text_limits.h"
 
 namespace {
 

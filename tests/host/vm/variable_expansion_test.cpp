@@ -2,9 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include "base/text_limits.h"
 #include "host_platform.h"
 #include "vm/vm_platform.h"
-#include "text_limits.h"
 
 namespace {
 

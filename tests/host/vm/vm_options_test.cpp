@@ -6,9 +6,9 @@
 #include <filesystem>
 #include <fstream>
 
+#include "base/text_limits.h"
 #include "config/launcher_config.h"
 #include "host_platform.h"
-#include "text_limits.h"
 #include "vm/vm_platform.h"
 
 namespace fs = std::filesystem;

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "base/paths.h"
 #include "child_process.h"
 #include "import_patch.h"
-#include "media/paths.h"
 #include "res/resource_ids.h"
 #include "runtime/carried_runtime.h"
 #include "temp_dir.h"

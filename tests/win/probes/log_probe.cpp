@@ -18,13 +18,13 @@
 #include <thread>
 #include <vector>
 
+#include "base/launch_flags.h"
+#include "base/log.h"
+#include "base/win_text.h"
 #include "config/launcher_config.h"
 #include "errors.h"
 #include "install_markers.h"
-#include "launch_flags.h"
 #include "launch_sequence.h"
-#include "log.h"
-#include "win_text.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 
 #include <cstring>
 
+#include "base/paths.h"
 #include "import_patch.h"
-#include "media/paths.h"
 #include "runtime/java_probe.h"
 #include "runtime/version_rules.h"
 #include "runtime_fixture.h"

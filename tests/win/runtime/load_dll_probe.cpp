@@ -12,10 +12,10 @@
 #include <cstring>
 #include <string>
 
+#include "base/dll_search.h"
 #include "config/launcher_config.h"
-#include "import_patch.h"
-#include "dll_search.h"
 #include "errors.h"
+#include "import_patch.h"
 #include "runtime/runtime_choice.h"
 #include "runtime/vm_library.h"
 

@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "media/paths.h"
+#include "base/paths.h"
 #include "runtime/pe_machine.h"
 #include "runtime/runtime_search.h"
 #include "runtime_fixture.h"

@@ -4,9 +4,9 @@
 
 #include <sstream>
 
+#include "base/log.h"
 #include "child_process.h"
 #include "config/launcher_config.h"
-#include "log.h"
 #include "temp_dir.h"
 
 std::string doubleFile(const char* name) { return testBinDir() + "java_runtime\\" + name; }

@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "media/paths.h"
+#include "base/paths.h"
 #include "runtime/registry_read.h"
 #include "runtime/runtime_search.h"
 #include "runtime_fixture.h"

@@ -4,8 +4,8 @@
 #include <cstring>
 #include <optional>
 
+#include "base/paths.h"
 #include "child_process.h"
-#include "media/paths.h"
 #include "runtime/pe_machine.h"
 #include "runtime/runtime_choice.h"
 #include "runtime/vm_library.h"

@@ -1,4 +1,4 @@
-#include "log.h"
+#include "base/log.h"
 
 #include <windows.h>
 
@@ -8,9 +8,9 @@
 #include <ctime>
 #include <mutex>
 
-#include "error_text.h"
-#include "launch_flags.h"
-#include "media/paths.h"
+#include "base/error_text.h"
+#include "base/launch_flags.h"
+#include "base/paths.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "dll_search.h"
+#include "base/dll_search.h"
 
 #include <windows.h>
 

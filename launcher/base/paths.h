@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "media/path_text.h"
+#include "base/path_text.h"
 
 // The running executable's path, computed on first use and kept for the process.
 const std::string& executablePath();

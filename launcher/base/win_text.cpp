@@ -1,4 +1,4 @@
-#include "win_text.h"
+#include "base/win_text.h"
 
 static_assert(sizeof(wchar_t) == sizeof(char16_t), "Windows wide characters are UTF-16 code units");
 

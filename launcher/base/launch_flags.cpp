@@ -1,4 +1,4 @@
-#include "launch_flags.h"
+#include "base/launch_flags.h"
 
 LaunchFlags g_flags;
 int64_t g_configEndPosition = 0;

@@ -1,4 +1,4 @@
-#include "media/path_text.h"
+#include "base/path_text.h"
 
 bool isRelativePath(std::string_view path) {
   if (path.size() < 3) return true;

@@ -1,9 +1,9 @@
-#include "error_text.h"
+#include "base/error_text.h"
 
 #include <cstring>
 #include <string>
 
-#include "text_limits.h"
+#include "base/text_limits.h"
 
 std::string replaceFirstPlaceholder(std::string_view message, const char* argument) {
   std::string text(message);

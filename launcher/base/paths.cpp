@@ -1,13 +1,13 @@
-#include "media/paths.h"
+#include "base/paths.h"
 
 #include <shlobj.h>
 
 #include <atomic>
 #include <cwctype>
 
-#include "dll_search.h"
-#include "handles.h"
-#include "win_text.h"
+#include "base/dll_search.h"
+#include "base/handles.h"
+#include "base/win_text.h"
 
 namespace {
 
