@@ -75,7 +75,7 @@ constexpr intptr_t kNoHandle = -1;
 // ReadFile and WriteFile take at most a DWORD at once.
 DWORD chunk(std::size_t n) { return static_cast<DWORD>(n < 0x40000000u ? n : 0x40000000u); }
 
-OVERLAPPED at(uint64_t pos) {
+OVERLAPPED overlappedAt(uint64_t pos) {
   OVERLAPPED where{};
   where.Offset = static_cast<DWORD>(pos);
   where.OffsetHigh = static_cast<DWORD>(pos >> 32);
@@ -199,7 +199,7 @@ bool InputFile::open(const std::string& path) {
 bool InputFile::readAt(uint64_t pos, void* dst, std::size_t n) {
   auto* out = static_cast<uint8_t*>(dst);
   while (n > 0) {
-    OVERLAPPED where = at(pos);
+    OVERLAPPED where = overlappedAt(pos);
     DWORD got = 0;
     if (!ReadFile(asHandle(handle_), out, chunk(n), &got, &where)) return failed();
     if (got == 0) return false;
@@ -211,7 +211,7 @@ bool InputFile::readAt(uint64_t pos, void* dst, std::size_t n) {
 }
 
 long long InputFile::read(void* dst, std::size_t n) {
-  OVERLAPPED where = at(position_);
+  OVERLAPPED where = overlappedAt(position_);
   DWORD got = 0;
   if (!ReadFile(asHandle(handle_), dst, chunk(n), &got, &where)) {
     DWORD error = GetLastError();
@@ -278,7 +278,7 @@ bool OutputFile::create(const std::string& path) {
 bool OutputFile::write(const void* data, std::size_t n) {
   const auto* in = static_cast<const uint8_t*>(data);
   while (n > 0) {
-    OVERLAPPED where = at(position_);
+    OVERLAPPED where = overlappedAt(position_);
     DWORD put = 0;
     if (!WriteFile(asHandle(handle_), in, chunk(n), &put, &where)) return failed();
     if (put == 0) return false;
@@ -292,7 +292,7 @@ bool OutputFile::write(const void* data, std::size_t n) {
 bool OutputFile::writeAt(uint64_t pos, const void* data, std::size_t n) {
   const auto* in = static_cast<const uint8_t*>(data);
   while (n > 0) {
-    OVERLAPPED where = at(pos);
+    OVERLAPPED where = overlappedAt(pos);
     DWORD put = 0;
     if (!WriteFile(asHandle(handle_), in, chunk(n), &put, &where)) return failed();
     if (put == 0) return false;
