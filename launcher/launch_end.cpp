@@ -7,6 +7,7 @@
 
 #include "base/log.h"
 #include "base/path_text.h"
+#include "base/paths.h"
 #include "child_processes.h"
 
 namespace {
@@ -81,10 +82,8 @@ void deleteTreeOnce(const std::string& folder) {
 
 // The current directory cannot be removed: the process leaves it for the folder's parent.
 void leaveFolder(const std::string& folder) {
-  char current[8192] = "";
-  DWORD n = GetCurrentDirectoryA(sizeof current, current);
-  if (n == 0 || n >= sizeof current) return;
-  std::string here(current, n);
+  std::string here = currentDirectory();
+  if (here.empty()) return;
   if (CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, here.c_str(), static_cast<int>(folder.size()), folder.c_str(),
                      static_cast<int>(folder.size())) != CSTR_EQUAL ||
       (here.size() > folder.size() && here[folder.size()] != '\\')) {

@@ -6,12 +6,6 @@
 #include <string>
 #include <string_view>
 
-#include "config/entry_ids.h"
-
-// Configuration entry holding the runtime archive's SHA-256 digest (64 hexadecimal digits);
-// empty or absent: the download is not checked.
-constexpr int32_t kRuntimeDigestEntry = entry::kJreDownloadSha256;
-
 // At most this many bytes are asked for per read.
 constexpr uint32_t kDownloadChunkSize = 16384;
 // The progress text is refreshed at most this often.

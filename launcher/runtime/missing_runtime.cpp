@@ -140,7 +140,7 @@ bool downloadRuntime(HWND progressWindow, const std::string& url) {
   if (!bindWinInet()) fatalMessage(entry::kWininetMissingText);
   // Where the launch sequence looks for the archive, whatever directory is current now.
   std::string archive = g_tempDir.empty() ? std::string("jre.tar.gz") : g_tempDir + "\\jre.tar.gz";
-  if (!downloadFile(progressWindow, url.c_str(), archive.c_str(), getConfigString(kRuntimeDigestEntry))) {
+  if (!downloadFile(progressWindow, url.c_str(), archive.c_str(), getConfigString(entry::kJreDownloadSha256))) {
     // The progress dialog is gone after a cancel, and the user asked for no message.
     if (downloadCancelled()) return false;
     fatalMessage(entry::kDownloadFailedText);

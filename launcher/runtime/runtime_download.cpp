@@ -17,7 +17,7 @@
 #include "dialogs.h"
 #include "res/resource_ids.h"
 #include "runtime/download_transfer.h"
-#include "runtime/sha256_win.h"
+#include "runtime/sha256.h"
 
 namespace {
 
@@ -443,17 +443,13 @@ std::string logTransferFailure(const TransferResult& result, const WinInetBody& 
 
 // The digest of the file as it lies on disk, after its last piece.
 bool fileSha256(const char* path, Sha256Digest& digest) {
-  Sha256Hasher hasher;
-  if (!hasher.ready()) {
-    logError("SHA-256 is not available: error code %d", static_cast<int>(hasher.error()));
-    return false;
-  }
   FileHandle file(
       CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.valid()) {
     logError("opening the downloaded file %s failed with error code %d", path, static_cast<int>(GetLastError()));
     return false;
   }
+  Sha256 hash;
   std::vector<unsigned char> buffer(65536);
   for (;;) {
     DWORD got = 0;
@@ -462,12 +458,9 @@ bool fileSha256(const char* path, Sha256Digest& digest) {
       return false;
     }
     if (got == 0) break;
-    if (!hasher.update(buffer.data(), got)) break;
+    hash.update(buffer.data(), got);
   }
-  if (!hasher.finish(digest)) {
-    logError("SHA-256 of the download failed with error code %d", static_cast<int>(hasher.error()));
-    return false;
-  }
+  digest = hash.finish();
   return true;
 }
 

@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "config/entry_ids.h"
 #include "pack/pack_config.h"
 #include "pack/pack_files.h"
 #include "runtime/download_transfer.h"
@@ -21,16 +22,16 @@ std::string fileSha256Hex(const std::string& path) {
 
 void setRuntimeDigest(ConfigRecord& record, const std::string& hexDigest) {
   for (auto it = record.narrow.begin(); it != record.narrow.end();) {
-    it = it->first == kRuntimeDigestEntry ? record.narrow.erase(it) : it + 1;
+    it = it->first == entry::kJreDownloadSha256 ? record.narrow.erase(it) : it + 1;
   }
-  record.narrow.emplace_back(kRuntimeDigestEntry, hexDigest);
+  record.narrow.emplace_back(entry::kJreDownloadSha256, hexDigest);
 }
 
 std::string unverifiedDownload(const ConfigRecord& record) {
   std::string url, digest;
   for (const auto& [id, value] : record.narrow) {
     if (id == entry::kJreDownloadUrl) url = value;
-    if (id == kRuntimeDigestEntry) digest = value;
+    if (id == entry::kJreDownloadSha256) digest = value;
   }
   if (url.empty() || !digest.empty()) return "";
   return "entry 150 (jreDownloadUrl) names a runtime download but entry 162 (jreDownloadSha256) gives no "

@@ -613,7 +613,7 @@ Json inspectionJson(const MediaInspection& info) {
     }
     out["narrow"] = narrow;
     for (const auto& [id, value] : info.record.narrow) {
-      if (id == kRuntimeDigestEntry) out["runtimeDigest"] = ansiToUtf8(value);
+      if (id == entry::kJreDownloadSha256) out["runtimeDigest"] = ansiToUtf8(value);
     }
     out["wide"] = wideList(info.record.wide);
     Json languages = Json::array();
@@ -671,7 +671,7 @@ void printInspection(const MediaInspection& info) {
       std::printf("  %d %s = %s\n", id, entryName(id).c_str(), quoted(ansiToUtf8(value)).c_str());
     }
     for (const auto& [id, value] : info.record.narrow) {
-      if (id == kRuntimeDigestEntry) std::printf("runtime download SHA-256 (entry %d): %s\n", id, ansiToUtf8(value).c_str());
+      if (id == entry::kJreDownloadSha256) std::printf("runtime download SHA-256 (entry %d): %s\n", id, ansiToUtf8(value).c_str());
     }
     std::printf("wide entries (%zu):\n", info.record.wide.size());
     for (const auto& [id, value] : info.record.wide) {
