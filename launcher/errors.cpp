@@ -9,13 +9,17 @@
 #include "base/log.h"
 #include "base/paths.h"
 #include "base/win_text.h"
-#include "config/launcher_config.h"
-#include "launch_end.h"
 
 namespace {
 
 // Written by the main thread or the progress dialog before the errors it governs can occur.
 std::atomic<HWND> g_errorOwner{nullptr};
+// Set once at the start, before any thread that may report an error.
+ErrorHooks g_hooks;
+
+void beforeShowing() {
+  if (g_hooks.beforeShowing) g_hooks.beforeShowing();
+}
 
 // The kept log's path in its long form, or empty when there is no log.
 std::string logPathForMessage() {
@@ -28,10 +32,10 @@ std::string logPathForMessage() {
 void showError(const char* text) {
   // A step that fails because another thread ends the launcher (and ended its children) is no
   // error to show.
-  stopIfLauncherEnding();
+  beforeShowing();
   std::string message = composeErrorText(text ? text : "", logPathForMessage());
   if (g_flags.guiErrors) {
-    std::string caption = getConfigString(entry::kErrorCaption);
+    std::string caption = g_hooks.narrowCaption ? g_hooks.narrowCaption() : std::string();
     MessageBoxA(g_errorOwner.load(), message.c_str(), caption.c_str(), MB_ICONERROR | MB_OK);
   } else {
     std::fprintf(stderr, "%s\n", message.c_str());
@@ -40,12 +44,12 @@ void showError(const char* text) {
 }
 
 void showErrorW(const char16_t* text) {
-  stopIfLauncherEnding();
+  beforeShowing();
   std::wstring path = ansiToWide(logPathForMessage(), fileApiCodePage());
   std::u16string message = composeErrorText(text ? std::u16string_view(text) : std::u16string_view(),
                                             asUtf16(path));
   if (g_flags.guiErrors) {
-    std::u16string caption = getConfigWString(entry::kWizardCaption);
+    std::u16string caption = g_hooks.wideCaption ? g_hooks.wideCaption() : std::u16string();
     MessageBoxW(g_errorOwner.load(), asWide(message.c_str()), asWide(caption.c_str()), MB_ICONERROR | MB_OK);
   } else {
     std::string narrow = wideToAnsi(asWide(message));
@@ -54,31 +58,18 @@ void showErrorW(const char16_t* text) {
   }
 }
 
-void showConfigError(int32_t entryId, const char* argument) {
-  showError(replaceFirstPlaceholder(getConfigString(entryId), argument).c_str());
-}
-
 void fatalError(const char* text) {
   showError(text);
   exitWithCode(1);
 }
 
-void fatalMessage(int32_t wideMessageId) {
-  showErrorW(getConfigWString(wideMessageId).c_str());
+void fatalErrorW(const char16_t* text) {
+  showErrorW(text);
   exitWithCode(1);
-}
-
-void fatalConfigError(int32_t entryId, const char* argument) {
-  showConfigError(entryId, argument);
-  exitWithCode(1);
-}
-
-void fatalInternalError(InternalError error) {
-  fatalConfigError(entry::kInternalErrorText, internalErrorCode(error).c_str());
 }
 
 void exitWithCode(unsigned code) {
-  removeExtractionBeforeExit();
+  if (g_hooks.beforeExit) g_hooks.beforeExit();
   std::fflush(stdout);
   std::fflush(stderr);
   // The operating system's exit: the C runtime's atexit handlers (log deletion) do not run.
@@ -88,10 +79,12 @@ void exitWithCode(unsigned code) {
 
 void exitNormally(unsigned code) {
   // First, so that a kept log tells whether the folder went.
-  removeExtractionBeforeExit();
+  if (g_hooks.beforeExit) g_hooks.beforeExit();
   deleteLogAtExit();
   exitWithCode(code);
 }
+
+void setErrorHooks(const ErrorHooks& hooks) { g_hooks = hooks; }
 
 void setErrorOwner(HWND owner) { g_errorOwner = owner; }
 

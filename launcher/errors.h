@@ -3,23 +3,32 @@
 #pragma once
 #include <windows.h>
 
-#include <cstdint>
+#include <string>
 
 #include "base/error_text.h"
+
+// What the launcher adds to every error and every end, registered once at its start, before any
+// other thread runs. Unset, boxes have no title and the process just ends.
+struct ErrorHooks {
+  // Before a message is shown: stops the calling thread for good when another thread is ending
+  // the launcher (its failure is then no error to show).
+  void (*beforeShowing)() = nullptr;
+  // Before the process ends: every end of the launcher before the Java program is called
+  // removes the extraction folder.
+  void (*beforeExit)() = nullptr;
+  // The titles of narrow and wide message boxes.
+  std::string (*narrowCaption)() = nullptr;
+  std::u16string (*wideCaption)() = nullptr;
+};
+void setErrorHooks(const ErrorHooks& hooks);
 
 // Shows the text with the log path (which is kept from now on); returns.
 void showError(const char* text);
 void showErrorW(const char16_t* text);
-// Shows the configured narrow message of entryId with the first "{0}" replaced by argument.
-void showConfigError(int32_t entryId, const char* argument = nullptr);
 
 // The same, then the immediate process exit with code 1 (exit handlers do not run, so the log stays).
-// Every end of the launcher before the Java program is called removes the extraction folder.
 [[noreturn]] void fatalError(const char* text);
-[[noreturn]] void fatalMessage(int32_t wideMessageId);
-[[noreturn]] void fatalConfigError(int32_t entryId, const char* argument = nullptr);
-// Message 1009 with the error's code.
-[[noreturn]] void fatalInternalError(InternalError error);
+[[noreturn]] void fatalErrorW(const char16_t* text);
 [[noreturn]] void exitWithCode(unsigned code);
 // The launcher's ordinary end (exit codes 0, 1 and 83): deletes the log unless it is kept, then
 // ends the process at once. Other threads may still be verifying, extracting or logging, so no

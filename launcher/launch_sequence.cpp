@@ -14,6 +14,7 @@
 #include "base/win_text.h"
 #include "child_processes.h"
 #include "command_line.h"
+#include "config/configured_messages.h"
 #include "config/launcher_config.h"
 #include "dialogs.h"
 #include "errors.h"

@@ -13,10 +13,12 @@
 #include "base/paths.h"
 #include "base/win_text.h"
 #include "command_line.h"
+#include "config/configured_messages.h"
 #include "config/launcher_config.h"
 #include "dialogs.h"
 #include "errors.h"
 #include "install_markers.h"
+#include "launch_end.h"
 #include "launch_sequence.h"
 #include "media/config_loader.h"
 #include "process/single_instance.h"
@@ -228,5 +230,6 @@ int launcherMain(HINSTANCE instance, const char* commandTail) {
 // The C runtime's start-up hands over the command line without the program name. Returning
 // would run the C runtime's exit under the work thread, which may still be running.
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandTail, int) {
+  setErrorHooks({stopIfLauncherEnding, removeExtractionBeforeExit, configuredErrorCaption, configuredWizardCaption});
   exitNormally(static_cast<unsigned>(launcherMain(instance, commandTail)));
 }

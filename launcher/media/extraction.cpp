@@ -9,6 +9,7 @@
 #include "base/handles.h"
 #include "base/log.h"
 #include "base/paths.h"
+#include "config/configured_messages.h"
 #include "config/launcher_config.h"
 #include "errors.h"
 #include "launch_end.h"

@@ -9,6 +9,7 @@
 #include "base/launch_flags.h"
 #include "base/log.h"
 #include "base/win_text.h"
+#include "config/configured_messages.h"
 #include "config/launcher_config.h"
 #include "dialogs.h"
 #include "errors.h"

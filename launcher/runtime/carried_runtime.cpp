@@ -14,6 +14,7 @@
 #include "base/log.h"
 #include "base/paths.h"
 #include "child_processes.h"
+#include "config/configured_messages.h"
 #include "config/launcher_config.h"
 #include "dialogs.h"
 #include "errors.h"

@@ -10,6 +10,7 @@
 #include "base/log.h"
 #include "base/text_limits.h"
 #include "base/win_text.h"
+#include "config/configured_messages.h"
 #include "config/launcher_config.h"
 #include "dialogs.h"
 #include "errors.h"

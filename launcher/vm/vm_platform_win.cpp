@@ -1,3 +1,4 @@
+#include "config/configured_messages.h"
 #include "vm/vm_platform.h"
 
 #include <windows.h>

@@ -21,6 +21,7 @@
 #include "base/launch_flags.h"
 #include "base/log.h"
 #include "base/win_text.h"
+#include "config/configured_messages.h"
 #include "config/launcher_config.h"
 #include "errors.h"
 #include "install_markers.h"
@@ -105,6 +106,7 @@ void watchWithPassLimit(int passes) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  setErrorHooks({nullptr, nullptr, configuredErrorCaption, configuredWizardCaption});
   int i = 1;
   auto next = [&]() -> const char* {
     if (i >= argc) {
