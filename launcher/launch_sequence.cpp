@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "base/dll_search.h"
+#include "base/errors.h"
 #include "base/launch_flags.h"
 #include "base/log.h"
 #include "base/paths.h"
@@ -17,7 +18,6 @@
 #include "config/configured_messages.h"
 #include "config/launcher_config.h"
 #include "dialogs.h"
-#include "errors.h"
 #include "install_markers.h"
 #include "launch_end.h"
 #include "media/extraction.h"

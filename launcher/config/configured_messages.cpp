@@ -1,7 +1,7 @@
 #include "config/configured_messages.h"
 
+#include "base/errors.h"
 #include "config/launcher_config.h"
-#include "errors.h"
 
 void showConfigError(int32_t entryId, const char* argument) {
   showError(replaceFirstPlaceholder(getConfigString(entryId), argument).c_str());

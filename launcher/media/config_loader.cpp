@@ -2,9 +2,9 @@
 
 #include <windows.h>
 
+#include "base/errors.h"
 #include "base/launch_flags.h"
 #include "config/launcher_config.h"
-#include "errors.h"
 #include "media/media_file.h"
 
 std::string userLocaleCode() {

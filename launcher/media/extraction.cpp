@@ -6,12 +6,12 @@
 #include <ctime>
 #include <vector>
 
+#include "base/errors.h"
 #include "base/handles.h"
 #include "base/log.h"
 #include "base/paths.h"
 #include "config/configured_messages.h"
 #include "config/launcher_config.h"
-#include "errors.h"
 #include "launch_end.h"
 #include "media/config_loader.h"
 #include "media/media_file.h"

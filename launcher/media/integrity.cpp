@@ -6,13 +6,13 @@
 #include <string>
 #include <vector>
 
+#include "base/errors.h"
 #include "base/launch_flags.h"
 #include "base/log.h"
 #include "base/win_text.h"
 #include "config/configured_messages.h"
 #include "config/launcher_config.h"
 #include "dialogs.h"
-#include "errors.h"
 #include "launch_end.h"
 #include "media/media_file.h"
 #include "media/progress_pacer.h"

@@ -1,8 +1,8 @@
 #include "media/media_file.h"
 
+#include "base/errors.h"
 #include "base/log.h"
 #include "base/paths.h"
-#include "errors.h"
 
 namespace {
 

@@ -1,11 +1,11 @@
 #include "process/single_instance.h"
 
+#include "base/errors.h"
 #include "base/handles.h"
 #include "base/launch_flags.h"
 #include "base/log.h"
 #include "base/paths.h"
 #include "config/launcher_config.h"
-#include "errors.h"
 #include "process/instance_name.h"
 #include "process/process_windows.h"
 

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "base/errors.h"
 #include "base/handles.h"
 #include "base/launch_flags.h"
 #include "base/log.h"
@@ -17,7 +18,6 @@
 #include "config/configured_messages.h"
 #include "config/launcher_config.h"
 #include "dialogs.h"
-#include "errors.h"
 #include "launch_end.h"
 #include "runtime/pack200_archives.h"
 #include "runtime/tar_archive.h"

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "base/dll_search.h"
+#include "base/errors.h"
 #include "base/launch_flags.h"
 #include "base/log.h"
 #include "base/text_limits.h"
@@ -13,7 +14,6 @@
 #include "config/configured_messages.h"
 #include "config/launcher_config.h"
 #include "dialogs.h"
-#include "errors.h"
 #include "install_markers.h"
 #include "media/extraction.h"
 #include "res/resource_ids.h"

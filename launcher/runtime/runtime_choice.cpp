@@ -3,12 +3,12 @@
 #include <optional>
 #include <string>
 
+#include "base/errors.h"
 #include "base/log.h"
 #include "base/paths.h"
 #include "base/win_text.h"
 #include "config/configured_messages.h"
 #include "config/launcher_config.h"
-#include "errors.h"
 #include "runtime/java_probe.h"
 #include "runtime/missing_runtime_text.h"
 #include "runtime/runtime_search.h"

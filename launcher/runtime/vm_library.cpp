@@ -5,12 +5,12 @@
 #include <vector>
 
 #include "base/dll_search.h"
+#include "base/errors.h"
 #include "base/handles.h"
 #include "base/log.h"
 #include "base/paths.h"
 #include "config/configured_messages.h"
 #include "config/launcher_config.h"
-#include "errors.h"
 #include "runtime/pe_machine.h"
 #include "vm/java_vm_launcher.h"
 #include "vm/variable_expansion.h"

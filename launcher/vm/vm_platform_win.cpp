@@ -7,11 +7,11 @@
 #include <cstring>
 
 #include "base/dll_search.h"
+#include "base/errors.h"
 #include "base/launch_flags.h"
 #include "base/paths.h"
 #include "base/text_limits.h"
 #include "base/win_text.h"
-#include "errors.h"
 #include "media/extraction.h"
 #include "process/single_instance.h"
 

@@ -18,12 +18,12 @@
 #include <thread>
 #include <vector>
 
+#include "base/errors.h"
 #include "base/launch_flags.h"
 #include "base/log.h"
 #include "base/win_text.h"
 #include "config/configured_messages.h"
 #include "config/launcher_config.h"
-#include "errors.h"
 #include "install_markers.h"
 #include "launch_sequence.h"
 

@@ -13,8 +13,8 @@
 #include <string>
 
 #include "base/dll_search.h"
+#include "base/errors.h"
 #include "config/launcher_config.h"
-#include "errors.h"
 #include "import_patch.h"
 #include "runtime/runtime_choice.h"
 #include "runtime/vm_library.h"
