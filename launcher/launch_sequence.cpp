@@ -149,13 +149,12 @@ int runLaunchSequence(HWND progressWindow) {
   }
   logInfo("Current working dir: %s", currentDirectory().c_str());
 
-  // The carried runtime was extracted into the temporary directory, which is current now; the
-  // executable's directory is not where it lies.
-  std::string archive = fullPathName("jre.tar.gz");
+  // The carried runtime was extracted into the temporary directory, not beside the executable.
+  std::string archive = g_tempDir + "\\jre.tar.gz";
   logInfo("Full JRE path: %s", archive.c_str());
   g_flags.jreIncluded = pathExists(archive.c_str());
   if (!g_flags.jreIncluded && g_flags.languageRestart) {
-    std::string unpacked = fullPathName("jre");
+    std::string unpacked = g_tempDir + "\\jre";
     logInfo("Checking extracted JRE: %s", unpacked.c_str());
     g_flags.jreIncluded = pathExists(unpacked.c_str());
   }
@@ -185,12 +184,12 @@ int runLaunchSequence(HWND progressWindow) {
     // Those the carried runtime's preparation did not unpack are unpacked with the chosen runtime.
     std::vector<IncludedPack> packs = includedPackArchives();
     if (g_flags.jreIncluded) {
-      prepareCarriedRuntime(progressWindow, packs);
-      loadCarriedRuntime();
+      prepareCarriedRuntime(progressWindow, g_tempDir, packs);
+      loadCarriedRuntime(g_tempDir);
     }
     if (!packs.empty()) unpackIncludedFiles(g_jvmHome, packs);
   } else if (g_flags.jreIncluded) {
-    loadCarriedRuntime();
+    loadCarriedRuntime(g_tempDir);
   }
 
   if (progressWindow) startThread(watchJavaWindow, progressWindow, THREAD_PRIORITY_ABOVE_NORMAL);

@@ -51,7 +51,7 @@ class GzipInput : public TarInput {
   gzFile file_;
 };
 
-// Writes entries relative to the current directory, which untarGzArchive has made the target.
+// Writes entries below the target directory, by full path.
 // With unpacking, each file written is reported to it, so that its archives start while the
 // untar goes on.
 class DirectoryOutput : public TarOutput {
@@ -61,23 +61,25 @@ class DirectoryOutput : public TarOutput {
   void info(const std::string& line) override { logInfo("%s", line.c_str()); }
   void error(const std::string& line) override { logError("%s", line.c_str()); }
   void createDirectory(const std::string& path) override {
-    if (CreateDirectoryA(path.c_str(), nullptr) && unpacking_) unpacking_->written(root_ + "\\" + path);
+    std::string full = root_ + "\\" + path;
+    if (CreateDirectoryA(full.c_str(), nullptr) && unpacking_) unpacking_->written(full);
   }
   bool openFile(const std::string& path) override {
     // The launcher is ending and removes the folder: the untar ends here, with nothing held open.
     if (launcherEndingElsewhere()) return false;
-    if (unpacking_ && !unpacking_->mayWrite(root_ + "\\" + path)) {
+    std::string full = root_ + "\\" + path;
+    if (unpacking_ && !unpacking_->mayWrite(full)) {
       logError("refusing entry %s: its archive is being unpacked", path.c_str());
       return false;
     }
-    file_.h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    file_.h = CreateFileA(full.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (!file_.valid()) {
       std::string message = "Could not open file " + path + "\n";
       logError("%s", message.c_str());
       if (unpacking_) unpacking_->endAll();
       fatalError(message.c_str());
     }
-    path_ = path;
+    path_ = full;
     return true;
   }
   bool writeFile(const void* data, std::size_t n) override {
@@ -90,7 +92,7 @@ class DirectoryOutput : public TarOutput {
     file_.h = INVALID_HANDLE_VALUE;
     if (!keep) DeleteFileA(path_.c_str());
     if (keep && closed && unpacking_) {
-      unpacking_->written(root_ + "\\" + path_);
+      unpacking_->written(path_);
       unpacking_->advance(0);
     }
     return closed;
@@ -184,24 +186,21 @@ DWORD WINAPI advancePackProgress(LPVOID window) {
 
 bool untarGzArchive(const std::string& archivePath, const std::string& targetDir, HWND progressWindow,
                     uint64_t totalSize, Unpack200Processes* unpacking) {
-  std::string previous = currentDirectory();
+  // Entries are written below the target by full path: without it they would have nowhere to go.
+  DWORD attributes = GetFileAttributesA(targetDir.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    logError("No directory %s to untar into", targetDir.c_str());
+    return false;
+  }
   gzFile file = openGzipUninherited(archivePath);
   if (!file) {
     logError("Could not open gz-file");
     return false;
   }
   gzbuffer(file, kGzipBufferSize);
-  bool result = false;
-  // Entry paths are relative: with the target current, a refused change must not leave them
-  // to land in whatever directory happens to be current.
-  if (previous.empty() || !SetCurrentDirectoryA(targetDir.c_str())) {
-    logError("Could not change working dir to %s", targetDir.c_str());
-  } else {
-    GzipInput input(file);
-    DirectoryOutput output(progressWindow, totalSize, currentDirectory(), unpacking);
-    result = untarStream(input, output);
-    SetCurrentDirectoryA(previous.c_str());
-  }
+  GzipInput input(file);
+  DirectoryOutput output(progressWindow, totalSize, makeAbsolutePath(targetDir, true), unpacking);
+  bool result = untarStream(input, output);
   gzclose(file);
   if (result) {
     // The bar shows the start of each file; the end of the last one is the end of the range.
@@ -213,10 +212,12 @@ bool untarGzArchive(const std::string& archivePath, const std::string& targetDir
   return result;
 }
 
-void prepareCarriedRuntime(HWND progressWindow, std::vector<IncludedPack>& included) {
+void prepareCarriedRuntime(HWND progressWindow, const std::string& folder, std::vector<IncludedPack>& included) {
   DWORD start = GetTickCount();
   logInfo("extracting JRE");
-  if (!CreateDirectoryA("jre", nullptr)) logError("Could not create JRE dir");
+  std::string home = folder + "\\jre";
+  std::string archive = folder + "\\jre.tar.gz";
+  if (!CreateDirectoryA(home.c_str(), nullptr)) logError("Could not create JRE dir");
   int totalSize = getConfigInt(entry::kJreDownloadSize);
   bool packed = getConfigInt(entry::kJrePacked) != 0;
   if (packed) logInfo("JRE is packed");
@@ -224,7 +225,6 @@ void prepareCarriedRuntime(HWND progressWindow, std::vector<IncludedPack>& inclu
   // written it and its unpack200.exe.
   LoggedPlanOutput planOutput;
   UnpackPlan plan(unpackProcessLimit(), planOutput);
-  std::string home = fullPathName("jre");
   std::vector<std::size_t> planned(included.size(), SIZE_MAX);
   if (packed) {
     plan.addRuntimeHome(home);
@@ -238,13 +238,13 @@ void prepareCarriedRuntime(HWND progressWindow, std::vector<IncludedPack>& inclu
     }
   }
   Unpack200Processes unpacking(plan);
-  if (!untarGzArchive("jre.tar.gz", "jre", progressWindow, totalSize > 0 ? uint64_t(totalSize) : 0,
+  if (!untarGzArchive(archive, home, progressWindow, totalSize > 0 ? uint64_t(totalSize) : 0,
                       packed ? &unpacking : nullptr)) {
     unpacking.endAll();
     logError("Could not untar JRE");
     fatalError(kCorrupted);
   }
-  if (!DeleteFileA("jre.tar.gz")) logError("Could not delete jre.tar.gz");
+  if (!DeleteFileA(archive.c_str())) logError("Could not delete jre.tar.gz");
   g_flags.untarMillis = static_cast<int>(GetTickCount() - start);
   if (packed) {
     if (progressWindow) startPackProgress(progressWindow);

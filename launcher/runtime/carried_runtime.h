@@ -53,10 +53,10 @@ struct IncludedPack {
   std::string path;
 };
 
-// Untars and prepares the carried "jre.tar.gz" of the current directory into "jre"; returns
+// Untars and prepares the carried "jre.tar.gz" of the extraction folder into its "jre"; returns
 // only on success. With a packed runtime the included ".pack" files are unpacked on the way too,
 // with its unpack200.exe: those are taken out of `included`, the rest is left to the caller.
-void prepareCarriedRuntime(HWND progressWindow, std::vector<IncludedPack>& included);
+void prepareCarriedRuntime(HWND progressWindow, const std::string& folder, std::vector<IncludedPack>& included);
 
 // Writes the directories and regular files of a gzip-compressed tar archive below targetDir,
 // moving the progress bar from 100 to 200 over totalSize uncompressed bytes. False when the

@@ -80,8 +80,8 @@ bool LoadDLL(bool showErrors, const char* location, bool locationIsJavaExecutabl
   return loadRuntimeLibrary(found.exePath, found.kind, found.description, showErrors);
 }
 
-void loadCarriedRuntime() {
-  std::string home = fullPathName("jre");
+void loadCarriedRuntime(const std::string& folder) {
+  std::string home = folder + "\\jre";
   logInfo("JRE dir: %s", home.c_str());
   if (LoadDLL(false, home.c_str(), false)) return;
   logError("Could not load bundled JRE. Trying to find another JRE.");
