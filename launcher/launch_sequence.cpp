@@ -31,6 +31,7 @@
 #include "runtime/runtime_download.h"
 #include "vm/java_vm_launcher.h"
 #include "vm/variable_expansion.h"
+#include "vm/vm_platform_win.h"
 
 decltype(&CreateThread) g_createThread = CreateThread;
 int g_watchTimeoutPass = 2400;
@@ -47,20 +48,21 @@ constexpr UINT kRuntimeReadyMessage = WM_APP + 2;
 // How long a cancelled download may take to close and delete its file before the launcher ends.
 constexpr DWORD kCancelWaitMillis = 10000;
 
-void changeToTempDir() {
-  if (!SetCurrentDirectoryA(g_tempDir.c_str())) logError("Could not change working dir to %s", g_tempDir.c_str());
-  // The Java program loads native libraries it carries by name from here. Unlike the launcher's
-  // own folder this one is fresh and ours, so it stays in the DLL search.
-  addExtractionDirectoryToDllSearch(g_tempDir);
+// The Java program's current directory, and where it loads the native libraries it carries by
+// name from. Unlike the launcher's own folder this one is fresh and ours, so it stays in the DLL
+// search. The launcher itself names every file there by full path.
+void changeToTempDir(const std::string& folder) {
+  if (!SetCurrentDirectoryA(folder.c_str())) logError("Could not change working dir to %s", folder.c_str());
+  addExtractionDirectoryToDllSearch(folder);
 }
 
 // Verifies the payload and extracts it into a fresh temporary directory, which becomes current.
-void preparePayload(HWND progressWindow) {
+void preparePayload(HWND progressWindow, LaunchState& state) {
   verifyMediaIntegrity(progressWindow);
-  createTempDirectory();
+  state.extractionFolder = createTempDirectory();
   extendPathForNativeDlls();
-  changeToTempDir();
-  int result = extractIncludedFiles(false);
+  changeToTempDir(state.extractionFolder);
+  int result = extractIncludedFiles(state);
   if (result == kExtractOk) return;
   if (!g_flags.quietMode) {
     entry::Id message = result == kExtractWriteFailed ? entry::kDiskFullText : entry::kCorruptedFileText;
@@ -79,12 +81,12 @@ bool startThread(LPTHREAD_START_ROUTINE routine, HWND window, int priority) {
 }
 
 // No usable runtime was found, or the user asked to choose one.
-void runtimeMissing(HWND progressWindow) {
+void runtimeMissing(HWND progressWindow, LaunchState& state) {
   if (g_flags.quietMode) {
     if (getConfigInt(entry::kDownloadJreWithoutAsking) != 0) {
       std::fputs("No JRE found. Trying to download.\n", stdout);
       std::fflush(stdout);
-      if (handleMissingRuntime(progressWindow)) g_flags.jreIncluded = true;
+      if (handleMissingRuntime(progressWindow, state)) g_flags.jreIncluded = true;
       return;
     }
     logError("No JRE found");
@@ -94,7 +96,7 @@ void runtimeMissing(HWND progressWindow) {
     exitNormally(83);
   }
   if (progressWindow) {
-    if (handleMissingRuntime(progressWindow)) g_flags.jreIncluded = true;
+    if (handleMissingRuntime(progressWindow, state)) g_flags.jreIncluded = true;
     // A cancelled download: the dialog's thread is ending the launcher.
     if (downloadCancelled()) stopForLauncherEnd();
     return;
@@ -102,7 +104,7 @@ void runtimeMissing(HWND progressWindow) {
   // Entry 155: the dialog exists only for the runtime, and the work thread it starts deals with
   // it while this thread waits. Only this thread writes the flags the sequence goes on with.
   INT_PTR ended = DialogBoxParamA(static_cast<HINSTANCE>(g_flags.instance), MAKEINTRESOURCEA(IDD_PROGRESS), nullptr,
-                                  progressDialogProc, 0);
+                                  progressDialogProc, reinterpret_cast<LPARAM>(&state));
   if (ended == IDC_DOWNLOAD) {
     g_flags.jreIncluded = true;
   } else if (ended != IDC_LOCATE) {
@@ -114,47 +116,54 @@ void runtimeMissing(HWND progressWindow) {
 }
 
 // The included pack200 archives, extracted into the temporary directory.
-std::vector<IncludedPack> includedPackArchives() {
+std::vector<IncludedPack> includedPackArchives(const std::string& folder) {
   std::vector<IncludedPack> packs;
   std::string names = getConfigString(entry::kIncludedFileNames);
   for (const std::string& name : includedFileList(names, getConfigInt(entry::kIncludedFileCount))) {
     if (name.size() < 5 || name.compare(name.size() - 5, 5, ".pack") != 0) continue;
-    packs.push_back({name, g_tempDir + "\\" + name});
+    packs.push_back({name, folder + "\\" + name});
   }
   return packs;
 }
 
+// The dialog keeps the launch state it was started with.
+LaunchState& dialogLaunchState(HWND dialog) {
+  return *reinterpret_cast<LaunchState*>(GetWindowLongPtrA(dialog, DWLP_USER));
+}
+
 DWORD WINAPI workThread(LPVOID dialog) {
   HWND window = static_cast<HWND>(dialog);
+  LaunchState& state = dialogLaunchState(window);
   if (getConfigInt(entry::kNoProgressDialog) != 0) {
-    bool downloaded = handleMissingRuntime(window);
+    bool downloaded = handleMissingRuntime(window, state);
     if (!downloadCancelled()) PostMessageA(window, kRuntimeReadyMessage, downloaded ? 1 : 0, 0);
   } else {
-    runLaunchSequence(window);
+    runLaunchSequence(window, state);
   }
   return 0;
 }
 
 }  // namespace
 
-int runLaunchSequence(HWND progressWindow) {
+int runLaunchSequence(HWND progressWindow, LaunchState& state) {
   registerSequenceThread();
+  bindLaunchState(state);
   logInfo("Starting work");
   setProgressPosition(progressWindow, 1);
   setProgressRange(progressWindow, 0, 400);
   if (!g_flags.languageRestart) {
-    preparePayload(progressWindow);
+    preparePayload(progressWindow, state);
   } else {
-    g_tempDir = currentDirectory();
+    state.extractionFolder = currentDirectory();
   }
   logInfo("Current working dir: %s", currentDirectory().c_str());
 
   // The carried runtime was extracted into the temporary directory, not beside the executable.
-  std::string archive = g_tempDir + "\\jre.tar.gz";
+  std::string archive = state.extractionFolder + "\\jre.tar.gz";
   logInfo("Full JRE path: %s", archive.c_str());
   g_flags.jreIncluded = pathExists(archive.c_str());
   if (!g_flags.jreIncluded && g_flags.languageRestart) {
-    std::string unpacked = g_tempDir + "\\jre";
+    std::string unpacked = state.extractionFolder + "\\jre";
     logInfo("Checking extracted JRE: %s", unpacked.c_str());
     g_flags.jreIncluded = pathExists(unpacked.c_str());
   }
@@ -168,28 +177,28 @@ int runLaunchSequence(HWND progressWindow) {
 
   if (!g_flags.jreIncluded) {
     setInstallMarkers(true, withWindow, true);
-    if (g_flags.manualRuntimeSelection || !LoadDLL(false, nullptr, false)) runtimeMissing(progressWindow);
+    if (g_flags.manualRuntimeSelection || !LoadDLL(false, nullptr, false, state)) runtimeMissing(progressWindow, state);
   } else if (preferInstalled) {
     setInstallMarkers(true, withWindow, true);
-    if (LoadDLL(false, nullptr, false)) {
+    if (LoadDLL(false, nullptr, false, state)) {
       g_flags.jreIncluded = false;
     } else {
       setInstallMarkers(false, true, true);
     }
   }
-  changeToTempDir();
+  changeToTempDir(state.extractionFolder);
 
   if (!g_flags.languageRestart) {
     g_flags.progressBase = g_flags.jreIncluded ? (getConfigInt(entry::kJrePacked) != 0 ? 300 : 200) : 100;
     // Those the carried runtime's preparation did not unpack are unpacked with the chosen runtime.
-    std::vector<IncludedPack> packs = includedPackArchives();
+    std::vector<IncludedPack> packs = includedPackArchives(state.extractionFolder);
     if (g_flags.jreIncluded) {
-      prepareCarriedRuntime(progressWindow, g_tempDir, packs);
-      loadCarriedRuntime(g_tempDir);
+      prepareCarriedRuntime(progressWindow, state.extractionFolder, packs);
+      loadCarriedRuntime(state);
     }
-    if (!packs.empty()) unpackIncludedFiles(g_jvmHome, packs);
+    if (!packs.empty()) unpackIncludedFiles(state.runtimeHome, packs);
   } else if (g_flags.jreIncluded) {
-    loadCarriedRuntime(g_tempDir);
+    loadCarriedRuntime(state);
   }
 
   if (progressWindow) startThread(watchJavaWindow, progressWindow, THREAD_PRIORITY_ABOVE_NORMAL);
@@ -208,9 +217,10 @@ int runLaunchSequence(HWND progressWindow) {
   return 0;
 }
 
-INT_PTR CALLBACK progressDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+INT_PTR CALLBACK progressDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_INITDIALOG:
+      SetWindowLongPtrA(dialog, DWLP_USER, lParam);
       setErrorOwner(dialog);
       setProgressRange(dialog, 0, 100);
       setDlgItemTextWide(dialog, IDC_MESSAGE, getConfigWString(entry::kPreparingText));

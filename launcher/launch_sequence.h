@@ -3,10 +3,13 @@
 #pragma once
 #include <windows.h>
 
-// Runs the sequence with the progress dialog (or none); returns 0.
-int runLaunchSequence(HWND progressWindow);
+#include "base/launch_state.h"
 
-// The progress dialog (resource 103): starts the work thread on initialisation; Cancel ends it.
+// Runs the sequence for the launch with the progress dialog (or none); returns 0.
+int runLaunchSequence(HWND progressWindow, LaunchState& state);
+
+// The progress dialog (resource 103), started with the launch state as its parameter: starts the
+// work thread on initialisation; Cancel ends it.
 INT_PTR CALLBACK progressDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 
 // Moves the bar toward 390 until a second window of the process is visible (or the Java

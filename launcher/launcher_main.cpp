@@ -63,12 +63,12 @@ void openExplorerOnLog(const std::string& logPath) {
 
 // The start-up step between splitting and the switch loop: configuration, caption, working
 // directory and the create-log question.
-void prepareLauncher(HINSTANCE instance, std::vector<std::u16string>& args) {
+void prepareLauncher(HINSTANCE instance, std::vector<std::u16string>& args, LaunchState& launch) {
   if (args.size() >= 2 && isCreateLogOption(args[1])) {
     args.erase(args.begin() + 1);
     g_flags.keepLogDefault = true;
   }
-  loadLauncherConfig();
+  loadLauncherConfig(launch);
   g_flags.instance = instance;
   char productKind[2];
   getConfigString(entry::kProductKind, productKind, sizeof productKind);
@@ -201,7 +201,9 @@ int launcherMain(HINSTANCE instance, const char* commandTail) {
   }
   std::vector<std::u16string> args;
   bool complete = splitCommandLine(asUtf16(GetCommandLineW()), args);
-  prepareLauncher(instance, args);
+  // Owned here for the life of the process: the work thread and the dialogs use it until the end.
+  static LaunchState launch;
+  prepareLauncher(instance, args, launch);
   // The message for a broken command line is configured, so it can only be shown once the
   // configuration is loaded.
   if (!complete) fatalConfigError(entry::kWrongParameterText);
@@ -216,13 +218,14 @@ int launcherMain(HINSTANCE instance, const char* commandTail) {
 
   if (g_flags.quietMode && !state.progressInQuietMode) {
     logInfo("Quiet installer.");
-    runLaunchSequence(nullptr);
+    runLaunchSequence(nullptr, launch);
   } else if (getConfigInt(entry::kNoProgressDialog) != 0) {
     registerDialogClass();
-    runLaunchSequence(nullptr);
+    runLaunchSequence(nullptr, launch);
   } else {
     registerDialogClass();
-    DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_PROGRESS), nullptr, progressDialogProc, 0);
+    DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_PROGRESS), nullptr, progressDialogProc,
+                    reinterpret_cast<LPARAM>(&launch));
   }
   return 0;
 }

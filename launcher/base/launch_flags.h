@@ -3,7 +3,6 @@
 // process-wide record of the launch is declared here and defined in launch_flags.cpp.
 #pragma once
 #include <atomic>
-#include <cstdint>
 #include <string>
 
 struct LaunchFlags {
@@ -24,15 +23,6 @@ struct LaunchFlags {
 
 extern LaunchFlags g_flags;
 
-// Main thread, loadLauncherConfig: the file position right after the configuration record,
-// where the included files begin.
-extern int64_t g_configEndPosition;
 // Main thread, ensureSingleInstance: the single-instance semaphore's name (empty until then,
 // and on a language restart).
 extern std::string g_singleInstanceName;
-// Work thread, createTempDirectory (on a language restart, the launch sequence): the launcher's
-// temporary directory, no trailing backslash; empty until created. Read after the Java VM starts.
-extern std::string g_tempDir;
-// Work thread, extractIncludedFiles: the file position right after the last extracted file,
-// where the Java side's data begins (0 when nothing was extracted).
-extern int64_t g_unextractedPosition;

@@ -12,7 +12,7 @@ std::string userLocaleCode() {
   return code ? code : "";
 }
 
-int loadLauncherConfig() {
+int loadLauncherConfig(LaunchState& state) {
   FileHandle media = openMediaFile();
   locateAppendedData(media.h);
   if (static_cast<uint32_t>(readInt(media.h)) != kMediaMagic) fatalError("Internal Error: magic");
@@ -23,7 +23,7 @@ int loadLauncherConfig() {
   ConfigRecord record = readConfigRecord(reader);
   std::string locale = userLocaleCode();
   applyConfigRecord(record, locale.empty() ? nullptr : locale.c_str(), g_config);
-  g_configEndPosition = mediaFilePosition(media.h);
+  state.configEnd = mediaFilePosition(media.h);
   media.close();
 
   int executableType = getConfigInt(entry::kExecutableType);

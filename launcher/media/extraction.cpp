@@ -143,21 +143,21 @@ std::string makeTempFileName() {
   return makeTempFileName(created);
 }
 
-void createTempDirectory() {
+std::string createTempDirectory() {
   OwnerOnlySecurity security;
   for (int attempt = 0; attempt < 5; ++attempt) {
     bool created = false;
     std::string file = makeTempFileName(created);
-    g_tempDir = file + "_dir";
-    logInfo("Temp dir: %s", g_tempDir.c_str());
+    std::string folder = file + "_dir";
+    logInfo("Temp dir: %s", folder.c_str());
     // Only a folder made here is used: one that exists already (another user's, in a shared
     // location) fails and the next name is tried.
-    if (CreateDirectoryA(g_tempDir.c_str(), security.attributes())) {
+    if (CreateDirectoryA(folder.c_str(), security.attributes())) {
       // The folder keeps the name taken; the empty file would stay behind for good, one per
       // start, until the system's 65,536 names ran out.
       if (created) DeleteFileA(file.c_str());
-      armExtractionRemoval(g_tempDir);
-      return;
+      armExtractionRemoval(folder);
+      return folder;
     }
     // The file of a name whose folder belongs to someone else stays, so that no later start
     // is handed the name again.
@@ -224,36 +224,33 @@ void emptyDirectory(const std::string& directory) {
 }
 
 namespace {
-int failExtraction(const std::string& path, int result) {
+int failExtraction(const std::string& folder, const std::string& path, int result) {
   logInfo("Failed to extract %s", path.c_str());
-  emptyDirectory(g_tempDir);
+  emptyDirectory(folder);
   // The launch sequence made the directory current, and the current directory cannot be removed.
-  std::string parent = directoryPart(g_tempDir);
+  std::string parent = directoryPart(folder);
   if (!parent.empty()) SetCurrentDirectoryA(parent.c_str());
-  RemoveDirectoryA(g_tempDir.c_str());
+  RemoveDirectoryA(folder.c_str());
   return result;
 }
 }  // namespace
 
-int extractIncludedFiles(bool createDirectory) {
+int extractIncludedFiles(LaunchState& state) {
   logInfo("extracting files");
   int count = getConfigInt(entry::kIncludedFileCount);
   logInfo("Included files: %d", count);
-  if (count == 0) {
-    if (createDirectory) g_tempDir.clear();
-    return kExtractOk;
-  }
-  if (createDirectory) createTempDirectory();
+  if (count == 0) return kExtractOk;
+  const std::string& folder = state.extractionFolder;
 
   FileHandle media = openMediaFile();
-  seekMediaFile(media.h, g_configEndPosition);
+  seekMediaFile(media.h, state.configEnd);
   for (const std::string& name : includedFileList(getConfigString(entry::kIncludedFileNames), count)) {
-    std::string path = g_tempDir + "\\" + name;
+    std::string path = folder + "\\" + name;
     // A name that would leave the temporary directory is treated as damaged data.
-    if (!isContainedFileName(name)) return failExtraction(path, kExtractReadFailed);
+    if (!isContainedFileName(name)) return failExtraction(folder, path, kExtractReadFailed);
     std::size_t slash = name.find('\\');
     if (slash != std::string::npos) {
-      std::string subdirectory = g_tempDir + "\\" + name.substr(0, slash);
+      std::string subdirectory = folder + "\\" + name.substr(0, slash);
       logInfo("creating directory %s", subdirectory.c_str());
       if (!CreateDirectoryA(subdirectory.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
         logInfo("failed to create directory %s", subdirectory.c_str());
@@ -268,9 +265,9 @@ int extractIncludedFiles(bool createDirectory) {
     if (!output.valid()) fatalInternalError(InternalError::ExtractedFileNotCreated);
     int result = copyMaskedData(media.h, output.h, size, true);
     output.close();
-    if (result != kExtractOk) return failExtraction(path, result);
+    if (result != kExtractOk) return failExtraction(folder, path, result);
   }
-  g_unextractedPosition = mediaFilePosition(media.h);
+  state.unextractedPosition = mediaFilePosition(media.h);
   media.close();
   logInfo("extracting files done");
   return kExtractOk;

@@ -5,15 +5,15 @@
 #include <cstdint>
 #include <string>
 
-#include "base/launch_flags.h"
+#include "base/launch_state.h"
 
 // A writable temporary path; ends the process (message 1015) when there is none.
 std::string chooseTempPath();
 // A unique temporary file name in that path (the system creates the empty file).
 std::string makeTempFileName();
-// Creates g_tempDir (launch_flags.h) ("<temp file>_dir"), five attempts; ends the process
-// (internal error TempDirNotCreated) on failure.
-void createTempDirectory();
+// Creates the extraction folder ("<temp file>_dir"), five attempts, and returns its path; ends
+// the process (internal error TempDirNotCreated) on failure.
+std::string createTempDirectory();
 // "<temp path>nbo_p<pid>.tmp": how the launcher and the Java side find each other.
 std::string makeProcessCommFileName(DWORD processId);
 // Whether a subdirectory can be created and removed in directory.
@@ -22,9 +22,9 @@ bool probeWritableDirectory(const std::string& directory);
 // Result of extractIncludedFiles and copyMaskedData.
 enum ExtractResult { kExtractOk = 0, kExtractReadFailed = 1, kExtractWriteFailed = 2 };
 
-// Writes every included file into g_tempDir (creating it first when asked). On a failure the
-// directory is emptied and removed and the copy's result returned.
-int extractIncludedFiles(bool createDirectory);
+// Writes every included file into the state's extraction folder and records where the Java
+// side's data begins. On a failure the folder is emptied and removed and the copy's result returned.
+int extractIncludedFiles(LaunchState& state);
 // Copies count bytes in large blocks, unmasking them when asked.
 int copyMaskedData(HANDLE media, HANDLE output, int64_t count, bool unmask);
 // Deletes everything inside directory, subdirectories with their contents included.

@@ -35,7 +35,7 @@ std::u16string versionText(int32_t entryId) {
 }
 
 // The open-file dialog for a java.exe; a picked runtime is loaded and remembered.
-bool locateJavaExecutable(HWND owner) {
+bool locateJavaExecutable(HWND owner, LaunchState& state) {
   char file[kTextBufferSize] = "";
   std::string title = wideToAnsi(asWide(getConfigWString(entry::kChooseJavaExeText)));
   fitTextBuffer(title);
@@ -63,16 +63,18 @@ bool locateJavaExecutable(HWND owner) {
   // The load's message belongs over this dialog: owned by the (disabled) progress dialog, it
   // would enable and raise that one over this dialog when it closes.
   HWND previousOwner = replaceErrorOwner(owner);
-  bool loaded = LoadDLL(true, file, true);
+  bool loaded = LoadDLL(true, file, true, state);
   replaceErrorOwner(previousOwner);
   if (!loaded) return false;
   rememberLocatedRuntime(file);
   return true;
 }
 
-INT_PTR CALLBACK runtimeMissingDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+// Started with the launch state as its parameter.
+INT_PTR CALLBACK runtimeMissingDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_INITDIALOG: {
+      SetWindowLongPtrA(dialog, DWLP_USER, lParam);
       setWindowTextWide(dialog, getConfigWString(entry::kWizardCaption));
       setDlgItemTextWide(dialog, IDCANCEL, getConfigWString(entry::kCancelButton));
       setDlgItemTextWide(dialog, IDC_LOCATE, getConfigWString(entry::kLocateButton));
@@ -103,7 +105,9 @@ INT_PTR CALLBACK runtimeMissingDialogProc(HWND dialog, UINT message, WPARAM wPar
     case WM_COMMAND:
       switch (LOWORD(wParam)) {
         case IDC_LOCATE:
-          if (locateJavaExecutable(dialog)) EndDialog(dialog, IDC_LOCATE);
+          if (locateJavaExecutable(dialog, *reinterpret_cast<LaunchState*>(GetWindowLongPtrA(dialog, DWLP_USER)))) {
+            EndDialog(dialog, IDC_LOCATE);
+          }
           return TRUE;
         case IDCANCEL:
           setInstallMarkers(false, true, true);
@@ -123,7 +127,7 @@ INT_PTR CALLBACK runtimeMissingDialogProc(HWND dialog, UINT message, WPARAM wPar
 
 // Downloads the runtime archive into the temporary directory. Returns true on success and false
 // when the download was cancelled; any other failure ends the launcher.
-bool downloadRuntime(HWND progressWindow, const std::string& url) {
+bool downloadRuntime(HWND progressWindow, const std::string& url, const std::string& folder) {
   PBRANGE range{0, 400};
   int position = 0;
   if (progressWindow) {
@@ -140,7 +144,7 @@ bool downloadRuntime(HWND progressWindow, const std::string& url) {
   }
   if (!bindWinInet()) fatalMessage(entry::kWininetMissingText);
   // Where the launch sequence looks for the archive, whatever directory is current now.
-  std::string archive = g_tempDir.empty() ? std::string("jre.tar.gz") : g_tempDir + "\\jre.tar.gz";
+  std::string archive = folder.empty() ? std::string("jre.tar.gz") : folder + "\\jre.tar.gz";
   if (!downloadFile(progressWindow, url.c_str(), archive.c_str(), getConfigString(entry::kJreDownloadSha256))) {
     // The progress dialog is gone after a cancel, and the user asked for no message.
     if (downloadCancelled()) return false;
@@ -156,18 +160,18 @@ bool downloadRuntime(HWND progressWindow, const std::string& url) {
 
 }  // namespace
 
-bool handleMissingRuntime(HWND progressWindow) {
+bool handleMissingRuntime(HWND progressWindow, LaunchState& state) {
   std::string url = getConfigString(entry::kJreDownloadUrl);
   g_flags.downloadAvailable = !url.empty();
   logInfo("Download location: %s", url.c_str());
   INT_PTR choice = IDC_DOWNLOAD;
   if (getConfigInt(entry::kDownloadJreWithoutAsking) == 0) {
     choice = DialogBoxParamA(static_cast<HINSTANCE>(g_flags.instance), MAKEINTRESOURCEA(IDD_RUNTIME_MISSING),
-                             progressWindow, runtimeMissingDialogProc, 0);
+                             progressWindow, runtimeMissingDialogProc, reinterpret_cast<LPARAM>(&state));
   }
   if (choice != IDC_DOWNLOAD) return false;
   logInfo("Downloading JRE");
-  if (!downloadRuntime(progressWindow, url)) return false;
+  if (!downloadRuntime(progressWindow, url, state.extractionFolder)) return false;
   logInfo("Done");
   return true;
 }

@@ -72,20 +72,20 @@ FoundRuntime searchedRuntime(bool showErrors) {
 
 }  // namespace
 
-bool LoadDLL(bool showErrors, const char* location, bool locationIsJavaExecutable) {
+bool LoadDLL(bool showErrors, const char* location, bool locationIsJavaExecutable, LaunchState& state) {
   logInfo("LoadDLL (%d, %s, %d)", showErrors ? 1 : 0, location ? location : "(null)",
           locationIsJavaExecutable ? 1 : 0);
   FoundRuntime found = location ? givenRuntime(showErrors, location, locationIsJavaExecutable) : searchedRuntime(showErrors);
   if (found.kind == RuntimeSourceKind::None) return false;
-  return loadRuntimeLibrary(found.exePath, found.kind, found.description, showErrors);
+  return loadRuntimeLibrary(found.exePath, found.kind, found.description, showErrors, state);
 }
 
-void loadCarriedRuntime(const std::string& folder) {
-  std::string home = folder + "\\jre";
+void loadCarriedRuntime(LaunchState& state) {
+  std::string home = state.extractionFolder + "\\jre";
   logInfo("JRE dir: %s", home.c_str());
-  if (LoadDLL(false, home.c_str(), false)) return;
+  if (LoadDLL(false, home.c_str(), false, state)) return;
   logError("Could not load bundled JRE. Trying to find another JRE.");
-  if (LoadDLL(false, nullptr, false)) return;
+  if (LoadDLL(false, nullptr, false, state)) return;
   logError("Could not find another JRE.");
   fatalError("Could not use bundled JRE. Please send this log file to your software vendor:");
 }

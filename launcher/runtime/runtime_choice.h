@@ -4,13 +4,15 @@
 #pragma once
 #include <string>
 
+#include "base/launch_state.h"
+
 
 // Searches (location null) or takes the runtime at location (a home directory, or a java.exe
-// when locationIsJavaExecutable) and loads its VM library. With showErrors, a failure shows the
-// configured message that fits the runtime's source; it never ends the process.
-bool LoadDLL(bool showErrors, const char* location, bool locationIsJavaExecutable);
+// when locationIsJavaExecutable) and loads its VM library into the state. With showErrors, a
+// failure shows the configured message that fits the runtime's source; it never ends the process.
+bool LoadDLL(bool showErrors, const char* location, bool locationIsJavaExecutable, LaunchState& state);
 
-// Loads the "jre" directory of the extraction folder (prepared by prepareCarriedRuntime, or on a
+// Loads the "jre" directory of the state's extraction folder (prepared by prepareCarriedRuntime, or on a
 // language restart by the first start), or any other runtime the search finds; returns only on
 // success.
-void loadCarriedRuntime(const std::string& folder);
+void loadCarriedRuntime(LaunchState& state);

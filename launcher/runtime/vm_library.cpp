@@ -12,7 +12,7 @@
 #include "config/configured_messages.h"
 #include "config/launcher_config.h"
 #include "runtime/pe_machine.h"
-#include "vm/java_vm_launcher.h"
+#include "base/text_limits.h"
 #include "vm/variable_expansion.h"
 
 namespace {
@@ -195,24 +195,20 @@ HMODULE loadJvmForJavaExe(const std::string& exePath) {
   return embedded ? loadJvmFromBinDir(*embedded) : nullptr;
 }
 
-bool bindCreateJavaVM(HMODULE module) {
-  if (!module) return false;
-  FARPROC entry = GetProcAddress(module, "JNI_CreateJavaVM");
-  if (!entry) return false;
-  g_createJavaVm = reinterpret_cast<CreateJavaVmFunction>(reinterpret_cast<void*>(entry));
-  return true;
-}
+FARPROC createJavaVmEntry(HMODULE module) { return module ? GetProcAddress(module, "JNI_CreateJavaVM") : nullptr; }
 
 const char* launcherBits() { return kBits; }
 
 bool loadRuntimeLibrary(const std::string& exePath, RuntimeSourceKind kind, const std::string& description,
-                        bool showErrors) {
+                        bool showErrors, LaunchState& state) {
   logInfo("Trying to load JVM-DLL from %s", exePath.c_str());
   std::optional<std::string> pathBefore = currentPath();
   HMODULE module = loadJvmForJavaExe(exePath);
-  recordJavaHome(exePath);
+  state.runtimeHome = javaHomeForExecutable(exePath);
+  fitTextBuffer(state.runtimeHome);
   if (!module) logError("Could not get DLL-Handle.");
-  if (bindCreateJavaVM(module)) {
+  if (FARPROC entry = createJavaVmEntry(module)) {
+    state.createJavaVm = entry;
     logInfo("Loading of JVM-DLL successful");
     return true;
   }

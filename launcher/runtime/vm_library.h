@@ -6,13 +6,15 @@
 #include <optional>
 #include <string>
 
+#include "base/launch_state.h"
 #include "runtime/search_rules.h"
 
-// Loads the VM library of the chosen runtime's Java executable and binds JNI_CreateJavaVM. With
-// showErrors, a failure shows the configured message that fits the runtime's source (kind and
-// description); it never ends the process.
+// Loads the VM library of the chosen runtime's Java executable and binds JNI_CreateJavaVM; the
+// state takes the runtime's home (even when nothing loads) and the entry point. With showErrors,
+// a failure shows the configured message that fits the runtime's source (kind and description);
+// it never ends the process.
 bool loadRuntimeLibrary(const std::string& exePath, RuntimeSourceKind kind, const std::string& description,
-                        bool showErrors);
+                        bool showErrors, LaunchState& state);
 // The build's bitness as the messages show it: "32" or "64".
 const char* launcherBits();
 
@@ -35,5 +37,5 @@ uint16_t launcherMachine();
 
 // Loads binDir\vmType\jvm.dll by full path; a library of another processor is skipped unloaded.
 HMODULE tryJvmLibrary(const std::string& binDir, const std::string& vmType);
-// Stores the module's JNI_CreateJavaVM in g_createJavaVm.
-bool bindCreateJavaVM(HMODULE module);
+// The module's JNI_CreateJavaVM; null for no module or one without it.
+FARPROC createJavaVmEntry(HMODULE module);

@@ -10,7 +10,6 @@
 #include "vm/vm_options.h"
 #include "vm/vm_platform.h"
 
-CreateJavaVmFunction g_createJavaVm = nullptr;
 
 namespace {
 
@@ -172,7 +171,8 @@ std::vector<std::string> buildLaunchProperties() {
 }
 
 bool createJavaVm(const std::vector<std::u16string>& args, const std::vector<std::string>& properties) {
-  if (g_createJavaVm == nullptr) return false;
+  CreateJavaVmFunction createVm = vmCreateJavaVmFunction();
+  if (createVm == nullptr) return false;
   std::vector<const char*> firstOptions;
   for (const std::string& property : properties) firstOptions.push_back(property.c_str());
   firstOptions.push_back(nullptr);
@@ -180,7 +180,7 @@ bool createJavaVm(const std::vector<std::u16string>& args, const std::vector<std
   buildVmInitArgs(initArgs, firstOptions.data(), args);
   logInfo("Creating JVM");
   void* env = nullptr;
-  jint result = g_createJavaVm(&g_javaVm, &env, &initArgs);
+  jint result = createVm(&g_javaVm, &env, &initArgs);
   g_jniEnv = static_cast<JNIEnv*>(env);
   return result == 0;
 }

@@ -7,10 +7,6 @@
 #include <string_view>
 #include <vector>
 
-// JNI_CreateJavaVM of the loaded VM library; null until LoadDLL bound one.
-using CreateJavaVmFunction = jint(JNICALL*)(JavaVM**, void**, void*);
-extern CreateJavaVmFunction g_createJavaVm;
-
 // Puts the configured native library directory in front of PATH; of its directories only those
 // inside the extraction folder join the launcher's DLL search.
 void extendPathForNativeDlls();
@@ -25,7 +21,7 @@ bool launchJavaProgram(const std::vector<std::u16string>& args, bool destroyAfte
 // The system properties that tell the Java side about the launcher, in their fixed order.
 std::vector<std::string> buildLaunchProperties();
 
-// Builds the options and calls g_createJavaVm; false without a call when none is bound.
+// Builds the options and calls the bound JNI_CreateJavaVM; false without a call when none is bound.
 bool createJavaVm(const std::vector<std::u16string>& args, const std::vector<std::string>& properties);
 
 // Looks up the Java launcher class and calls its main with the launcher argument array.

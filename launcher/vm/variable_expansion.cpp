@@ -6,7 +6,6 @@
 #include "base/text_limits.h"
 #include "vm/vm_platform.h"
 
-std::string g_jvmHome;
 
 namespace {
 
@@ -102,7 +101,7 @@ void expandVariables(std::string& text) {
   ExpansionValues values;
   values.executableDirectory = vmResolveAgainstExeDir("", nullptr);
   values.tempDirectory = vmTempDir();
-  values.jvmHome = g_jvmHome;
+  values.jvmHome = vmRuntimeHome();
   values.systemTempDirectory = vmSystemTempPath();
   if (!expandVariablesWith(text, values, vmEnvironmentBlock())) {
     logError("Expanded text cut to %u bytes: %s", static_cast<unsigned>(kTextBufferSize - 1), text.c_str());
@@ -116,7 +115,3 @@ std::string javaHomeForExecutable(std::string_view javaExecutablePath) {
   return std::string(path.substr(0, path.size() - cut)) + "..";
 }
 
-void recordJavaHome(const std::string& javaExecutablePath) {
-  g_jvmHome = javaHomeForExecutable(javaExecutablePath);
-  fitTextBuffer(g_jvmHome);
-}

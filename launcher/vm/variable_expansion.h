@@ -5,15 +5,9 @@
 #include <string_view>
 #include <vector>
 
-// Home of the runtime last tried: its java executable's directory followed by "..".
-extern std::string g_jvmHome;
-
 // Replaces the launcher's variables and the process environment's ${NAME} forms in text.
 // The result is cut to the launcher's 8192-byte text buffer (logged as an error).
 void expandVariables(std::string& text);
-
-// Sets g_jvmHome from the path of the runtime's java.exe or javaw.exe.
-void recordJavaHome(const std::string& javaExecutablePath);
 
 // The values that the fixed tokens stand for.
 struct ExpansionValues {

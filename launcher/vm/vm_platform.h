@@ -3,6 +3,8 @@
 // over Win32 in vm_platform_win.cpp; the host tests supply their own, so that the option
 // building and the JNI calls run on Linux against a real VM.
 #pragma once
+#include <jni.h>
+
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -29,6 +31,11 @@ std::vector<std::string> vmListDirectory(const std::string& directory, const cha
 
 // The launcher's own state that the launch hands to the Java side.
 std::string vmTempDir();
+// The runtime chosen (or last tried): its home, and its VM library's JNI_CreateJavaVM (null until
+// one is bound).
+std::string vmRuntimeHome();
+using CreateJavaVmFunction = jint(JNICALL*)(JavaVM**, void**, void*);
+CreateJavaVmFunction vmCreateJavaVmFunction();
 std::string vmSystemTempPath();
 int64_t vmUnextractedPosition();
 bool vmLanguageRestart();

@@ -1,5 +1,6 @@
 #include "config/configured_messages.h"
 #include "vm/vm_platform.h"
+#include "vm/vm_platform_win.h"
 
 #include <windows.h>
 
@@ -14,6 +15,16 @@
 #include "base/win_text.h"
 #include "media/extraction.h"
 #include "process/single_instance.h"
+
+namespace {
+// Written once by the launch sequence's thread before anything reads it.
+const LaunchState* g_launch = nullptr;
+const LaunchState kNoLaunch;
+
+const LaunchState& launch() { return g_launch ? *g_launch : kNoLaunch; }
+}  // namespace
+
+void bindLaunchState(const LaunchState& state) { g_launch = &state; }
 
 std::string vmExecutablePath() { return executablePath(); }
 
@@ -35,11 +46,17 @@ std::vector<std::string> vmListDirectory(const std::string& directory, const cha
   return names;
 }
 
-std::string vmTempDir() { return g_tempDir; }
+std::string vmTempDir() { return launch().extractionFolder; }
+
+std::string vmRuntimeHome() { return launch().runtimeHome; }
+
+CreateJavaVmFunction vmCreateJavaVmFunction() {
+  return reinterpret_cast<CreateJavaVmFunction>(reinterpret_cast<void*>(launch().createJavaVm));
+}
 
 std::string vmSystemTempPath() { return chooseTempPath(); }
 
-int64_t vmUnextractedPosition() { return g_unextractedPosition; }
+int64_t vmUnextractedPosition() { return launch().unextractedPosition; }
 
 bool vmLanguageRestart() { return g_flags.languageRestart; }
 

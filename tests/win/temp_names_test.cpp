@@ -60,8 +60,7 @@ TEST(TempNames, SystemTempPathIsJoinedWithOneBackslash) {
 TEST(TempNames, TheExtractionFolderIsTheUsersAloneAndLeavesNoNameFile) {
   TempDir base;
   TmpVariable tmp(widen(base.path()));
-  createTempDirectory();
-  std::string folder = g_tempDir;
+  std::string folder = createTempDirectory();
   ASSERT_EQ(folder.rfind(base.path() + "\\nbo", 0), 0u) << folder;
   ASSERT_EQ(folder.substr(folder.size() - 4), "_dir");
   EXPECT_EQ(GetFileAttributesA(folder.substr(0, folder.size() - 4).c_str()), INVALID_FILE_ATTRIBUTES);

@@ -98,6 +98,8 @@ std::vector<std::string> vmListDirectory(const std::string& directory, const cha
 std::string vmTempDir() { return g_hostPlatform.tempDir; }
 std::string vmSystemTempPath() { return g_hostPlatform.systemTempPath; }
 int64_t vmUnextractedPosition() { return g_hostPlatform.unextractedPosition; }
+std::string vmRuntimeHome() { return g_hostPlatform.runtimeHome; }
+CreateJavaVmFunction vmCreateJavaVmFunction() { return g_hostPlatform.createJavaVm; }
 bool vmLanguageRestart() { return g_hostPlatform.languageRestart; }
 bool vmManualRuntimeSelection() { return g_hostPlatform.manualRuntimeSelection; }
 std::string vmSingleInstanceName() { return g_hostPlatform.singleInstanceName; }

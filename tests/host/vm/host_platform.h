@@ -6,11 +6,15 @@
 #include <string>
 #include <vector>
 
+#include "vm/vm_platform.h"
+
 struct HostPlatform {
   std::string executablePath = "/opt/pathmere/setup.exe";
   std::string tempDir;
   std::string systemTempPath = "/tmp/";
   int64_t unextractedPosition = 0;
+  std::string runtimeHome;
+  CreateJavaVmFunction createJavaVm = nullptr;
   bool languageRestart = false;
   bool manualRuntimeSelection = false;
   std::string singleInstanceName;

@@ -180,7 +180,7 @@ TEST_F(LaunchArguments, PathPastItsBufferLosesWholeElementsEachReported) {
 }
 
 TEST_F(LaunchArguments, NoBoundEntryPointMeansNoVmAndNoCall) {
-  g_createJavaVm = nullptr;
+  g_hostPlatform.createJavaVm = nullptr;
   EXPECT_FALSE(createJavaVm({u"setup.exe"}, {}));
   EXPECT_FALSE(launchJavaProgram({u"setup.exe"}, true));
   EXPECT_EQ(g_logLines.back(), "ERROR: could not initialize JVM");

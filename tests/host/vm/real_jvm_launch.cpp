@@ -1,5 +1,5 @@
-// One real launch per process: binds JNI_CreateJavaVM of the host JDK's libjvm.so into
-// g_createJavaVm, as LoadDLL binds jvm.dll's, and runs launchJavaProgram for a scenario file of
+// One real launch per process: gives the platform the JNI_CreateJavaVM of the host JDK's
+// libjvm.so, as LoadDLL binds jvm.dll's, and runs launchJavaProgram for a scenario file of
 // "key=value" lines (UTF-8): config.<id>, exe, tempDir, kind (productKind-independent platform
 // state: languageRestart, manual), env.<NAME>, and arg (repeated, in order).
 #include <dlfcn.h>
@@ -47,8 +47,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "dlopen failed: %s\n", dlerror());
     return 2;
   }
-  g_createJavaVm = reinterpret_cast<CreateJavaVmFunction>(dlsym(library, "JNI_CreateJavaVM"));
-  if (g_createJavaVm == nullptr) return 2;
+  g_hostPlatform.createJavaVm = reinterpret_cast<CreateJavaVmFunction>(dlsym(library, "JNI_CreateJavaVM"));
+  if (g_hostPlatform.createJavaVm == nullptr) return 2;
   g_hostPlatform.logToStderr = true;
   bool launched = launchJavaProgram(args, true);
   std::printf("launch result: %d\n", launched ? 1 : 0);

@@ -136,9 +136,11 @@ TEST_F(VariableExpansion, CutIsLoggedAsAnErrorThroughExpandVariables) {
 TEST_F(VariableExpansion, JavaHomeIsTheExecutablesDirectoryAndDotDot) {
   EXPECT_EQ(javaHomeForExecutable("C:\\jre\\bin\\java.exe"), "C:\\jre\\bin\\..");
   EXPECT_EQ(javaHomeForExecutable("C:\\jre\\bin\\javaw.exe"), "C:\\jre\\bin\\..");
-  recordJavaHome("C:\\jdk\\jre\\bin\\javaw.exe");
-  EXPECT_EQ(g_jvmHome, "C:\\jdk\\jre\\bin\\..");
-  g_jvmHome.clear();
+  g_hostPlatform.runtimeHome = "C:\\jdk\\jre\\bin\\..";
+  std::string text = "${launcher:sys.jvmHome}\\lib";
+  expandVariables(text);
+  g_hostPlatform.runtimeHome.clear();
+  EXPECT_EQ(text, "C:\\jdk\\jre\\bin\\..\\lib");
 }
 
 TEST_F(VariableExpansion, JavaHomeOfAShortPathDoesNotUnderflow) {

@@ -68,7 +68,8 @@ int main(int argc, char** argv) {
       isExe = true;
     }
   }
-  bool loaded = LoadDLL(true, location, isExe);
+  LaunchState launch;
+  bool loaded = LoadDLL(true, location, isExe, launch);
   std::printf("LoadDLL %d\n", loaded ? 1 : 0);
   if (module) {
     char path[MAX_PATH] = "";

@@ -37,7 +37,7 @@ class VmLibrary : public RuntimeTest {
   // Each test process loads a library at most once per path: every runtime gets its own directory.
   ScopedEnvironment path{"PATH", environmentPath() ? environmentPath()->c_str() : nullptr};
 
-  void SetUp() override { g_createJavaVm = nullptr; }
+  LaunchState launch;
 };
 
 }  // namespace
@@ -94,13 +94,13 @@ TEST_F(VmLibrary, PathIsRestoredExactlyAfterAFailedLoadAndKeptAfterAGoodOne) {
 TEST_F(VmLibrary, TooShortExecutablePathIsRefusedBeforeAnyCut) {
   EXPECT_EQ(loadJvmFromBinDir("java.exe"), nullptr);
   EXPECT_EQ(loadJvmForJavaExe("x.exe"), nullptr);
-  EXPECT_FALSE(bindCreateJavaVM(nullptr));
+  EXPECT_EQ(createJavaVmEntry(nullptr), nullptr);
 }
 
 TEST_F(VmLibrary, LoadDllTakesAHomeDirectoryAndBindsTheEntryPoint) {
   TestRuntime runtime(dir.file("jre"));
-  ASSERT_TRUE(LoadDLL(false, runtime.home().c_str(), false));
-  EXPECT_NE(g_createJavaVm, nullptr);
+  ASSERT_TRUE(LoadDLL(false, runtime.home().c_str(), false, launch));
+  EXPECT_NE(launch.createJavaVm, nullptr);
   EXPECT_TRUE(log.inOrder({"LoadDLL (0, " + runtime.home() + ", 0)", "Got JRE location " + runtime.home() + " (java exe: 0)",
                            "MinVersion: 1.6, MaxVersion: 1.7", "Trying to load JVM-DLL from ",
                            "Loading of JVM-DLL successful"}));
@@ -110,18 +110,18 @@ TEST_F(VmLibrary, LoadDllTakesAHomeDirectoryAndBindsTheEntryPoint) {
 TEST_F(VmLibrary, AHandPickedExecutableIsProbedEvenWhenCached) {
   TestRuntime runtime(dir.file("picked"));
   std::string exe = runtime.javaExe();
-  ASSERT_TRUE(LoadDLL(false, exe.c_str(), true));
-  ASSERT_TRUE(LoadDLL(false, exe.c_str(), true));
+  ASSERT_TRUE(LoadDLL(false, exe.c_str(), true, launch));
+  ASSERT_TRUE(LoadDLL(false, exe.c_str(), true, launch));
   EXPECT_EQ(runtime.runs(), 2);
 }
 
 TEST_F(VmLibrary, UnusableGivenExecutableAndNothingFoundFailBeforeLoading) {
   std::string missing = dir.file("none\\bin\\java.exe");
-  EXPECT_FALSE(LoadDLL(false, missing.c_str(), true));
-  EXPECT_FALSE(LoadDLL(false, nullptr, false));
+  EXPECT_FALSE(LoadDLL(false, missing.c_str(), true, launch));
+  EXPECT_FALSE(LoadDLL(false, nullptr, false, launch));
   EXPECT_TRUE(log.inOrder({"ERROR: Provided JVM unusable", "Searching for a JVM", "ERROR: No JVM found"}));
   EXPECT_EQ(log.text().find("Trying to load"), std::string::npos);
-  EXPECT_EQ(g_createJavaVm, nullptr);
+  EXPECT_EQ(launch.createJavaVm, nullptr);
 }
 
 TEST_F(VmLibrary, NoLibraryLogsBothErrors) {
@@ -129,7 +129,7 @@ TEST_F(VmLibrary, NoLibraryLogsBothErrors) {
   none.jvm = false;
   TestRuntime runtime(dir.file("nolib"), none);
   std::optional<std::string> before = environmentPath();
-  EXPECT_FALSE(LoadDLL(false, runtime.home().c_str(), false));
+  EXPECT_FALSE(LoadDLL(false, runtime.home().c_str(), false, launch));
   EXPECT_TRUE(log.inOrder({"ERROR: Could not get DLL-Handle.", "ERROR: Could not load functions"}));
   EXPECT_EQ(environmentPath(), before);
 }
@@ -140,12 +140,12 @@ TEST_F(VmLibrary, ALibraryWithoutTheEntryPointIsDroppedAndPathPutBack) {
   TestRuntime runtime(dir.file("noentry"), none);
   copyFileOrFail(testBinDir() + "Nelvar.dll", runtime.binDir() + "\\client\\jvm.dll");
   std::optional<std::string> before = environmentPath();
-  EXPECT_FALSE(LoadDLL(false, runtime.home().c_str(), false));
+  EXPECT_FALSE(LoadDLL(false, runtime.home().c_str(), false, launch));
   std::string text = log.text();
   EXPECT_EQ(text.find("Could not get DLL-Handle."), std::string::npos);
   EXPECT_TRUE(log.inOrder({"(exists 1)", "ERROR: Could not load functions"}));
   EXPECT_EQ(environmentPath(), before);
-  EXPECT_EQ(g_createJavaVm, nullptr);
+  EXPECT_EQ(launch.createJavaVm, nullptr);
   EXPECT_EQ(GetModuleHandleA((runtime.binDir() + "\\client\\jvm.dll").c_str()), nullptr);
 }
 
@@ -195,8 +195,8 @@ TEST_F(VmLibrary, ARuntimeOfTheOtherArchitectureIsRefusedAndTheSearchGoesOn) {
   TestRuntime other = realVmRuntime(dir.file("other"), kOtherVm);
   TestRuntime own = realVmRuntime(dir.file("own"), kOwnVm);
   ScopedConfig list({{128, "R" + other.home() + ";R" + own.home()}});
-  ASSERT_TRUE(LoadDLL(false, nullptr, false)) << log.text();
-  EXPECT_NE(g_createJavaVm, nullptr);
+  ASSERT_TRUE(LoadDLL(false, nullptr, false, launch)) << log.text();
+  EXPECT_NE(launch.createJavaVm, nullptr);
   std::string otherExe = makeAbsolutePath(other.javaExe(), false);
   std::string ownExe = makeAbsolutePath(own.javaExe(), false);
   EXPECT_TRUE(log.inOrder({"Testing location " + other.home() + " (type R)",
