@@ -104,7 +104,7 @@ void setProgressPosition(HWND dialog, int position) {
 }
 
 int showWizardMessage(HWND owner, int textId, UINT type) {
-  std::u16string caption = getConfigWString(entry::kWizardCaption);
+  std::u16string caption = config::wizardCaption();
   std::u16string text = getConfigWString(textId);
   return MessageBoxW(owner, asWide(text.c_str()), asWide(caption.c_str()), type);
 }

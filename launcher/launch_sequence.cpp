@@ -83,7 +83,7 @@ bool startThread(LPTHREAD_START_ROUTINE routine, HWND window, int priority) {
 // No usable runtime was found, or the user asked to choose one.
 void runtimeMissing(HWND progressWindow, LaunchState& state) {
   if (g_flags.quietMode) {
-    if (getConfigInt(entry::kDownloadJreWithoutAsking) != 0) {
+    if (config::downloadJreWithoutAsking() != 0) {
       std::fputs("No JRE found. Trying to download.\n", stdout);
       std::fflush(stdout);
       if (handleMissingRuntime(progressWindow, state)) g_flags.jreIncluded = true;
@@ -118,8 +118,8 @@ void runtimeMissing(HWND progressWindow, LaunchState& state) {
 // The included pack200 archives, extracted into the temporary directory.
 std::vector<IncludedPack> includedPackArchives(const std::string& folder) {
   std::vector<IncludedPack> packs;
-  std::string names = getConfigString(entry::kIncludedFileNames);
-  for (const std::string& name : includedFileList(names, getConfigInt(entry::kIncludedFileCount))) {
+  std::string names = config::includedFileNames();
+  for (const std::string& name : includedFileList(names, config::includedFileCount())) {
     if (name.size() < 5 || name.compare(name.size() - 5, 5, ".pack") != 0) continue;
     packs.push_back({name, folder + "\\" + name});
   }
@@ -134,7 +134,7 @@ LaunchState& dialogLaunchState(HWND dialog) {
 DWORD WINAPI workThread(LPVOID dialog) {
   HWND window = static_cast<HWND>(dialog);
   LaunchState& state = dialogLaunchState(window);
-  if (getConfigInt(entry::kNoProgressDialog) != 0) {
+  if (config::noProgressDialog() != 0) {
     bool downloaded = handleMissingRuntime(window, state);
     if (!downloadCancelled()) PostMessageA(window, kRuntimeReadyMessage, downloaded ? 1 : 0, 0);
   } else {
@@ -172,7 +172,7 @@ int runLaunchSequence(HWND progressWindow, LaunchState& state) {
     logInfo("Included JRE not used because of manual switch");
     g_flags.jreIncluded = false;
   }
-  bool preferInstalled = getConfigInt(entry::kPreferInstalledJre) != 0;
+  bool preferInstalled = config::preferInstalledJre() != 0;
   bool withWindow = progressWindow != nullptr;
 
   if (!g_flags.jreIncluded) {
@@ -189,7 +189,7 @@ int runLaunchSequence(HWND progressWindow, LaunchState& state) {
   changeToTempDir(state.extractionFolder);
 
   if (!g_flags.languageRestart) {
-    g_flags.progressBase = g_flags.jreIncluded ? (getConfigInt(entry::kJrePacked) != 0 ? 300 : 200) : 100;
+    g_flags.progressBase = g_flags.jreIncluded ? (config::jrePacked() != 0 ? 300 : 200) : 100;
     // Those the carried runtime's preparation did not unpack are unpacked with the chosen runtime.
     std::vector<IncludedPack> packs = includedPackArchives(state.extractionFolder);
     if (g_flags.jreIncluded) {
@@ -223,11 +223,11 @@ INT_PTR CALLBACK progressDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
       SetWindowLongPtrA(dialog, DWLP_USER, lParam);
       setErrorOwner(dialog);
       setProgressRange(dialog, 0, 100);
-      setDlgItemTextWide(dialog, IDC_MESSAGE, getConfigWString(entry::kPreparingText));
+      setDlgItemTextWide(dialog, IDC_MESSAGE, config::preparingText());
       fitTextHeight(dialog, IDC_MESSAGE);
       centerWindow(dialog);
-      setWindowTextWide(dialog, getConfigWString(entry::kWizardCaption));
-      setDlgItemTextWide(dialog, IDCANCEL, getConfigWString(entry::kCancelButton));
+      setWindowTextWide(dialog, config::wizardCaption());
+      setDlgItemTextWide(dialog, IDCANCEL, config::cancelButton());
       if (!startThread(workThread, dialog, THREAD_PRIORITY_NORMAL)) {
         logError("Could not start the work thread (%lu)", GetLastError());
         fatalInternalError(InternalError::WorkThreadNotStarted);
@@ -236,7 +236,7 @@ INT_PTR CALLBACK progressDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
     case WM_COMMAND:
       if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) {
         logInfo("Canceled installer");
-        bool downloadOnly = getConfigInt(entry::kNoProgressDialog) != 0;
+        bool downloadOnly = config::noProgressDialog() != 0;
         // The sequence thread must learn of the end before the children it waits for are ended or
         // its download stops: otherwise it takes their end for a failure to report, or goes on
         // past a cancelled download, sets the markers again and hands the folder on.
@@ -282,7 +282,7 @@ DWORD WINAPI watchJavaWindow(LPVOID window) {
       if (position > 390) position = 390;
       setProgressPosition(dialog, position);
     }
-    if (pass == g_watchTimeoutPass && readInstallMarker(true) == 1 && getConfigInt(entry::kNoWindowTimeout) == 0) {
+    if (pass == g_watchTimeoutPass && readInstallMarker(true) == 1 && config::noWindowTimeout() == 0) {
       logInfo("timeout");
       fatalMessage(entry::kVmNotStartedText);
     }

@@ -75,7 +75,7 @@ void prepareLauncher(HINSTANCE instance, std::vector<std::u16string>& args, Laun
   g_flags.productCaption = productKind[0] == 'e' ? "nimbo" : "tessar";
 
   if (!g_flags.languageRestart) {
-    std::string workingDirectory = getConfigString(entry::kWorkingDirectory);
+    std::string workingDirectory = config::workingDirectory();
     if (!workingDirectory.empty()) {
       std::string absolute = makeAbsolutePath(workingDirectory, true);
       SetCurrentDirectoryA(absolute.c_str());
@@ -219,7 +219,7 @@ int launcherMain(HINSTANCE instance, const char* commandTail) {
   if (g_flags.quietMode && !state.progressInQuietMode) {
     logInfo("Quiet installer.");
     runLaunchSequence(nullptr, launch);
-  } else if (getConfigInt(entry::kNoProgressDialog) != 0) {
+  } else if (config::noProgressDialog() != 0) {
     registerDialogClass();
     runLaunchSequence(nullptr, launch);
   } else {

@@ -18,6 +18,6 @@ void fatalInternalError(InternalError error) {
   fatalConfigError(entry::kInternalErrorText, internalErrorCode(error).c_str());
 }
 
-std::string configuredErrorCaption() { return getConfigString(entry::kErrorCaption); }
+std::string configuredErrorCaption() { return config::errorCaption(); }
 
-std::u16string configuredWizardCaption() { return getConfigWString(entry::kWizardCaption); }
+std::u16string configuredWizardCaption() { return config::wizardCaption(); }

@@ -7,11 +7,19 @@
 LauncherConfig g_config;
 
 std::size_t configValueLimit(int32_t id) {
-  switch (id) {
-    case entry::kPreferredVmType: return 199;
-    case entry::kProductKind: return 1;
-    default: return kTextBufferSize - 1;
+  struct Limit {
+    int32_t id;
+    std::size_t bytes;  // 0: the text buffer
+  };
+  static constexpr Limit kLimits[] = {
+#define PATHMERE_ENTRY(symbol, accessor, number, name, type, limit, ...) {number, limit},
+#include "config/entries.def"
+#undef PATHMERE_ENTRY
+  };
+  for (const Limit& limit : kLimits) {
+    if (limit.id == id && limit.bytes != 0) return limit.bytes;
   }
+  return kTextBufferSize - 1;
 }
 
 namespace {

@@ -15,7 +15,7 @@ HWND g_ownConsoleWindow = nullptr;
 // The console window carries no mark of its process, so give it a title nobody else has,
 // look that title up, and put the old one back.
 HWND findOwnConsoleWindow() {
-  if (getConfigInt(entry::kExecutableType) == 1) return nullptr;
+  if (config::executableType() == 1) return nullptr;
   char oldTitle[8192] = "";
   if (GetConsoleTitleA(oldTitle, sizeof oldTitle) == 0) return nullptr;
   char uniqueTitle[64];

@@ -38,7 +38,7 @@ DWORD readInstancePid(const std::string& exeKey) {
 
 void ensureSingleInstance() {
   std::string exeKey = makeAbsolutePath(executablePath(), false);
-  g_singleInstanceName = singleInstanceNameFor(exeKey, getConfigInt(entry::kGlobalSemaphore) != 0);
+  g_singleInstanceName = singleInstanceNameFor(exeKey, config::globalSemaphore() != 0);
   logInfo("single instance mode");
   HANDLE semaphore = CreateSemaphoreA(nullptr, 1, 1, g_singleInstanceName.c_str());
   DWORD error = GetLastError();

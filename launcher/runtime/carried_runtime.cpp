@@ -218,8 +218,8 @@ void prepareCarriedRuntime(HWND progressWindow, const std::string& folder, std::
   std::string home = folder + "\\jre";
   std::string archive = folder + "\\jre.tar.gz";
   if (!CreateDirectoryA(home.c_str(), nullptr)) logError("Could not create JRE dir");
-  int totalSize = getConfigInt(entry::kJreDownloadSize);
-  bool packed = getConfigInt(entry::kJrePacked) != 0;
+  int totalSize = config::jreDownloadSize();
+  bool packed = config::jrePacked() != 0;
   if (packed) logInfo("JRE is packed");
   // The runtime and then its embedded runtime; each archive unpacks as soon as the untar has
   // written it and its unpack200.exe.

@@ -174,7 +174,7 @@ bool runJavaVersion(const std::string& exePath, const FILETIME& lastWriteTime, s
   return found;
 }
 
-VersionScheme configuredVersionScheme() { return versionSchemeOf(getConfigInt(entry::kVersionScheme)); }
+VersionScheme configuredVersionScheme() { return versionSchemeOf(config::versionScheme()); }
 
 std::optional<std::string> readReleaseVersion(const std::string& exePath) {
   for (const std::string& path : releaseFileCandidates(exePath)) {
@@ -198,7 +198,7 @@ std::optional<std::string> readReleaseVersion(const std::string& exePath) {
 std::string refusalReason(const std::string& version, const std::string& min, const std::string& max,
                           bool allowPreRelease) {
   if (version.empty()) return "no usable java.exe or no version";
-  bool refusePreRelease = !allowPreRelease && getConfigInt(entry::kAllowBetaJre) == 0;
+  bool refusePreRelease = !allowPreRelease && config::allowBetaJre() == 0;
   VersionVerdict verdict = judgeVersion(version, min, max, refusePreRelease, configuredVersionScheme());
   if (verdict != VersionVerdict::Accepted) return describeVerdict(verdict, version, min, max);
   return "javaw.exe is missing";
@@ -206,7 +206,7 @@ std::string refusalReason(const std::string& version, const std::string& min, co
 
 bool acceptVersion(const std::string& version, const std::string& min, const std::string& max,
                    bool allowPreRelease) {
-  bool refusePreRelease = !allowPreRelease && getConfigInt(entry::kAllowBetaJre) == 0;
+  bool refusePreRelease = !allowPreRelease && config::allowBetaJre() == 0;
   VersionVerdict verdict = judgeVersion(version, min, max, refusePreRelease, configuredVersionScheme());
   if (verdict == VersionVerdict::PreRelease) logInfo("beta vm not allowed");
   return verdict == VersionVerdict::Accepted;
@@ -247,7 +247,7 @@ bool checkJavaExe(std::string& exePath, std::string& version, const std::string&
     } else {
       logInfo("couldn't get version");
     }
-    if (result && getConfigInt(entry::kExecutableType) == 1) {
+    if (result && config::executableType() == 1) {
       std::optional<std::string> windowed = windowedExecutable(exePath);
       result = windowed && pathExists(windowed->c_str());
       if (windowed) exePath = *windowed;

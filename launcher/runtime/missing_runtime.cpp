@@ -37,7 +37,7 @@ std::u16string versionText(int32_t entryId) {
 // The open-file dialog for a java.exe; a picked runtime is loaded and remembered.
 bool locateJavaExecutable(HWND owner, LaunchState& state) {
   char file[kTextBufferSize] = "";
-  std::string title = wideToAnsi(asWide(getConfigWString(entry::kChooseJavaExeText)));
+  std::string title = wideToAnsi(asWide(config::chooseJavaExeText()));
   fitTextBuffer(title);
   OPENFILENAMEA dialog{};
   dialog.lStructSize = sizeof dialog;
@@ -75,10 +75,10 @@ INT_PTR CALLBACK runtimeMissingDialogProc(HWND dialog, UINT message, WPARAM wPar
   switch (message) {
     case WM_INITDIALOG: {
       SetWindowLongPtrA(dialog, DWLP_USER, lParam);
-      setWindowTextWide(dialog, getConfigWString(entry::kWizardCaption));
-      setDlgItemTextWide(dialog, IDCANCEL, getConfigWString(entry::kCancelButton));
-      setDlgItemTextWide(dialog, IDC_LOCATE, getConfigWString(entry::kLocateButton));
-      setDlgItemTextWide(dialog, IDC_DOWNLOAD, getConfigWString(entry::kDownloadButton));
+      setWindowTextWide(dialog, config::wizardCaption());
+      setDlgItemTextWide(dialog, IDCANCEL, config::cancelButton());
+      setDlgItemTextWide(dialog, IDC_LOCATE, config::locateButton());
+      setDlgItemTextWide(dialog, IDC_DOWNLOAD, config::downloadButton());
       bool locateOnly = !g_flags.downloadAvailable;
       if (locateOnly) {
         // Enter and the focus go to the one way on: the hidden Download button would swallow both.
@@ -89,8 +89,8 @@ INT_PTR CALLBACK runtimeMissingDialogProc(HWND dialog, UINT message, WPARAM wPar
       }
       entry::Id message = g_flags.downloadAvailable ? entry::kNoJreDownloadText : entry::kNoJreLocateText;
       std::u16string text = composeRuntimeMissingText(
-          getConfigWString(message), kBits, getConfigWString(entry::kMinVersionLabel), versionText(entry::kMinJavaVersion),
-          getConfigWString(entry::kMaxVersionLabel), versionText(entry::kMaxJavaVersion));
+          getConfigWString(message), kBits, config::minVersionLabel(), versionText(entry::kMinJavaVersion),
+          config::maxVersionLabel(), versionText(entry::kMaxJavaVersion));
       // The shipped 32-bit installer cannot use the only runtimes that Java 24 and later, and
       // some vendors, offer: say which installer can.
       if (otherProcessorRuntime()) text += u"\nA 64-bit Java runtime is installed: it needs the x64 installer.";
@@ -131,9 +131,9 @@ bool downloadRuntime(HWND progressWindow, const std::string& url, const std::str
   PBRANGE range{0, 400};
   int position = 0;
   if (progressWindow) {
-    setDlgItemTextWide(progressWindow, IDC_MESSAGE, getConfigWString(entry::kDownloadingText));
+    setDlgItemTextWide(progressWindow, IDC_MESSAGE, config::downloadingText());
     fitTextHeight(progressWindow, IDC_MESSAGE);
-    setDlgItemTextWide(progressWindow, IDCANCEL, getConfigWString(entry::kCancelButton));
+    setDlgItemTextWide(progressWindow, IDCANCEL, config::cancelButton());
     ShowWindow(GetDlgItem(progressWindow, IDC_DOWNLOAD_STATUS), SW_SHOW);
     // While the download runs the bar shows the status line's percentage, from nothing on; the
     // preparation's own scale comes back afterwards.
@@ -145,7 +145,7 @@ bool downloadRuntime(HWND progressWindow, const std::string& url, const std::str
   if (!bindWinInet()) fatalMessage(entry::kWininetMissingText);
   // Where the launch sequence looks for the archive, whatever directory is current now.
   std::string archive = folder.empty() ? std::string("jre.tar.gz") : folder + "\\jre.tar.gz";
-  if (!downloadFile(progressWindow, url.c_str(), archive.c_str(), getConfigString(entry::kJreDownloadSha256))) {
+  if (!downloadFile(progressWindow, url.c_str(), archive.c_str(), config::jreDownloadSha256())) {
     // The progress dialog is gone after a cancel, and the user asked for no message.
     if (downloadCancelled()) return false;
     fatalMessage(entry::kDownloadFailedText);
@@ -161,11 +161,11 @@ bool downloadRuntime(HWND progressWindow, const std::string& url, const std::str
 }  // namespace
 
 bool handleMissingRuntime(HWND progressWindow, LaunchState& state) {
-  std::string url = getConfigString(entry::kJreDownloadUrl);
+  std::string url = config::jreDownloadUrl();
   g_flags.downloadAvailable = !url.empty();
   logInfo("Download location: %s", url.c_str());
   INT_PTR choice = IDC_DOWNLOAD;
-  if (getConfigInt(entry::kDownloadJreWithoutAsking) == 0) {
+  if (config::downloadJreWithoutAsking() == 0) {
     choice = DialogBoxParamA(static_cast<HINSTANCE>(g_flags.instance), MAKEINTRESOURCEA(IDD_RUNTIME_MISSING),
                              progressWindow, runtimeMissingDialogProc, reinterpret_cast<LPARAM>(&state));
   }

@@ -22,8 +22,8 @@ std::u16string wideText(const std::string& text) { return std::u16string(asUtf16
 std::u16string locatedRuntimeRefusal(const char* file, const std::string& version, bool versionAccepted) {
   return composeLocatedRuntimeRefusal(
       wideText(file), wideText(version), versionAccepted, wideText(launcherBits()),
-      getConfigWString(entry::kMinVersionLabel), wideText(getConfigString(entry::kMinJavaVersion)),
-      getConfigWString(entry::kMaxVersionLabel), wideText(getConfigString(entry::kMaxJavaVersion)));
+      config::minVersionLabel(), wideText(config::minJavaVersion()),
+      config::maxVersionLabel(), wideText(config::maxJavaVersion()));
 }
 
 // A runtime found for the launch: its java.exe (or windowed twin) and where it came from.
@@ -36,8 +36,8 @@ struct FoundRuntime {
 // The runtime at a location the user or the payload gave: a home, or a java.exe.
 FoundRuntime givenRuntime(bool showErrors, const char* location, bool locationIsJavaExecutable) {
   logInfo("Got JRE location %s (java exe: %d)", location, locationIsJavaExecutable ? 1 : 0);
-  std::string min = getConfigString(entry::kMinJavaVersion);
-  std::string max = getConfigString(entry::kMaxJavaVersion);
+  std::string min = config::minJavaVersion();
+  std::string max = config::maxJavaVersion();
   logInfo("MinVersion: %s, MaxVersion: %s", min.c_str(), max.c_str());
   std::string exePath = location;
   std::string version;

@@ -384,7 +384,7 @@ class TimedReader {
 class WinInetBody : public BodyTransfer {
  public:
   WinInetBody(HWND window, HANDLE file, uint32_t length) : window_(window), file_(file), length_(length) {
-    if (window_) format_ = getConfigWString(entry::kDownloadProgressText);
+    if (window_) format_ = config::downloadProgressText();
   }
   DWORD readError = 0;
   DWORD writeError = 0;
@@ -510,7 +510,7 @@ bool downloadFile(HWND progressWindow, const char* url, const char* destinationP
   if (!g_winInetBound) return false;
   RunningDownload running;
   if (cancelRequested()) return false;
-  if (progressWindow) setDlgItemTextWide(progressWindow, IDC_DOWNLOAD_STATUS, getConfigWString(entry::kConnectingText));
+  if (progressWindow) setDlgItemTextWide(progressWindow, IDC_DOWNLOAD_STATUS, config::connectingText());
   DWORD attempt = g_winInet.attemptConnect(0);
   if (attempt != 0) logError("InternetAttemptConnect returned %d", static_cast<int>(attempt));
 

@@ -34,7 +34,7 @@ struct FileCloser {
   void operator()(std::FILE* file) const { std::fclose(file); }
 };
 
-bool requireJdk() { return getConfigInt(entry::kRequireJdk) != 0; }
+bool requireJdk() { return config::requireJdk() != 0; }
 
 // Subkeys read per level of a registered-runtime key, and homes tested in all: a machine has a
 // handful; a registry filled by something else must not keep the search busy.
@@ -320,7 +320,7 @@ bool testRegistry(std::string& exePath, const std::string& min, const std::strin
 }
 
 bool findPreviousInstallation(HKEY root, std::string& exePath, const std::string& min, const std::string& max) {
-  std::string id = getConfigString(entry::kApplicationId);
+  std::string id = config::applicationId();
   if (id.empty()) return false;
   std::optional<std::string> directories = registryString(root, kInstallationsKey, id.c_str(), kTextBufferSize);
   if (!directories || directories->empty()) return false;
@@ -332,7 +332,7 @@ bool findPreviousInstallation(HKEY root, std::string& exePath, const std::string
 }
 
 bool readLocationFile(std::string& line, const char* suffix) {
-  std::string path = makeAbsolutePath(getConfigString(entry::kInstallDirectory), true) + suffix;
+  std::string path = makeAbsolutePath(config::installDirectory(), true) + suffix;
   std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "r"));
   if (!file) return false;
   std::vector<char> buffer(kTextBufferSize);
@@ -356,9 +356,9 @@ void rememberLocatedRuntime(const std::string& javaExe) {
 
 RuntimeSourceKind findJavaRuntime(std::string& exePath, std::string& description) {
   logInfo("Searching for a JVM");
-  std::string list = getConfigString(entry::kJreSearchSequence);
-  std::string min = getConfigString(entry::kMinJavaVersion);
-  std::string max = getConfigString(entry::kMaxJavaVersion);
+  std::string list = config::jreSearchSequence();
+  std::string min = config::minJavaVersion();
+  std::string max = config::maxJavaVersion();
 
   if (testLocationFile(exePath, description, "\\.tessar\\pref_jre.cfg", "Has preferred location %s",
                        "Using preferred location", min, max)) {

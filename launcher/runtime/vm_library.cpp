@@ -134,7 +134,7 @@ std::optional<uint16_t> readPeMachine(const std::string& path) {
 bool runtimeMatchesBuild(const std::string& exePath) {
   std::optional<std::string> foreign;
   uint16_t foreignMachine = 0;
-  for (const std::string& library : vmLibraryCandidates(exePath, getConfigString(entry::kPreferredVmType))) {
+  for (const std::string& library : vmLibraryCandidates(exePath, config::preferredVmType())) {
     std::optional<uint16_t> machine = readPeMachine(library);
     if (!machine) continue;
     if (*machine == kOwnMachine) return true;
@@ -151,7 +151,7 @@ bool runtimeMatchesBuild(const std::string& exePath) {
 
 bool hasVmLibraryFor(const std::string& exePath, std::optional<uint16_t> machine) {
   uint16_t wanted = machine ? *machine : kOwnMachine;
-  for (const std::string& library : vmLibraryCandidates(exePath, getConfigString(entry::kPreferredVmType))) {
+  for (const std::string& library : vmLibraryCandidates(exePath, config::preferredVmType())) {
     if (readPeMachine(library) == wanted) return true;
   }
   return false;
@@ -179,7 +179,7 @@ HMODULE loadJvmFromBinDir(const std::string& exePath) {
   std::optional<std::string> binDir = binDirectoryOf(exePath);
   if (!binDir) return nullptr;
   PathExtension path(*binDir);
-  for (const std::string& vmType : vmTypeOrder(getConfigString(entry::kPreferredVmType))) {
+  for (const std::string& vmType : vmTypeOrder(config::preferredVmType())) {
     if (HMODULE module = tryJvmLibrary(*binDir, vmType)) {
       // The VM library's own dependencies are found through the bin directory from now on.
       path.keep();

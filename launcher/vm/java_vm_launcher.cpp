@@ -106,7 +106,7 @@ std::string dllSearchDirectories(std::string_view list, std::string_view extract
 }
 
 void extendPathForNativeDlls() {
-  std::string directories = getConfigString(entry::kNativeDllDirectory);
+  std::string directories = config::nativeDllDirectory();
   logInfo("native lib dir is %s", directories.c_str());
   expandVariables(directories);
   std::string path = vmResolvePathList(directories);
@@ -141,7 +141,7 @@ std::vector<std::string> buildLaunchProperties() {
   std::string exe = vmExecutablePath();
   properties.push_back("-Dnimbo.moduleName=" + exe);
   properties.push_back("-Dsun.java.command=" + exe);
-  if (getConfigInt(entry::kSingleInstance) != 0) {
+  if (config::singleInstance() != 0) {
     properties.push_back("-Dnimbo.processCommFile=" + vmProcessCommFileName());
   }
   properties.push_back("-Dnimbo.tempDir=" + vmTempDir());
@@ -186,7 +186,7 @@ bool createJavaVm(const std::vector<std::u16string>& args, const std::vector<std
 }
 
 bool checkFirstRun() {
-  std::string marker = vmMakeAbsolutePath(getConfigString(entry::kInstallDirectory)) + kDirectorySeparator + ".tessar" +
+  std::string marker = vmMakeAbsolutePath(config::installDirectory()) + kDirectorySeparator + ".tessar" +
                        kDirectorySeparator + "firstrun";
   if (!vmPathExists(marker)) return true;
   jclass firstRun = g_jniEnv->FindClass("com/tessar/runtime/launcher/FirstRun");
@@ -202,11 +202,11 @@ bool checkFirstRun() {
 }
 
 void buildLauncherArguments(std::vector<std::u16string>& list) {
-  list.push_back(fromAscii(getConfigInt(entry::kExecutableType) == 1 ? "true" : "false"));
-  list.push_back(vmAnsiToUtf16(getConfigString(entry::kMainClass)));
+  list.push_back(fromAscii(config::executableType() == 1 ? "true" : "false"));
+  list.push_back(vmAnsiToUtf16(config::mainClass()));
   list.push_back(redirectionPath(entry::kRedirectStderr, entry::kStderrFile));
   list.push_back(redirectionPath(entry::kRedirectStdout, entry::kStdoutFile));
-  list.push_back(fromAscii(getConfigInt(entry::kLauncherFlag106) != 0 ? "true" : "false"));
+  list.push_back(fromAscii(config::launcherFlag106() != 0 ? "true" : "false"));
 }
 
 std::string javaLauncherClassName() {
@@ -219,10 +219,10 @@ std::vector<std::u16string> launcherArgumentList(const std::vector<std::u16strin
   std::vector<std::u16string> list;
   buildLauncherArguments(list);
   if (!args.empty()) list.push_back(args[0]);
-  std::string appArguments = getConfigString(entry::kAppArguments);
+  std::string appArguments = config::appArguments();
   expandVariables(appArguments);
   splitCommandLine(vmAnsiToUtf16(appArguments), list);
-  bool dropJ = getConfigInt(entry::kDropJArguments) != 0;
+  bool dropJ = config::dropJArguments() != 0;
   for (std::size_t i = 1; i < args.size(); ++i) {
     if (!(dropJ && isJArgument(args[i]))) list.push_back(args[i]);
   }
@@ -265,7 +265,7 @@ bool callLauncherMain(const std::vector<std::u16string>& args) {
   if (jthrowable thrown = g_jniEnv->ExceptionOccurred()) {
     logError("an exception occured");
     g_jniEnv->ExceptionDescribe();
-    std::string mainClass = getConfigString(entry::kMainClass);
+    std::string mainClass = config::mainClass();
     if (isClassNotLoaded(thrown, mainClass)) {
       logError("could not load the main class %s", mainClass.c_str());
       vmFatalConfigError(entry::kMainClassNotLoadedText, nullptr);

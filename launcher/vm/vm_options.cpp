@@ -193,7 +193,7 @@ void readVmOptionsFile(const char* basePath, std::FILE* file, VmOptionList& list
 
 void addConfiguredVmOptions(const std::vector<std::u16string>& arguments, VmOptionList& list,
                             ClassPathOverrides& overrides) {
-  std::string parameters = getConfigString(entry::kVmParameters);
+  std::string parameters = config::vmParameters();
   expandVariables(parameters);
   std::vector<std::u16string> wideTokens;
   splitCommandLine(vmAnsiToUtf16(parameters), wideTokens);
@@ -202,7 +202,7 @@ void addConfiguredVmOptions(const std::vector<std::u16string>& arguments, VmOpti
   logInfo("adding options\n");
   IncludeChain chain;
   for (const std::string& line : configuredOptionLines(tokens)) handleVmOptionLine(nullptr, line, list, overrides, chain);
-  if (getConfigInt(entry::kDropJArguments) == 0) return;
+  if (config::dropJArguments() == 0) return;
   // "-J" options are taken as written: no variable expansion.
   for (const std::u16string& argument : arguments) {
     if (isJArgument(argument)) handleVmOptionLine(nullptr, toAnsiOption(argument.substr(2)), list, overrides, chain);
@@ -236,7 +236,7 @@ bool addArchivesOfDirectory(ClassPathBuffer& buffer, const std::string& director
 }
 
 void appendConfiguredClassPath(ClassPathBuffer& buffer) {
-  std::string value = getConfigString(entry::kClassPath);
+  std::string value = config::classPath();
   logInfo("classpath entry %s", value.c_str());
   const std::string separator(1, kPathListSeparator);
   for (const ClassPathItem& item : parseClassPathItems(value)) {
