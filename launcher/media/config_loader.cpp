@@ -14,16 +14,15 @@ std::string userLocaleCode() {
 
 int loadLauncherConfig() {
   FileHandle media = openMediaFile();
-  locateAppendedData(media.h);
-  if (static_cast<uint32_t>(readInt(media.h)) != kMediaMagic) fatalError("Internal Error: magic");
-  readInt(media.h);   // checksum flag, stored checksum and checked length belong to the
-  readInt(media.h);   // integrity check
-  readLong(media.h);
-  MediaFileReader reader(media.h);
-  ConfigRecord record = readConfigRecord(reader);
+  MediaFileSource source(media.h);
+  SourceReader reader(source, static_cast<uint64_t>(locateAppendedData(source)));
+  // Checksum flag, stored checksum and checked length belong to the integrity check.
+  MediaHeader header = readOrEnd([&] { return readMediaHeader(reader); });
+  if (header.magic != kMediaMagic) fatalError("Internal Error: magic");
+  ConfigRecord record = readOrEnd([&] { return readConfigRecord(reader); });
   std::string locale = userLocaleCode();
   applyConfigRecord(record, locale.empty() ? nullptr : locale.c_str(), g_config);
-  g_configEndPosition = mediaFilePosition(media.h);
+  g_configEndPosition = static_cast<int64_t>(reader.position());
   media.close();
 
   int executableType = getConfigInt(entry::kExecutableType);

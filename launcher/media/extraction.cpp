@@ -245,7 +245,8 @@ int extractIncludedFiles(bool createDirectory) {
   if (createDirectory) createTempDirectory();
 
   FileHandle media = openMediaFile();
-  seekMediaFile(media.h, g_configEndPosition);
+  MediaFileSource source(media.h);
+  uint64_t at = static_cast<uint64_t>(g_configEndPosition);
   for (const std::string& name : includedFileList(getConfigString(entry::kIncludedFileNames), count)) {
     std::string path = g_tempDir + "\\" + name;
     // A name that would leave the temporary directory is treated as damaged data.
@@ -260,16 +261,19 @@ int extractIncludedFiles(bool createDirectory) {
     }
     // Between files, with none of the folder's held open: a Cancel removes the folder.
     stopIfLauncherEnding();
-    int64_t size = readLong(media.h);
-    logInfo("extracting %s (size: %lld)", path.c_str(), static_cast<long long>(size));
-    if (size <= 0) continue;
+    FileTableEntry file = readOrEnd([&] { return readFileTableEntry(source, at); });
+    logInfo("extracting %s (size: %lld)", path.c_str(), static_cast<long long>(file.size));
+    at = file.end;
+    if (file.size <= 0) continue;
     FileHandle output(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!output.valid()) fatalInternalError(InternalError::ExtractedFileNotCreated);
-    int result = copyMaskedData(media.h, output.h, size, true);
+    // A size running past the end of the file is found by the copy, which stops at the end.
+    seekMediaFile(media.h, static_cast<int64_t>(file.dataOffset));
+    int result = copyMaskedData(media.h, output.h, file.size, true);
     output.close();
     if (result != kExtractOk) return failExtraction(path, result);
   }
-  g_unextractedPosition = mediaFilePosition(media.h);
+  g_unextractedPosition = static_cast<int64_t>(at);
   media.close();
   logInfo("extracting files done");
   return kExtractOk;
