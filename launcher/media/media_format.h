@@ -1,5 +1,6 @@
-// Layout of the data appended to the launcher executable, shared by the launcher (reader) and the
-// packaging tool (writer): header, configuration record, included-file table, mask and PE lookup.
+// Layout of the data appended to the launcher executable and its one reader, shared by the
+// launcher, the packaging tool (which also writes it) and the fuzz targets: PE lookup, header,
+// configuration record, included-file table and mask, read from any byte source.
 #pragma once
 #include <cstddef>
 #include <cstdint>
