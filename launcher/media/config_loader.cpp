@@ -14,19 +14,18 @@ std::string userLocaleCode() {
 
 int loadLauncherConfig(LaunchState& state) {
   FileHandle media = openMediaFile();
-  locateAppendedData(media.h);
-  if (static_cast<uint32_t>(readInt(media.h)) != kMediaMagic) fatalError("Internal Error: magic");
-  readInt(media.h);   // checksum flag, stored checksum and checked length belong to the
-  readInt(media.h);   // integrity check
-  readLong(media.h);
-  MediaFileReader reader(media.h);
-  ConfigRecord record = readConfigRecord(reader);
+  MediaFileSource source(media.h);
+  SourceReader reader(source, static_cast<uint64_t>(locateAppendedData(source)));
+  // Checksum flag, stored checksum and checked length belong to the integrity check.
+  MediaHeader header = readOrEnd([&] { return readMediaHeader(reader); });
+  if (header.magic != kMediaMagic) fatalError("Internal Error: magic");
+  ConfigRecord record = readOrEnd([&] { return readConfigRecord(reader); });
   std::string locale = userLocaleCode();
   applyConfigRecord(record, locale.empty() ? nullptr : locale.c_str(), g_config);
-  state.configEnd = mediaFilePosition(media.h);
+  state.configEnd = static_cast<int64_t>(reader.position());
   media.close();
 
-  int executableType = getConfigInt(entry::kExecutableType);
+  int executableType = config::executableType();
   if (executableType != 1 && executableType != 5) useConsoleErrors();
   return executableType;
 }

@@ -237,14 +237,15 @@ int failExtraction(const std::string& folder, const std::string& path, int resul
 
 int extractIncludedFiles(LaunchState& state) {
   logInfo("extracting files");
-  int count = getConfigInt(entry::kIncludedFileCount);
+  int count = config::includedFileCount();
   logInfo("Included files: %d", count);
   if (count == 0) return kExtractOk;
   const std::string& folder = state.extractionFolder;
 
   FileHandle media = openMediaFile();
-  seekMediaFile(media.h, state.configEnd);
-  for (const std::string& name : includedFileList(getConfigString(entry::kIncludedFileNames), count)) {
+  MediaFileSource source(media.h);
+  uint64_t at = static_cast<uint64_t>(state.configEnd);
+  for (const std::string& name : includedFileList(config::includedFileNames(), count)) {
     std::string path = folder + "\\" + name;
     // A name that would leave the temporary directory is treated as damaged data.
     if (!isContainedFileName(name)) return failExtraction(folder, path, kExtractReadFailed);
@@ -258,16 +259,19 @@ int extractIncludedFiles(LaunchState& state) {
     }
     // Between files, with none of the folder's held open: a Cancel removes the folder.
     stopIfLauncherEnding();
-    int64_t size = readLong(media.h);
-    logInfo("extracting %s (size: %lld)", path.c_str(), static_cast<long long>(size));
-    if (size <= 0) continue;
+    FileTableEntry file = readOrEnd([&] { return readFileTableEntry(source, at); });
+    logInfo("extracting %s (size: %lld)", path.c_str(), static_cast<long long>(file.size));
+    at = file.end;
+    if (file.size <= 0) continue;
     FileHandle output(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!output.valid()) fatalInternalError(InternalError::ExtractedFileNotCreated);
-    int result = copyMaskedData(media.h, output.h, size, true);
+    // A size running past the end of the file is found by the copy, which stops at the end.
+    seekMediaFile(media.h, static_cast<int64_t>(file.dataOffset));
+    int result = copyMaskedData(media.h, output.h, file.size, true);
     output.close();
     if (result != kExtractOk) return failExtraction(folder, path, result);
   }
-  state.unextractedPosition = mediaFilePosition(media.h);
+  state.unextractedPosition = static_cast<int64_t>(at);
   media.close();
   logInfo("extracting files done");
   return kExtractOk;

@@ -55,7 +55,7 @@ uint32_t checksumOf(HANDLE media, int64_t length, HWND progressWindow) {
 [[noreturn]] void reportCorrupted(HWND progressWindow) {
   // An unattended installation must not wait on a box nobody sees.
   if (g_flags.quietMode) {
-    std::fprintf(stderr, "%s\n", wideToAnsi(asWide(getConfigWString(entry::kCorruptedFileText))).c_str());
+    std::fprintf(stderr, "%s\n", wideToAnsi(asWide(config::corruptedFileText())).c_str());
     std::fflush(stderr);
   } else {
     showWizardMessage(progressWindow, entry::kCorruptedFileText, MB_ICONERROR | MB_OK);
@@ -67,22 +67,26 @@ uint32_t checksumOf(HANDLE media, int64_t length, HWND progressWindow) {
 
 void verifyMediaIntegrity(HWND progressWindow) {
   FileHandle media = openMediaFile();
-  int64_t start = locateAppendedData(media.h);
+  MediaFileSource source(media.h);
+  int64_t start = locateAppendedData(source);
   logInfo("starting at %d", static_cast<int>(start));
+  SourceReader reader(source, static_cast<uint64_t>(start));
+  MediaHeader header = readOrEnd([&] { return readMediaHeader(reader); });
   uint32_t expected = 1, actual = 0;  // a missing magic fails
-  if (static_cast<uint32_t>(readInt(media.h)) == kMediaMagic) {
+  if (header.magic == kMediaMagic) {
     expected = 0;
-    if (!g_flags.verifyIntegrity || readInt(media.h) == 0) {
+    if (!g_flags.verifyIntegrity || header.checksumFlag == 0) {
       setProgressRange(progressWindow, 100, 400);
       setProgressPosition(progressWindow, 101);
     } else {
-      expected = static_cast<uint32_t>(readInt(media.h));
-      int64_t length = readLong(media.h);
+      expected = header.storedChecksum;
+      int64_t length = header.checkedLength;
       logInfo("verifying integrity length %lld", static_cast<long long>(length));
       if (length < 0) {
         // Not a length any writer produces: the header itself is damaged.
         actual = ~expected;
       } else {
+        seekMediaFile(media.h, static_cast<int64_t>(reader.position()));
         actual = checksumOf(media.h, length, progressWindow);
       }
       logInfo("checksums: %u %u %d %d", actual, expected, static_cast<int>(actual), static_cast<int>(expected));

@@ -1,11 +1,10 @@
-// The launcher's own executable read as a data file: opening it, finding the data appended
-// behind the PE image, and the little-endian readers. Every reader ends the process on a
-// failed or short read with its own message; none returns a partial value.
+// The launcher's own executable read as a data file: opening it, a byte source over its handle
+// for the media reader, and where the data appended behind the PE image begins. A read that the
+// file cannot satisfy ends the process with the failing reader's message.
 #pragma once
 #include <windows.h>
 
 #include <cstdint>
-#include <string>
 
 #include "base/handles.h"
 #include "media/media_format.h"
@@ -13,32 +12,34 @@
 // Opens the executable for reading (read and write sharing); ends the process when it cannot.
 FileHandle openMediaFile();
 
-// Moves the handle to the first byte of the appended data and returns that position.
-int64_t locateAppendedData(HANDLE media);
-
-int16_t readShort(HANDLE media);
-int32_t readInt(HANDLE media);
-int64_t readLong(HANDLE media);
-// A 32-bit byte count, then that many bytes. Counts that are negative or reach past the end of
-// the file are refused (with the reader's message) before anything is allocated.
-std::string readString(HANDLE media);
-// The same for UTF-16LE text; an odd byte count drops the last byte.
-std::u16string readWString(HANDLE media);
-
-// Moves the handle to an absolute position; false when the system refuses.
-bool seekMediaFile(HANDLE media, int64_t position);
-int64_t mediaFilePosition(HANDLE media);
-
-// The readers above as a RecordReader for the configuration record parser.
-class MediaFileReader : public RecordReader {
+// The open executable as a byte source. Each read places the handle itself, so a sequential
+// copy that follows starts with a seek of its own.
+class MediaFileSource : public ByteSource {
  public:
-  explicit MediaFileReader(HANDLE media) : media_(media) {}
-  int16_t readShort() override { return ::readShort(media_); }
-  int32_t readInt() override { return ::readInt(media_); }
-  int64_t readLong() override { return ::readLong(media_); }
-  std::string readString() override { return ::readString(media_); }
-  std::u16string readWString() override { return ::readWString(media_); }
+  explicit MediaFileSource(HANDLE media);
+  uint64_t size() const override { return size_; }
+  bool readAt(uint64_t pos, void* dst, std::size_t n) override;
 
  private:
   HANDLE media_;
+  uint64_t size_ = 0;
 };
+
+// Moves the handle to an absolute position; false when the system refuses.
+bool seekMediaFile(HANDLE media, int64_t position);
+
+// Logs a failed read and ends the process with that reader's message ("Internal Error: readInt").
+[[noreturn]] void endOnMediaFormatError(const MediaFormatError& error);
+
+// The result of read(), which reads the appended data; never returns from a failed read.
+template <typename Read>
+auto readOrEnd(Read read) -> decltype(read()) {
+  try {
+    return read();
+  } catch (const MediaFormatError& error) {
+    endOnMediaFormatError(error);
+  }
+}
+
+// Where the appended data begins, logging the PE fields that place it.
+int64_t locateAppendedData(ByteSource& media);

@@ -99,51 +99,79 @@ std::string encodeConfigRecord(const ConfigRecord& record) {
   return out;
 }
 
-bool BufferReader::take(void* dst, std::size_t n) {
-  if (n > size_ - pos_) return false;
-  if (n) std::memcpy(dst, data_ + pos_, n);
-  pos_ += n;
+bool MemorySource::readAt(uint64_t pos, void* dst, std::size_t n) {
+  if (pos > size_ || n > size_ - pos) return false;
+  if (n) std::memcpy(dst, data_ + pos, n);
   return true;
 }
 
+void SourceReader::take(void* dst, std::size_t n, ReaderKind kind) {
+  if (!source_.readAt(pos_, dst, n)) throw MediaFormatError{kind};
+  pos_ += n;
+}
 
-int16_t BufferReader::readShort() {
+int16_t SourceReader::readShort() {
   uint8_t b[2];
-  if (!take(b, 2)) throw MediaFormatError{ReaderKind::Short};
+  take(b, 2, ReaderKind::Short);
   return decodeLittleEndian<int16_t>(b);
 }
 
-int32_t BufferReader::readInt() {
+int32_t SourceReader::readInt() {
   uint8_t b[4];
-  if (!take(b, 4)) throw MediaFormatError{ReaderKind::Int};
+  take(b, 4, ReaderKind::Int);
   return decodeLittleEndian<int32_t>(b);
 }
 
-int64_t BufferReader::readLong() {
+int64_t SourceReader::readLong() {
   uint8_t b[8];
-  if (!take(b, 8)) throw MediaFormatError{ReaderKind::Long};
+  take(b, 8, ReaderKind::Long);
   return decodeLittleEndian<int64_t>(b);
 }
 
-std::string BufferReader::readString() {
+std::string SourceReader::readString() {
   uint8_t b[4];
-  if (!take(b, 4)) throw MediaFormatError{ReaderKind::String};
+  take(b, 4, ReaderKind::String);
   int32_t n = decodeLittleEndian<int32_t>(b);
-  if (n < 0 || static_cast<std::size_t>(n) > size_ - pos_) throw MediaFormatError{ReaderKind::String};
-  std::string value(reinterpret_cast<const char*>(data_ + pos_), static_cast<std::size_t>(n));
-  pos_ += static_cast<std::size_t>(n);
+  if (n < 0 || pos_ > source_.size() || uint64_t(n) > source_.size() - pos_) throw MediaFormatError{ReaderKind::String};
+  std::string value(static_cast<std::size_t>(n), '\0');
+  take(value.data(), value.size(), ReaderKind::String);
   return value;
 }
 
-std::u16string BufferReader::readWString() {
+std::u16string SourceReader::readWString() {
   uint8_t b[4];
-  if (!take(b, 4)) throw MediaFormatError{ReaderKind::WString};
+  take(b, 4, ReaderKind::WString);
   int32_t n = decodeLittleEndian<int32_t>(b);
-  if (n < 0 || static_cast<std::size_t>(n) > size_ - pos_) throw MediaFormatError{ReaderKind::WString};
-  std::u16string value(static_cast<std::size_t>(n) / 2, u'\0');
-  for (std::size_t i = 0; i < value.size(); ++i) value[i] = decodeLittleEndian<char16_t>(data_ + pos_ + 2 * i);
-  pos_ += static_cast<std::size_t>(n);
+  if (n < 0 || pos_ > source_.size() || uint64_t(n) > source_.size() - pos_) throw MediaFormatError{ReaderKind::WString};
+  std::string bytes(static_cast<std::size_t>(n), '\0');
+  take(bytes.data(), bytes.size(), ReaderKind::WString);
+  std::u16string value(bytes.size() / 2, u'\0');
+  for (std::size_t i = 0; i < value.size(); ++i) {
+    value[i] = decodeLittleEndian<char16_t>(reinterpret_cast<const uint8_t*>(bytes.data()) + 2 * i);
+  }
   return value;
+}
+
+MediaHeader readMediaHeader(RecordReader& reader) {
+  MediaHeader header;
+  header.magic = static_cast<uint32_t>(reader.readInt());
+  header.checksumFlag = reader.readInt();
+  header.storedChecksum = static_cast<uint32_t>(reader.readInt());
+  header.checkedLength = reader.readLong();
+  return header;
+}
+
+FileTableEntry readFileTableEntry(ByteSource& source, uint64_t at) {
+  FileTableEntry entry;
+  entry.sizeOffset = at;
+  SourceReader reader(source, at);
+  entry.size = reader.readLong();
+  entry.dataOffset = reader.position();
+  // File positions stay far below 2^63, so the end cannot overflow even for a hostile size.
+  uint64_t stored = entry.size > 0 ? uint64_t(entry.size) : 0;
+  entry.end = entry.dataOffset + stored;
+  entry.withinSource = entry.dataOffset <= source.size() && stored <= source.size() - entry.dataOffset;
+  return entry;
 }
 
 std::vector<std::string> includedFileList(std::string_view names, int count) {
@@ -189,21 +217,43 @@ int directoryLevels(std::string_view name) {
   return levels;
 }
 
-bool readPeLayout(const uint8_t* image, std::size_t size, PeLayout& layout) {
-  auto u16 = [&](uint64_t at) { return decodeLittleEndian<uint16_t>(image + at); };
-  auto u32 = [&](uint64_t at) { return decodeLittleEndian<uint32_t>(image + at); };
-  if (size < 64 || image[0] != 'M' || image[1] != 'Z') return false;
-  layout.peOffset = u32(kPeOffsetField);
-  if (uint64_t(layout.peOffset) + 24 > size || std::memcmp(image + layout.peOffset, "PE\0\0", 4) != 0) return false;
-  layout.sectionCount = u16(layout.peOffset + kSectionCountOffset);
-  layout.optionalHeaderSize = u16(layout.peOffset + kOptionalHeaderSizeOffset);
-  if (layout.sectionCount == 0) return false;
-  uint64_t rawSizeField = lastRawSizeField(layout.peOffset, layout.optionalHeaderSize, layout.sectionCount);
-  if (rawSizeField + 8 > size || layout.optionalHeaderSize < 40) return false;
+namespace {
+// Byte offsets of the PE fields the layout needs.
+constexpr uint32_t kPeOffsetField = 60;
+constexpr uint32_t kSectionCountOffset = 6;         // from the PE signature
+constexpr uint32_t kOptionalHeaderSizeOffset = 20;  // from the PE signature
+constexpr uint32_t kFileAlignmentOffset = 24 + 36;  // from the PE signature
+constexpr uint32_t kSectionEntrySize = 40;
+constexpr uint32_t kRawSizeInEntry = 16;
+}  // namespace
+
+bool readPeLayout(ByteSource& source, PeLayout& layout) {
+  // Only the few fields the layout needs are read, each where it lies: a hostile header offset or
+  // section count then costs a handful of small reads instead of a copy of everything before it.
+  uint8_t dos[64];
+  if (!source.readAt(0, dos, sizeof dos) || dos[0] != 'M' || dos[1] != 'Z') return false;
+  uint32_t peOffset = decodeLittleEndian<uint32_t>(dos + kPeOffsetField);
+  if (uint64_t(peOffset) + 24 > source.size()) return false;
+  uint8_t fileHeader[24];
+  if (!source.readAt(peOffset, fileHeader, sizeof fileHeader) || std::memcmp(fileHeader, "PE\0\0", 4) != 0) {
+    return false;
+  }
+  uint16_t sections = decodeLittleEndian<uint16_t>(fileHeader + kSectionCountOffset);
+  uint16_t optionalSize = decodeLittleEndian<uint16_t>(fileHeader + kOptionalHeaderSizeOffset);
+  if (sections == 0 || optionalSize < 40) return false;
+  uint8_t alignment[4];
+  if (!source.readAt(uint64_t(peOffset) + kFileAlignmentOffset, alignment, sizeof alignment)) return false;
+  // The section table follows the optional header; the raw size and pointer are adjacent.
+  uint64_t rawSizeField = uint64_t(peOffset) + 24 + optionalSize + uint64_t(sections - 1) * kSectionEntrySize + kRawSizeInEntry;
+  uint8_t raw[8];
+  if (rawSizeField + sizeof raw > source.size() || !source.readAt(rawSizeField, raw, sizeof raw)) return false;
+  layout.peOffset = peOffset;
+  layout.sectionCount = sections;
+  layout.optionalHeaderSize = optionalSize;
   layout.lastSectionEntry = static_cast<uint32_t>(rawSizeField - kRawSizeInEntry);
-  layout.lastRawSize = u32(rawSizeField);
-  layout.lastRawPointer = u32(rawSizeField + 4);
-  layout.fileAlignment = u32(layout.peOffset + 24 + 36);
+  layout.lastRawSize = decodeLittleEndian<uint32_t>(raw);
+  layout.lastRawPointer = decodeLittleEndian<uint32_t>(raw + 4);
+  layout.fileAlignment = decodeLittleEndian<uint32_t>(alignment);
   return true;
 }
 

@@ -1,5 +1,6 @@
-// Layout of the data appended to the launcher executable, shared by the launcher (reader) and the
-// packaging tool (writer): header, configuration record, included-file table, mask and PE lookup.
+// Layout of the data appended to the launcher executable and its one reader, shared by the
+// launcher, the packaging tool (which also writes it) and the fuzz targets: PE lookup, header,
+// configuration record, included-file table and mask, read from any byte source.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -30,8 +31,8 @@ T decodeLittleEndian(const uint8_t* bytes) {
   return static_cast<T>(v);
 }
 
-// The primitive readers a record parser needs. Implementations never return on a failed read:
-// the launcher ends the process with the reader's own message, the packaging tool throws.
+// The primitive readers a record parser needs. A failed read throws MediaFormatError: the
+// launcher then ends the process with the reader's own message, the packaging tool reports it.
 class RecordReader {
  public:
   virtual ~RecordReader() = default;
@@ -45,7 +46,53 @@ class RecordReader {
 // Which reader failed, for the message "Internal Error: readInt" and the like.
 enum class ReaderKind { Short, Int, Long, String, WString };
 const char* readerFailureText(ReaderKind kind);
+struct MediaFormatError {
+  ReaderKind kind;
+};
 
+// Random access to the bytes of a stub or an installer: in memory, a file on disk, or the
+// launcher's own executable.
+class ByteSource {
+ public:
+  virtual ~ByteSource() = default;
+  virtual uint64_t size() const = 0;
+  // Reads exactly n bytes at pos; false when the source ends first or the read fails.
+  virtual bool readAt(uint64_t pos, void* dst, std::size_t n) = 0;
+};
+
+class MemorySource : public ByteSource {
+ public:
+  MemorySource(const void* data, std::size_t size) : data_(static_cast<const uint8_t*>(data)), size_(size) {}
+  uint64_t size() const override { return size_; }
+  bool readAt(uint64_t pos, void* dst, std::size_t n) override;
+
+ private:
+  const uint8_t* data_;
+  std::size_t size_;
+};
+
+// The primitive readers over a source, from a current position. Byte counts of strings that are
+// negative or run past the end of the source are refused before anything is allocated; an odd
+// wide byte count drops its last byte.
+class SourceReader : public RecordReader {
+ public:
+  SourceReader(ByteSource& source, uint64_t position) : source_(source), pos_(position) {}
+  int16_t readShort() override;
+  int32_t readInt() override;
+  int64_t readLong() override;
+  std::string readString() override;
+  std::u16string readWString() override;
+  uint64_t position() const { return pos_; }
+
+ private:
+  void take(void* dst, std::size_t n, ReaderKind kind);
+  ByteSource& source_;
+  uint64_t pos_;
+};
+
+// All four fields in order. The magic is the caller's to judge: the packaging tool still shows
+// the rest of a header whose magic is wrong.
+MediaHeader readMediaHeader(RecordReader& reader);
 ConfigRecord readConfigRecord(RecordReader& reader);
 
 // Little-endian encoders of the writer; the inverse of the readers.
@@ -55,30 +102,6 @@ void appendString(std::string& out, std::string_view value);
 void appendWString(std::string& out, std::u16string_view value);
 std::string encodeMediaHeader(const MediaHeader& header);
 std::string encodeConfigRecord(const ConfigRecord& record);
-
-// A reader over bytes in memory; throws MediaFormatError on a short read. Byte counts of strings
-// that are negative or run past the end are refused before anything is allocated; an odd wide
-// byte count drops its last byte.
-struct MediaFormatError {
-  ReaderKind kind;
-};
-class BufferReader : public RecordReader {
- public:
-  BufferReader(const uint8_t* data, std::size_t size) : data_(data), size_(size) {}
-  int16_t readShort() override;
-  int32_t readInt() override;
-  int64_t readLong() override;
-  std::string readString() override;
-  std::u16string readWString() override;
-  std::size_t position() const { return pos_; }
-  void seek(std::size_t pos) { pos_ = pos; }
-
- private:
-  bool take(void* dst, std::size_t n);
-  const uint8_t* data_;
-  std::size_t size_;
-  std::size_t pos_ = 0;
-};
 
 // Included files named by entry 2003 (";"-separated) that extraction processes for a count
 // (entry 2002): names in order while fewer than count are taken and the next is non-empty.
@@ -96,7 +119,20 @@ bool isDeviceName(std::string_view component);
 // Number of directory levels in a relative name ("user\a.jar" has one).
 int directoryLevels(std::string_view name);
 
-// What locateAppendedData reads from the PE headers, for logging and for the writer.
+// One entry of the included-file table: an 8-byte size, then that many masked bytes (none when
+// the size is not positive).
+struct FileTableEntry {
+  uint64_t sizeOffset = 0;
+  int64_t size = 0;
+  uint64_t dataOffset = 0;    // just after the size field
+  uint64_t end = 0;           // where the next entry's size field lies
+  bool withinSource = false;  // whether the data ends inside the source
+};
+// The entry whose size field lies at `at`; throws MediaFormatError (readLong) when the field is
+// cut short.
+FileTableEntry readFileTableEntry(ByteSource& source, uint64_t at);
+
+// The PE header fields that place the appended data, for logging and for the writer.
 struct PeLayout {
   uint32_t peOffset = 0;
   uint16_t sectionCount = 0;
@@ -108,19 +144,9 @@ struct PeLayout {
   // The appended data begins at the end of the last section-table entry's raw data.
   uint64_t appendedDataStart() const { return uint64_t(lastRawPointer) + lastRawSize; }
 };
-// Reads the layout from a whole image in memory; false when it is not a PE image.
-bool readPeLayout(const uint8_t* image, std::size_t size, PeLayout& layout);
-
-// Byte offsets of the PE fields locateAppendedData reads, shared with the launcher's file reader.
-constexpr uint32_t kPeOffsetField = 60;
-constexpr uint32_t kSectionCountOffset = 6;         // from the PE signature
-constexpr uint32_t kOptionalHeaderSizeOffset = 20;  // from the PE signature
-constexpr uint32_t kSectionEntrySize = 40;
-constexpr uint32_t kRawSizeInEntry = 16;
-// Position of the raw-data size field of the last section-table entry.
-inline uint64_t lastRawSizeField(uint32_t peOffset, uint16_t optionalHeaderSize, uint16_t sectionCount) {
-  return uint64_t(peOffset) + optionalHeaderSize + uint64_t(sectionCount) * kSectionEntrySize;
-}
+// Reads only the fields the layout needs, each where it lies, without loading the image; false
+// when the source is not a PE image or its section table runs past the end.
+bool readPeLayout(ByteSource& source, PeLayout& layout);
 
 // Maps a Windows LCID to the language code that selects language groups; nullptr when the
 // table knows neither the LCID nor its primary language.

@@ -69,7 +69,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   MemorySource source(out.data(), out.size());
   PeLayout layout;
   uint64_t field = 0;
-  if (!readPeLayoutFrom(source, layout) || layout.appendedDataStart() != out.size()) std::abort();
+  if (!readPeLayout(source, layout) || layout.appendedDataStart() != out.size()) std::abort();
   if (peChecksumField(source, layout, field) && get32(out, field) != 0) {
     PeChecksum checksum(field);
     checksum.add(0, out.data(), out.size());

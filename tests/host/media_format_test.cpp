@@ -8,9 +8,16 @@
 #include "config/launcher_config.h"
 
 namespace {
-BufferReader readerOf(const std::string& bytes) {
-  return BufferReader(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
-}
+// A reader at the start of its own copy of bytes.
+class BytesReader : public SourceReader {
+ public:
+  explicit BytesReader(std::string bytes)
+      : SourceReader(source_, 0), bytes_(std::move(bytes)), source_(bytes_.data(), bytes_.size()) {}
+
+ private:
+  std::string bytes_;
+  MemorySource source_;
+};
 
 ConfigRecord sampleRecord() {
   ConfigRecord record;
@@ -26,7 +33,7 @@ ConfigRecord sampleRecord() {
 TEST(MediaFormat, RecordRoundTripsThroughTheEncoder) {
   ConfigRecord written = sampleRecord();
   std::string bytes = encodeConfigRecord(written);
-  BufferReader reader = readerOf(bytes);
+  BytesReader reader(bytes);
   ConfigRecord read = readConfigRecord(reader);
   EXPECT_EQ(reader.position(), bytes.size());
   EXPECT_EQ(read.narrow, written.narrow);
@@ -36,7 +43,7 @@ TEST(MediaFormat, RecordRoundTripsThroughTheEncoder) {
   EXPECT_EQ(read.languages[0].wide, written.languages[0].wide);
 }
 
-TEST(MediaFormat, HeaderIsLittleEndianWithTheMagicFirst) {
+TEST(MediaFormat, HeaderIsLittleEndianWithTheMagicFirstAndReadsBack) {
   MediaHeader header;
   header.checksumFlag = 1;
   header.storedChecksum = 0xCBF43926u;
@@ -46,34 +53,39 @@ TEST(MediaFormat, HeaderIsLittleEndianWithTheMagicFirst) {
   EXPECT_EQ(bytes.substr(0, 4), std::string("\xD5\x13\xE4\xE8", 4));
   EXPECT_EQ(bytes.substr(8, 4), std::string("\x26\x39\xF4\xCB", 4));
   EXPECT_EQ(bytes.substr(12, 8), std::string("\x05\x04\x03\x02\x01\x00\x00\x00", 8));
+  BytesReader reader(bytes + "record");
+  EXPECT_EQ(encodeMediaHeader(readMediaHeader(reader)), bytes);
+  EXPECT_EQ(reader.position(), kMediaHeaderSize);
 }
 
 TEST(MediaFormat, StringReadersHandleEmptyOddAndHostileCounts) {
   std::string empty;
   appendInt(empty, 0);
   empty += "rest";
-  BufferReader emptyReader = readerOf(empty);
+  BytesReader emptyReader(empty);
   EXPECT_EQ(emptyReader.readString(), "");
   EXPECT_EQ(emptyReader.position(), 4u);
 
   std::string odd;
   appendInt(odd, 5);
   odd += std::string("A\0B\0C", 5);
-  EXPECT_EQ(readerOf(odd).readWString(), u"AB");
+  BytesReader oddReader(odd);
+  EXPECT_EQ(oddReader.readWString(), u"AB");
+  EXPECT_EQ(oddReader.position(), 9u) << "the odd byte is passed over";
 
-  for (int32_t count : {-1, INT32_MIN, 5, 0x7FFFFFFF}) {
-    std::string hostile;
-    appendInt(hostile, count);
-    hostile += "abcd";
+  // Counts that are negative or reach past the end, and a count field itself cut short.
+  for (std::string hostile : {std::string("\xFF\xFF\xFF\xFF" "abcd", 8), std::string("\0\0\0\x80" "abcd", 8),
+                              std::string("\x05\0\0\0" "abcd", 8), std::string("\xFF\xFF\xFF\x7F" "abcd", 8),
+                              std::string("\x03\0", 2)}) {
     try {
-      readerOf(hostile).readString();
-      FAIL() << "count " << count << " accepted";
+      BytesReader(hostile).readString();
+      ADD_FAILURE() << "count accepted";
     } catch (const MediaFormatError& e) {
       EXPECT_EQ(e.kind, ReaderKind::String);
     }
     try {
-      readerOf(hostile).readWString();
-      FAIL() << "count " << count << " accepted";
+      BytesReader(hostile).readWString();
+      ADD_FAILURE() << "count accepted";
     } catch (const MediaFormatError& e) {
       EXPECT_EQ(e.kind, ReaderKind::WString);
     }
@@ -90,18 +102,53 @@ TEST(MediaFormat, ShortReadsNameTheirReader) {
     }
     return std::string("no failure");
   };
-  EXPECT_EQ(kindOf([&] { readerOf(three).readInt(); }), "Internal Error: readInt");
-  EXPECT_EQ(kindOf([&] { readerOf(three).readLong(); }), "Internal Error: readLong");
-  std::string one = "x";
-  EXPECT_EQ(kindOf([&] { readerOf(one).readShort(); }), "Internal Error: readShort");
-  EXPECT_EQ(kindOf([&] { readerOf(three).readString(); }), "Internal Error: readString");
+  EXPECT_EQ(kindOf([&] { BytesReader(three).readInt(); }), "Internal Error: readInt");
+  EXPECT_EQ(kindOf([&] { BytesReader(three).readLong(); }), "Internal Error: readLong");
+  EXPECT_EQ(kindOf([&] { BytesReader("x").readShort(); }), "Internal Error: readShort");
+  EXPECT_EQ(kindOf([&] { BytesReader(three).readString(); }), "Internal Error: readString");
+  std::string header = encodeMediaHeader(MediaHeader());
+  EXPECT_EQ(kindOf([&] {
+              BytesReader cut(header.substr(0, kMediaHeaderSize - 1));
+              readMediaHeader(cut);
+            }),
+            "Internal Error: readLong");
   std::string record = encodeConfigRecord(sampleRecord());
   EXPECT_EQ(kindOf([&] {
-              std::string shortened = record.substr(0, record.size() - 3);
-              BufferReader cut = readerOf(shortened);
+              BytesReader cut(record.substr(0, record.size() - 3));
               readConfigRecord(cut);
             }),
             "Internal Error: readWString");
+}
+
+TEST(MediaFormat, FileTableEntriesSayWhereTheNextBeginsAndWhetherTheyFit) {
+  struct Case {
+    int64_t size;
+    std::size_t dataBytes;
+    uint64_t end;
+    bool within;
+  };
+  // Two bytes before the entry; a size that is not positive stores nothing.
+  for (const Case& c : {Case{5, 5, 15, true}, Case{0, 3, 10, true}, Case{-7, 0, 10, true}, Case{6, 5, 16, false},
+                        Case{INT64_MAX, 5, 10 + uint64_t(INT64_MAX), false}}) {
+    std::string bytes = "..";
+    appendLong(bytes, c.size);
+    bytes += std::string(c.dataBytes, 'd');
+    MemorySource source(bytes.data(), bytes.size());
+    FileTableEntry entry = readFileTableEntry(source, 2);
+    EXPECT_EQ(entry.sizeOffset, 2u);
+    EXPECT_EQ(entry.size, c.size);
+    EXPECT_EQ(entry.dataOffset, 10u);
+    EXPECT_EQ(entry.end, c.end) << c.size;
+    EXPECT_EQ(entry.withinSource, c.within) << c.size;
+  }
+  std::string cut("..\x05\0\0\0", 6);
+  MemorySource source(cut.data(), cut.size());
+  try {
+    readFileTableEntry(source, 2);
+    ADD_FAILURE() << "a size field cut short was read";
+  } catch (const MediaFormatError& e) {
+    EXPECT_EQ(e.kind, ReaderKind::Long);
+  }
 }
 
 TEST(MediaFormat, IncludedFileListFollowsTheCount) {
@@ -157,14 +204,16 @@ TEST(MediaFormat, AppendedDataFollowsTheLastSectionTableEntry) {
   setSection(0, 0x3000, 0x1000);
   setSection(1, 0x200, 0x600);
   PeLayout layout;
-  ASSERT_TRUE(readPeLayout(image.data(), image.size(), layout));
+  MemorySource source(image.data(), image.size());
+  ASSERT_TRUE(readPeLayout(source, layout));
   EXPECT_EQ(layout.sectionCount, 2);
   EXPECT_EQ(layout.lastSectionEntry, pe + 24 + optionalSize + 40);
   EXPECT_EQ(layout.appendedDataStart(), 0x800u);
   EXPECT_EQ(layout.fileAlignment, 0x200u);
   image[1] = 'X';
-  EXPECT_FALSE(readPeLayout(image.data(), image.size(), layout));
-  EXPECT_FALSE(readPeLayout(image.data(), 10, layout));
+  EXPECT_FALSE(readPeLayout(source, layout));
+  MemorySource tooShort(image.data(), 10);
+  EXPECT_FALSE(readPeLayout(tooShort, layout));
 }
 
 TEST(MediaFormat, LocaleCodesMatchExactlyThenByPrimaryLanguage) {

@@ -38,9 +38,21 @@ std::string imageWithTwoSections(uint32_t firstEnd, uint32_t lastEnd, uint32_t f
 TEST(MediaFile, AppendedDataFollowsTheLastTableEntryEvenWhenAnotherSectionEndsLater) {
   TempDir dir;
   std::string path = dir.file("two_sections.exe");
-  writeWholeFile(path, imageWithTwoSections(0xC00, 0x400, 0x1000));
+  std::string image = imageWithTwoSections(0xC00, 0x400, 0x1000);
+  image.replace(0x400, kMediaHeaderSize, encodeMediaHeader(MediaHeader()));
+  writeWholeFile(path, image + std::string("\x05\0\0\0tail", 8));
   FileHandle media(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
   ASSERT_TRUE(media.valid());
-  EXPECT_EQ(locateAppendedData(media.h), 0x400);
-  EXPECT_EQ(mediaFilePosition(media.h), 0x400) << "the handle is left at the appended data";
+  MediaFileSource source(media.h);
+  EXPECT_EQ(source.size(), 0x1008u);
+  EXPECT_EQ(locateAppendedData(source), 0x400);
+  SourceReader reader(source, 0x400);
+  EXPECT_EQ(readMediaHeader(reader).magic, kMediaMagic);
+  // The reads place the handle themselves, wherever an earlier one left it.
+  SourceReader tail(source, 0x1000);
+  EXPECT_THROW(tail.readString(), MediaFormatError) << "five bytes announced, four left";
+  char last[4];
+  EXPECT_TRUE(source.readAt(0x1004, last, 4));
+  EXPECT_EQ(std::string(last, 4), "tail");
+  EXPECT_FALSE(source.readAt(0x1005, last, 4));
 }

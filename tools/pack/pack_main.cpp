@@ -473,7 +473,7 @@ int buildCommand(const Arguments& args) {
       throw PackError("stub " + stubPath + ": " + e.what());
     }
     rewrittenStub = std::make_unique<MemorySource>(rewritten.data(), rewritten.size());
-    if (!readPeLayoutFrom(*rewrittenStub, layout)) throw PackError("the rewritten stub is no PE image");
+    if (!readPeLayout(*rewrittenStub, layout)) throw PackError("the rewritten stub is no PE image");
   }
 
   std::size_t ownFiles = config.files.size() - (config.addedLauncherClasses ? 1 : 0) - (runtimeArchivePath.empty() ? 0 : 1);

@@ -11,17 +11,6 @@
 #include "config/launcher_config.h"
 #include "pack/pack_config.h"
 
-bool MemorySource::readAt(uint64_t pos, void* dst, std::size_t n) {
-  if (pos > size_ || n > size_ - pos) return false;
-  if (n) std::memcpy(dst, data_ + pos, n);
-  return true;
-}
-
-void SourceReader::take(void* dst, std::size_t n, ReaderKind kind) {
-  if (!source_.readAt(pos_, dst, n)) throw MediaFormatError{kind};
-  pos_ += n;
-}
-
 namespace {
 std::string hex32(uint32_t value) {
   char buf[16];
@@ -29,48 +18,6 @@ std::string hex32(uint32_t value) {
   return buf;
 }
 }  // namespace
-
-int16_t SourceReader::readShort() {
-  uint8_t b[2];
-  take(b, 2, ReaderKind::Short);
-  return decodeLittleEndian<int16_t>(b);
-}
-
-int32_t SourceReader::readInt() {
-  uint8_t b[4];
-  take(b, 4, ReaderKind::Int);
-  return decodeLittleEndian<int32_t>(b);
-}
-
-int64_t SourceReader::readLong() {
-  uint8_t b[8];
-  take(b, 8, ReaderKind::Long);
-  return decodeLittleEndian<int64_t>(b);
-}
-
-std::string SourceReader::readString() {
-  uint8_t b[4];
-  take(b, 4, ReaderKind::String);
-  int32_t n = decodeLittleEndian<int32_t>(b);
-  if (n < 0 || pos_ > source_.size() || uint64_t(n) > source_.size() - pos_) throw MediaFormatError{ReaderKind::String};
-  std::string value(static_cast<std::size_t>(n), '\0');
-  take(value.data(), value.size(), ReaderKind::String);
-  return value;
-}
-
-std::u16string SourceReader::readWString() {
-  uint8_t b[4];
-  take(b, 4, ReaderKind::WString);
-  int32_t n = decodeLittleEndian<int32_t>(b);
-  if (n < 0 || pos_ > source_.size() || uint64_t(n) > source_.size() - pos_) throw MediaFormatError{ReaderKind::WString};
-  std::string bytes(static_cast<std::size_t>(n), '\0');
-  take(bytes.data(), bytes.size(), ReaderKind::WString);
-  std::u16string value(bytes.size() / 2, u'\0');
-  for (std::size_t i = 0; i < value.size(); ++i) {
-    value[i] = decodeLittleEndian<char16_t>(reinterpret_cast<const uint8_t*>(bytes.data()) + 2 * i);
-  }
-  return value;
-}
 
 uint64_t paddingLength(uint64_t end, uint32_t alignment) {
   if (alignment <= 1) return 0;
@@ -173,35 +120,6 @@ WrittenMedia writeMedia(const MediaInputs& inputs, ByteSink& destination) {
   return written;
 }
 
-bool readPeLayoutFrom(ByteSource& source, PeLayout& layout) {
-  // Only the few fields the layout needs are read, each where it lies: a hostile header offset or
-  // section count then costs a handful of small reads instead of a copy of everything before it.
-  uint8_t dos[64];
-  if (!source.readAt(0, dos, sizeof dos) || dos[0] != 'M' || dos[1] != 'Z') return false;
-  uint32_t peOffset = decodeLittleEndian<uint32_t>(dos + kPeOffsetField);
-  if (uint64_t(peOffset) + 24 > source.size()) return false;
-  uint8_t fileHeader[24];
-  if (!source.readAt(peOffset, fileHeader, sizeof fileHeader) || std::memcmp(fileHeader, "PE\0\0", 4) != 0) {
-    return false;
-  }
-  uint16_t sections = decodeLittleEndian<uint16_t>(fileHeader + kSectionCountOffset);
-  uint16_t optionalSize = decodeLittleEndian<uint16_t>(fileHeader + kOptionalHeaderSizeOffset);
-  if (sections == 0 || optionalSize < 40) return false;
-  uint8_t alignment[4];
-  if (!source.readAt(uint64_t(peOffset) + 24 + 36, alignment, sizeof alignment)) return false;
-  uint64_t rawSizeField = lastRawSizeField(peOffset, optionalSize, sections);
-  uint8_t raw[8];
-  if (rawSizeField + sizeof raw > source.size() || !source.readAt(rawSizeField, raw, sizeof raw)) return false;
-  layout.peOffset = peOffset;
-  layout.sectionCount = sections;
-  layout.optionalHeaderSize = optionalSize;
-  layout.lastSectionEntry = static_cast<uint32_t>(rawSizeField - kRawSizeInEntry);
-  layout.lastRawSize = decodeLittleEndian<uint32_t>(raw);
-  layout.lastRawPointer = decodeLittleEndian<uint32_t>(raw + 4);
-  layout.fileAlignment = decodeLittleEndian<uint32_t>(alignment);
-  return true;
-}
-
 SignatureView readSignature(ByteSource& source, const PeLayout& layout) {
   constexpr uint32_t kSecurityDirectory = 4;
   SignatureView view;
@@ -254,7 +172,7 @@ bool peChecksumField(ByteSource& source, const PeLayout& layout, uint64_t& posit
 }
 
 std::string stubProblem(ByteSource& stub, PeLayout& layout) {
-  if (!readPeLayoutFrom(stub, layout)) return "is not a PE image";
+  if (!readPeLayout(stub, layout)) return "is not a PE image";
   uint32_t alignment = layout.fileAlignment;
   if (alignment == 0 || (alignment & (alignment - 1)) != 0) {
     return "has an invalid FileAlignment (" + std::to_string(alignment) + ") in its PE header";
@@ -286,7 +204,7 @@ const std::string* lastNarrowValue(const ConfigRecord& record, int32_t id) {
 MediaInspection inspectMedia(ByteSource& source) {
   MediaInspection info;
   info.fileSize = source.size();
-  if (!readPeLayoutFrom(source, info.pe)) throw PackError("not a PE image");
+  if (!readPeLayout(source, info.pe)) throw PackError("not a PE image");
   info.appendedStart = info.pe.appendedDataStart();
   if (info.appendedStart >= info.fileSize) throw PackError("no appended data: the file ends at its last section");
   info.signature = readSignature(source, info.pe);
@@ -298,10 +216,7 @@ MediaInspection inspectMedia(ByteSource& source) {
 
   SourceReader reader(source, info.appendedStart);
   try {
-    info.header.magic = static_cast<uint32_t>(reader.readInt());
-    info.header.checksumFlag = reader.readInt();
-    info.header.storedChecksum = static_cast<uint32_t>(reader.readInt());
-    info.header.checkedLength = reader.readLong();
+    info.header = readMediaHeader(reader);
   } catch (const MediaFormatError& e) {
     info.problems.push_back(std::string("header cut short (") + readerFailureText(e.kind) + ")");
     return info;
@@ -335,25 +250,20 @@ MediaInspection inspectMedia(ByteSource& source) {
   std::vector<std::string> names = includedFileList(namesText ? *namesText : std::string(), info.fileCount);
   uint64_t at = info.configEnd;
   for (const std::string& name : names) {
-    IncludedFileEntry entry;
-    entry.name = name;
-    entry.sizeOffset = at;
-    SourceReader sizeReader(source, at);
+    FileTableEntry fileEntry;
     try {
-      entry.size = sizeReader.readLong();
+      fileEntry = readFileTableEntry(source, at);
     } catch (const MediaFormatError&) {
       info.problems.push_back("file \"" + ansiToUtf8(name) + "\": size field cut short at offset " + std::to_string(at));
       return info;
     }
-    info.files.push_back(entry);
-    uint64_t dataStart = at + 8;
-    uint64_t size = entry.size > 0 ? uint64_t(entry.size) : 0;
-    if (dataStart > info.fileSize || size > info.fileSize - dataStart) {
-      info.problems.push_back("file \"" + ansiToUtf8(name) + "\": " + std::to_string(entry.size) +
+    info.files.push_back({name, fileEntry.sizeOffset, fileEntry.size});
+    if (!fileEntry.withinSource) {
+      info.problems.push_back("file \"" + ansiToUtf8(name) + "\": " + std::to_string(fileEntry.size) +
                               " bytes run past the end of the file");
       return info;
     }
-    at = dataStart + size;
+    at = fileEntry.end;
   }
   info.filesWalked = true;
   info.javaDataOffset = at;
@@ -367,22 +277,24 @@ MediaInspection inspectMedia(ByteSource& source) {
 
 VerifyResult verifyMedia(ByteSource& source) {
   PeLayout layout;
-  if (!readPeLayoutFrom(source, layout)) return {false, "not a PE image"};
+  if (!readPeLayout(source, layout)) return {false, "not a PE image"};
   uint64_t start = layout.appendedDataStart();
   if (start >= source.size()) return {false, "no appended data: the file ends at its last section"};
-  uint8_t raw[kMediaHeaderSize];
-  if (!source.readAt(start, raw, sizeof raw)) {
+  SourceReader reader(source, start);
+  MediaHeader header;
+  try {
+    header = readMediaHeader(reader);
+  } catch (const MediaFormatError&) {
     return {false, "truncated: the media header needs " + std::to_string(kMediaHeaderSize) + " bytes, the file has " +
                        std::to_string(source.size() - start) + " after its last section"};
   }
-  uint32_t magic = decodeLittleEndian<uint32_t>(raw);
-  int32_t flag = decodeLittleEndian<int32_t>(raw + 4);
-  uint32_t stored = decodeLittleEndian<uint32_t>(raw + 8);
-  int64_t length = decodeLittleEndian<int64_t>(raw + 12);
-  if (magic != kMediaMagic) return {false, "bad magic " + hex32(magic) + " (expected " + hex32(kMediaMagic) + ")"};
-  if (flag == 0) return {true, "OK (checksum flag 0: nothing to verify)"};
+  if (header.magic != kMediaMagic) {
+    return {false, "bad magic " + hex32(header.magic) + " (expected " + hex32(kMediaMagic) + ")"};
+  }
+  if (header.checksumFlag == 0) return {true, "OK (checksum flag 0: nothing to verify)"};
+  int64_t length = header.checkedLength;
   if (length < 0) return {false, "corrupted: negative checked length " + std::to_string(length)};
-  uint64_t covered = start + kMediaHeaderSize;
+  uint64_t covered = reader.position();
   if (uint64_t(length) > source.size() - covered) {
     return {false, "truncated: checked length " + std::to_string(length) + " runs " +
                        std::to_string(uint64_t(length) - (source.size() - covered)) + " bytes past the end of the file"};
@@ -399,8 +311,8 @@ VerifyResult verifyMedia(ByteSource& source) {
     crc = crc32(crc, block.get(), static_cast<uInt>(n));
     done += n;
   }
-  if (static_cast<uint32_t>(crc) != stored) {
-    return {false, "checksum mismatch: stored " + hex32(stored) + ", computed " + hex32(static_cast<uint32_t>(crc)) +
+  if (static_cast<uint32_t>(crc) != header.storedChecksum) {
+    return {false, "checksum mismatch: stored " + hex32(header.storedChecksum) + ", computed " + hex32(static_cast<uint32_t>(crc)) +
                        " over " + std::to_string(length) + " bytes"};
   }
   return {true, "OK"};

@@ -8,44 +8,6 @@
 
 #include "media/media_format.h"
 
-// Random access to the bytes of a stub or an installer, in memory or on disk.
-class ByteSource {
- public:
-  virtual ~ByteSource() = default;
-  virtual uint64_t size() const = 0;
-  // Reads exactly n bytes at pos; false when the source ends first or the read fails.
-  virtual bool readAt(uint64_t pos, void* dst, std::size_t n) = 0;
-};
-
-class MemorySource : public ByteSource {
- public:
-  MemorySource(const void* data, std::size_t size) : data_(static_cast<const uint8_t*>(data)), size_(size) {}
-  uint64_t size() const override { return size_; }
-  bool readAt(uint64_t pos, void* dst, std::size_t n) override;
-
- private:
-  const uint8_t* data_;
-  std::size_t size_;
-};
-
-// The launcher's primitive readers over a source, from a current position. Like BufferReader it
-// throws MediaFormatError, and refuses a string count past the end before allocating.
-class SourceReader : public RecordReader {
- public:
-  SourceReader(ByteSource& source, uint64_t position) : source_(source), pos_(position) {}
-  int16_t readShort() override;
-  int32_t readInt() override;
-  int64_t readLong() override;
-  std::string readString() override;
-  std::u16string readWString() override;
-  uint64_t position() const { return pos_; }
-
- private:
-  void take(void* dst, std::size_t n, ReaderKind kind);
-  ByteSource& source_;
-  uint64_t pos_;
-};
-
 // Zero bytes needed after `end` to reach a multiple of `alignment`.
 uint64_t paddingLength(uint64_t end, uint32_t alignment);
 
@@ -92,9 +54,6 @@ struct WrittenMedia {
   MediaHeader header;
 };
 WrittenMedia writeMedia(const MediaInputs& inputs, ByteSink& out);
-
-// Reads the PE layout of a source without loading it whole; false when it is not a PE image.
-bool readPeLayoutFrom(ByteSource& source, PeLayout& layout);
 
 // The Authenticode signature of a PE image, from its security data directory (whose address,
 // unlike the other directories', is a file position). Signing tools append it after everything
