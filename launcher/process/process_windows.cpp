@@ -27,38 +27,39 @@ HWND findOwnConsoleWindow() {
   return console;
 }
 
-struct CountState {
+template <typename Visit>
+struct WindowWalk {
   DWORD processId;
-  int count;
+  Visit& visit;
 };
 
-BOOL CALLBACK countWindow(HWND window, LPARAM param) {
-  auto* state = reinterpret_cast<CountState*>(param);
+template <typename Visit>
+BOOL CALLBACK visitIfVisibleOfProcess(HWND window, LPARAM param) {
+  auto* walk = reinterpret_cast<WindowWalk<Visit>*>(param);
   DWORD owner = 0;
   GetWindowThreadProcessId(window, &owner);
-  if (owner == state->processId && IsWindowVisible(window) && window != g_ownConsoleWindow) ++state->count;
-  return TRUE;
+  if (owner != walk->processId || !IsWindowVisible(window)) return TRUE;
+  return walk->visit(window) ? TRUE : FALSE;
 }
 
-struct ActivateState {
-  DWORD processId;
-  bool restore;
-};
+// Calls visit(window) for each visible top-level window of the process, front to back, while
+// it answers true.
+template <typename Visit>
+void forEachVisibleWindow(DWORD processId, Visit visit) {
+  WindowWalk<Visit> walk{processId, visit};
+  EnumWindows(visitIfVisibleOfProcess<Visit>, reinterpret_cast<LPARAM>(&walk));
+}
 
-BOOL CALLBACK activateWindow(HWND window, LPARAM param) {
-  auto* state = reinterpret_cast<ActivateState*>(param);
-  DWORD owner = 0;
-  GetWindowThreadProcessId(window, &owner);
-  if (owner != state->processId || !IsWindowVisible(window)) return TRUE;
+void activateWindow(HWND window, bool restore) {
   logInfo("found window %p", static_cast<void*>(window));
   // A disabled window waits for a modal dialog of its own (the progress dialog under the
   // runtime-missing dialog): brought to the front it would hide the dialog the user must answer
   // and take no input itself. That dialog is a visible window of the process and gets its turn.
   if (!IsWindowEnabled(window)) {
     logInfo("disabled, left behind its dialog");
-    return TRUE;
+    return;
   }
-  if (state->restore && IsIconic(window)) {
+  if (restore && IsIconic(window)) {
     logInfo("restore");
     ShowWindow(window, SW_RESTORE);
   }
@@ -67,7 +68,6 @@ BOOL CALLBACK activateWindow(HWND window, LPARAM param) {
   logInfo("popup");
   SetForegroundWindow(GetLastActivePopup(window));
   logInfo("done");
-  return TRUE;
 }
 
 }  // namespace
@@ -77,12 +77,17 @@ int countVisibleProcessWindows(DWORD processId) {
     g_consoleSearched = true;
     g_ownConsoleWindow = findOwnConsoleWindow();
   }
-  CountState state{processId, 0};
-  EnumWindows(countWindow, reinterpret_cast<LPARAM>(&state));
-  return state.count;
+  int count = 0;
+  forEachVisibleWindow(processId, [&count](HWND window) {
+    if (window != g_ownConsoleWindow) ++count;
+    return true;
+  });
+  return count;
 }
 
 void activateProcessWindows(DWORD processId, bool restoreMinimised) {
-  ActivateState state{processId, restoreMinimised};
-  EnumWindows(activateWindow, reinterpret_cast<LPARAM>(&state));
+  forEachVisibleWindow(processId, [restoreMinimised](HWND window) {
+    activateWindow(window, restoreMinimised);
+    return true;
+  });
 }

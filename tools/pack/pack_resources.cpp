@@ -33,20 +33,20 @@ using Languages = std::map<Key, Leaf>;
 using Names = std::map<Key, Languages>;
 using Tree = std::map<Key, Names>;
 
-uint32_t get(const std::string& bytes, std::size_t at, int width) {
+uint32_t loadLE(const std::string& bytes, std::size_t at, int width) {
   if (at > bytes.size() || bytes.size() - at < static_cast<std::size_t>(width)) throw PackError("the PE image is cut short");
   uint32_t value = 0;
   for (int i = width - 1; i >= 0; --i) value = (value << 8) | static_cast<uint8_t>(bytes[at + i]);
   return value;
 }
-void put(std::string& bytes, std::size_t at, uint32_t value, int width) {
+void storeLE(std::string& bytes, std::size_t at, uint32_t value, int width) {
   // Every position written is derived from the input; one computed wrong must not write past it.
   if (at > bytes.size() || bytes.size() - at < static_cast<std::size_t>(width)) throw PackError("a write outside the image");
   for (int i = 0; i < width; ++i) bytes[at + i] = static_cast<char>(value >> (8 * i));
 }
-void append(std::string& bytes, uint32_t value, int width) {
+void appendLE(std::string& bytes, uint32_t value, int width) {
   bytes.append(width, '\0');
-  put(bytes, bytes.size() - width, value, width);
+  storeLE(bytes, bytes.size() - width, value, width);
 }
 uint64_t alignUp(uint64_t value, uint64_t alignment) { return (value + alignment - 1) / alignment * alignment; }
 
@@ -88,7 +88,7 @@ struct Image {
   explicit Image(const std::string& bytes) {
     auto header = [&](std::size_t at, int width) {
       if (at > bytes.size() || bytes.size() - at < static_cast<std::size_t>(width)) throw NotAnImage("not a PE image");
-      return get(bytes, at, width);
+      return loadLE(bytes, at, width);
     };
     if (header(0, 2) != 0x5A4D) throw NotAnImage("not a PE image");
     std::size_t pe = header(60, 4);
@@ -97,11 +97,11 @@ struct Image {
     optional = pe + 24;
     uint32_t magic = header(optional, 2);
     if (magic != 0x10b && magic != 0x20b) throw NotAnImage("neither a PE32 nor a PE32+ image");
-    sectionAlignment = get(bytes, optional + 32, 4);
-    fileAlignment = get(bytes, optional + 36, 4);
-    sizeOfHeaders = get(bytes, optional + 60, 4);
+    sectionAlignment = loadLE(bytes, optional + 32, 4);
+    fileAlignment = loadLE(bytes, optional + 36, 4);
+    sizeOfHeaders = loadLE(bytes, optional + 60, 4);
     std::size_t countField = optional + (magic == 0x10b ? 92 : 108);
-    directoryCount = get(bytes, countField, 4);
+    directoryCount = loadLE(bytes, countField, 4);
     directories = countField + 4;
     // Directories beyond the optional header would be read from the section table.
     std::size_t room = optional + optionalSize > directories ? (optional + optionalSize - directories) / 8 : 0;
@@ -114,12 +114,12 @@ struct Image {
       std::size_t at = table + 40 * i;
       std::string name;
       for (std::size_t c = 0; c < 8 && bytes[at + c] != '\0'; ++c) name.push_back(bytes[at + c]);
-      sections.push_back({at, name, get(bytes, at + 8, 4), get(bytes, at + 12, 4), get(bytes, at + 16, 4),
-                          get(bytes, at + 20, 4), get(bytes, at + 36, 4)});
+      sections.push_back({at, name, loadLE(bytes, at + 8, 4), loadLE(bytes, at + 12, 4), loadLE(bytes, at + 16, 4),
+                          loadLE(bytes, at + 20, 4), loadLE(bytes, at + 36, 4)});
     }
   }
   uint32_t directoryRva(const std::string& bytes, uint32_t index) const {
-    return index < directoryCount ? get(bytes, directories + 8 * index, 4) : 0;
+    return index < directoryCount ? loadLE(bytes, directories + 8 * index, 4) : 0;
   }
   int sectionOf(uint32_t rva) const {
     for (std::size_t i = 0; i < sections.size(); ++i) {
@@ -167,7 +167,7 @@ class TreeReader {
  private:
   uint32_t at(uint64_t offset, int width) const {
     if (offset > extent_ || extent_ - offset < static_cast<uint32_t>(width)) throw PackError("a damaged resource directory");
-    return get(bytes_, section_.rawPointer + offset, width);
+    return loadLE(bytes_, section_.rawPointer + offset, width);
   }
   std::vector<std::pair<Key, uint32_t>> entries(uint32_t dir, bool subdirectories) {
     if (!folders_.insert(dir).second) throw PackError("a damaged resource directory (a folder reached twice)");
@@ -230,47 +230,40 @@ std::string writeTree(const Tree& tree, uint32_t sectionRva) {
   auto keyField = [&](const Key& key) {
     if (!key.named) return key.id;
     uint32_t offset = nextString;
-    put(out, offset, static_cast<uint32_t>(key.name.size()), 2);
-    for (std::size_t c = 0; c < key.name.size(); ++c) put(out, offset + 2 + 2 * c, key.name[c], 2);
+    storeLE(out, offset, static_cast<uint32_t>(key.name.size()), 2);
+    for (std::size_t c = 0; c < key.name.size(); ++c) storeLE(out, offset + 2 + 2 * c, key.name[c], 2);
     nextString += 2 + 2 * static_cast<uint32_t>(key.name.size());
     return offset | 0x80000000u;
   };
-  auto header = [&](uint32_t dir, const auto& map) {
+  // A directory of the map's entries, each pointing at what writeChild wrote for its value;
+  // directories are laid out in the order they are reached, depth first.
+  auto writeDirectory = [&](const auto& map, auto writeChild) {
+    uint32_t dir = nextDir;
+    nextDir += dirSize(map.size());
     uint32_t named = static_cast<uint32_t>(std::count_if(map.begin(), map.end(), [](const auto& e) { return e.first.named; }));
-    put(out, dir + 12, named, 2);
-    put(out, dir + 14, static_cast<uint32_t>(map.size()) - named, 2);
-  };
-  uint32_t root = nextDir;
-  nextDir += dirSize(tree.size());
-  header(root, tree);
-  uint32_t typeIndex = 0;
-  for (const auto& [type, names] : tree) {
-    uint32_t typeDir = nextDir;
-    nextDir += dirSize(names.size());
-    put(out, root + 16 + 8 * typeIndex, keyField(type), 4);
-    put(out, root + 20 + 8 * typeIndex++, typeDir | 0x80000000u, 4);
-    header(typeDir, names);
-    uint32_t nameIndex = 0;
-    for (const auto& [name, languages] : names) {
-      uint32_t nameDir = nextDir;
-      nextDir += dirSize(languages.size());
-      put(out, typeDir + 16 + 8 * nameIndex, keyField(name), 4);
-      put(out, typeDir + 20 + 8 * nameIndex++, nameDir | 0x80000000u, 4);
-      header(nameDir, languages);
-      uint32_t languageIndex = 0;
-      for (const auto& [language, leaf] : languages) {
-        put(out, nameDir + 16 + 8 * languageIndex, keyField(language), 4);
-        put(out, nameDir + 20 + 8 * languageIndex++, nextLeaf, 4);
-        put(out, nextLeaf, sectionRva + nextData, 4);
-        put(out, nextLeaf + 4, static_cast<uint32_t>(leaf.data.size()), 4);
-        put(out, nextLeaf + 8, leaf.codePage, 4);
-        if (leaf.data.size() > out.size() - nextData) throw PackError("a write outside the image");
-        std::memcpy(&out[nextData], leaf.data.data(), leaf.data.size());
-        nextLeaf += 16;
-        nextData += static_cast<uint32_t>(alignUp(leaf.data.size(), 8));
-      }
+    storeLE(out, dir + 12, named, 2);
+    storeLE(out, dir + 14, static_cast<uint32_t>(map.size()) - named, 2);
+    uint32_t index = 0;
+    for (const auto& [key, child] : map) {
+      storeLE(out, dir + 16 + 8 * index, keyField(key), 4);
+      storeLE(out, dir + 20 + 8 * index++, writeChild(child), 4);
     }
-  }
+    return dir | 0x80000000u;
+  };
+  auto writeLeaf = [&](const Leaf& leaf) {
+    uint32_t at = nextLeaf;
+    storeLE(out, at, sectionRva + nextData, 4);
+    storeLE(out, at + 4, static_cast<uint32_t>(leaf.data.size()), 4);
+    storeLE(out, at + 8, leaf.codePage, 4);
+    if (leaf.data.size() > out.size() - nextData) throw PackError("a write outside the image");
+    std::memcpy(&out[nextData], leaf.data.data(), leaf.data.size());
+    nextLeaf += 16;
+    nextData += static_cast<uint32_t>(alignUp(leaf.data.size(), 8));
+    return at;
+  };
+  writeDirectory(tree, [&](const Names& names) {
+    return writeDirectory(names, [&](const Languages& languages) { return writeDirectory(languages, writeLeaf); });
+  });
   return out;
 }
 
@@ -288,7 +281,7 @@ const std::map<std::string, std::string>& versionNames() {
 std::string versionBlock(const std::u16string& key, const std::string& value, uint16_t valueLength, bool text,
                          const std::vector<std::string>& children, const std::string& what) {
   std::string out(6, '\0');
-  for (char16_t c : key + u'\0') append(out, c, 2);
+  for (char16_t c : key + u'\0') appendLE(out, c, 2);
   out.resize(alignUp(out.size(), 4), '\0');
   out += value;
   for (const std::string& child : children) {
@@ -298,9 +291,9 @@ std::string versionBlock(const std::u16string& key, const std::string& value, ui
   if (out.size() > 0xFFFF) {
     throw PackError("\"versionInfo\": " + what + " too long: a version resource holds at most 65535 bytes");
   }
-  put(out, 0, static_cast<uint32_t>(out.size()), 2);
-  put(out, 2, valueLength, 2);
-  put(out, 4, text ? 1 : 0, 2);
+  storeLE(out, 0, static_cast<uint32_t>(out.size()), 2);
+  storeLE(out, 2, valueLength, 2);
+  storeLE(out, 4, text ? 1 : 0, 2);
   return out;
 }
 
@@ -328,13 +321,13 @@ std::string versionResource(const VersionInfo& info) {
   if (!info.productVersion.empty()) parseVersion(info.productVersion, productHigh, productLow);
   for (uint32_t value : {0xFEEF04BDu, 0x00010000u, fileHigh, fileLow, productHigh, productLow, 0x3Fu, 0u, 0x40004u, 1u, 0u,
                          0u, 0u}) {
-    append(fixed, value, 4);
+    appendLE(fixed, value, 4);
   }
   std::vector<std::string> strings;
   for (const auto& [name, value] : info.strings) {
     std::u16string wide = utf8ToUtf16(value) + u'\0';
     std::string bytes;
-    for (char16_t c : wide) append(bytes, c, 2);
+    for (char16_t c : wide) appendLE(bytes, c, 2);
     std::string member = name;
     for (const auto& [configName, windowsName] : versionNames()) {
       if (windowsName == name) member = configName;
@@ -343,8 +336,8 @@ std::string versionResource(const VersionInfo& info) {
                                    true, {}, "\"" + member + "\" is"));
   }
   std::string translation;
-  append(translation, kEnglishUs, 2);
-  append(translation, 1200, 2);
+  appendLE(translation, kEnglishUs, 2);
+  appendLE(translation, 1200, 2);
   const std::string together = "the strings together are";
   std::string table = versionBlock(u"040904b0", "", 0, true, strings, together);
   std::string stringInfo = versionBlock(u"StringFileInfo", "", 0, true, {table}, together);
@@ -355,10 +348,10 @@ std::string versionResource(const VersionInfo& info) {
 
 // An .ico file as the icons and the group entry that names them (ids from firstId on).
 void replaceIcons(Tree& tree, const std::string& ico) {
-  if (ico.size() < 6 || get(ico, 0, 2) != 0 || get(ico, 2, 2) != 1 || get(ico, 4, 2) == 0) {
+  if (ico.size() < 6 || loadLE(ico, 0, 2) != 0 || loadLE(ico, 2, 2) != 1 || loadLE(ico, 4, 2) == 0) {
     throw PackError("--icon: not an .ico file");
   }
-  uint32_t count = get(ico, 4, 2);
+  uint32_t count = loadLE(ico, 4, 2);
   if (ico.size() < 6 + 16 * count) throw PackError("--icon: the icon directory is cut short");
   Key language = idKey(kEnglishUs);
   std::vector<Key> groups;
@@ -369,12 +362,12 @@ void replaceIcons(Tree& tree, const std::string& ico) {
   }
   tree.erase(idKey(kIcon));
   std::string group(6, '\0');
-  put(group, 2, 1, 2);
-  put(group, 4, count, 2);
+  storeLE(group, 2, 1, 2);
+  storeLE(group, 4, count, 2);
   uint64_t total = 0;
   for (uint32_t i = 0; i < count; ++i) {
     std::size_t entry = 6 + 16 * i;
-    uint32_t size = get(ico, entry + 8, 4), offset = get(ico, entry + 12, 4);
+    uint32_t size = loadLE(ico, entry + 8, 4), offset = loadLE(ico, entry + 12, 4);
     if (offset > ico.size() || ico.size() - offset < size || size == 0) throw PackError("--icon: an image lies outside the file");
     // Entries may name the same image: it is the copies that count.
     total += size;
@@ -383,7 +376,7 @@ void replaceIcons(Tree& tree, const std::string& ico) {
     }
     tree[idKey(kIcon)][idKey(i + 1)][language] = Leaf{ico.substr(offset, size), 0};
     group += ico.substr(entry, 12);
-    append(group, i + 1, 2);
+    appendLE(group, i + 1, 2);
   }
   for (const Key& name : groups) tree[idKey(kGroupIcon)][name] = Languages{{language, Leaf{group, 0}}};
 }
@@ -482,30 +475,30 @@ std::string rewriteResources(const std::string& bytes, const ResourceChanges& ch
   }
   std::string out = bytes.substr(0, resources.rawPointer) + section;
   out.resize(resources.rawPointer + rawSize, '\0');
-  put(out, resources.header + 8, static_cast<uint32_t>(section.size()), 4);
-  put(out, resources.header + 16, static_cast<uint32_t>(rawSize), 4);
-  put(out, image.directories + 8 * 2 + 4, static_cast<uint32_t>(section.size()), 4);
+  storeLE(out, resources.header + 8, static_cast<uint32_t>(section.size()), 4);
+  storeLE(out, resources.header + 16, static_cast<uint32_t>(rawSize), 4);
+  storeLE(out, image.directories + 8 * 2 + 4, static_cast<uint32_t>(section.size()), 4);
   if (reloc) {
     uint32_t relocRva = image.directoryRva(bytes, 5);
     uint32_t newAddress = static_cast<uint32_t>(end);
     out += bytes.substr(reloc->rawPointer, reloc->rawSize);
-    put(out, reloc->header + 12, newAddress, 4);
-    put(out, reloc->header + 20, static_cast<uint32_t>(resources.rawPointer + rawSize), 4);
+    storeLE(out, reloc->header + 12, newAddress, 4);
+    storeLE(out, reloc->header + 20, static_cast<uint32_t>(resources.rawPointer + rawSize), 4);
     if (relocRva != 0 && reloc->holds(relocRva)) {
-      put(out, image.directories + 8 * 5, newAddress + (relocRva - reloc->virtualAddress), 4);
+      storeLE(out, image.directories + 8 * 5, newAddress + (relocRva - reloc->virtualAddress), 4);
     }
     end += relocSize;
   }
-  put(out, image.optional + 56, static_cast<uint32_t>(end), 4);  // SizeOfImage
+  storeLE(out, image.optional + 56, static_cast<uint32_t>(end), 4);  // SizeOfImage
   if (resources.characteristics & 0x40) {  // initialized data: counted in SizeOfInitializedData
-    int64_t initialized = int64_t(get(bytes, image.optional + 8, 4)) + int64_t(rawSize) - int64_t(resources.rawSize);
-    put(out, image.optional + 8, static_cast<uint32_t>(std::clamp<int64_t>(initialized, 0, 0xFFFFFFFF)), 4);
+    int64_t initialized = int64_t(loadLE(bytes, image.optional + 8, 4)) + int64_t(rawSize) - int64_t(resources.rawSize);
+    storeLE(out, image.optional + 8, static_cast<uint32_t>(std::clamp<int64_t>(initialized, 0, 0xFFFFFFFF)), 4);
   }
   // A checksum the stub carried stays true of the new image (0 means none was computed).
-  if (get(bytes, image.checksumField(), 4) != 0) {
+  if (loadLE(bytes, image.checksumField(), 4) != 0) {
     PeChecksum checksum(image.checksumField());
     checksum.add(0, out.data(), out.size());
-    put(out, image.checksumField(), checksum.value(out.size()), 4);
+    storeLE(out, image.checksumField(), checksum.value(out.size()), 4);
   }
   return out;
 }
@@ -529,10 +522,10 @@ ResourceView readResources(const std::string& bytes) {
     return &names->second.begin()->second.begin()->second.data;
   };
   if (const std::string* group = first(kGroupIcon)) {
-    uint32_t count = group->size() < 6 ? 0 : get(*group, 4, 2);
+    uint32_t count = group->size() < 6 ? 0 : loadLE(*group, 4, 2);
     if (group->size() < 6 + 14 * std::size_t(count)) throw PackError("a damaged icon group");
     for (uint32_t i = 0; i < count; ++i) {
-      uint32_t width = get(*group, 6 + 14 * i, 1), height = get(*group, 7 + 14 * i, 1), bits = get(*group, 12 + 14 * i, 2);
+      uint32_t width = loadLE(*group, 6 + 14 * i, 1), height = loadLE(*group, 7 + 14 * i, 1), bits = loadLE(*group, 12 + 14 * i, 2);
       view.icons.push_back(std::to_string(width ? width : 256) + "x" + std::to_string(height ? height : 256) + " " +
                            std::to_string(bits) + "-bit");
     }
@@ -542,7 +535,7 @@ ResourceView readResources(const std::string& bytes) {
     // end inside its parent, so blocks nest and each starts where no other does; the count of
     // blocks is bounded as well.
     std::vector<std::pair<std::size_t, std::size_t>> pending;
-    std::size_t rootLength = get(*version, 0, 2);
+    std::size_t rootLength = loadLE(*version, 0, 2);
     if (rootLength <= version->size()) pending.emplace_back(0, rootLength);
     std::set<std::size_t> seen;
     while (!pending.empty()) {
@@ -551,15 +544,15 @@ ResourceView readResources(const std::string& bytes) {
       if (length < 6 || !seen.insert(at).second) continue;
       if (seen.size() > kMaxVersionBlocks) throw PackError("a version resource with too many blocks");
       std::size_t end = at + length;
-      uint32_t valueLength = get(*version, at + 2, 2), type = get(*version, at + 4, 2);
+      uint32_t valueLength = loadLE(*version, at + 2, 2), type = loadLE(*version, at + 4, 2);
       std::u16string key;
       std::size_t pos = at + 6;
-      while (pos + 2 <= end && get(*version, pos, 2) != 0) key.push_back(static_cast<char16_t>(get(*version, pos, 2))), pos += 2;
+      while (pos + 2 <= end && loadLE(*version, pos, 2) != 0) key.push_back(static_cast<char16_t>(loadLE(*version, pos, 2))), pos += 2;
       pos = alignUp(pos + 2, 4);
       std::size_t valueBytes = type == 1 ? 2 * std::size_t(valueLength) : valueLength;
       if (key == u"VS_VERSION_INFO" && valueLength >= 52 && pos + 52 <= end) {
         auto text = [&](std::size_t off) {
-          uint32_t high = get(*version, off, 4), low = get(*version, off + 4, 4);
+          uint32_t high = loadLE(*version, off, 4), low = loadLE(*version, off + 4, 4);
           return std::to_string(high >> 16) + "." + std::to_string(high & 0xFFFF) + "." + std::to_string(low >> 16) + "." +
                  std::to_string(low & 0xFFFF);
         };
@@ -567,12 +560,12 @@ ResourceView readResources(const std::string& bytes) {
         view.productVersion = text(pos + 16);
       } else if (type == 1 && valueLength > 0 && pos + valueBytes <= end) {
         std::u16string value;
-        for (std::size_t c = 0; c + 1 < valueLength; ++c) value.push_back(static_cast<char16_t>(get(*version, pos + 2 * c, 2)));
+        for (std::size_t c = 0; c + 1 < valueLength; ++c) value.push_back(static_cast<char16_t>(loadLE(*version, pos + 2 * c, 2)));
         view.versionStrings[utf16ToUtf8(key)] = utf16ToUtf8(value);
         continue;
       }
       for (std::size_t child = alignUp(pos + valueBytes, 4); child + 6 <= end;) {
-        std::size_t childLength = get(*version, child, 2);
+        std::size_t childLength = loadLE(*version, child, 2);
         if (childLength == 0 || child + childLength > end) break;
         pending.emplace_back(child, childLength);
         child = alignUp(child + childLength, 4);
