@@ -15,20 +15,21 @@ FileHandle openMediaFile() {
   return media;
 }
 
-MediaFileSource::MediaFileSource(HANDLE media) : media_(media) {
+MediaFileSource::MediaFileSource(HANDLE media) : ByteSource(0, &MediaFileSource::readFile), media_(media) {
   // The executable does not change while it runs; a size that cannot be read makes every read fail.
   LARGE_INTEGER size;
-  if (GetFileSizeEx(media, &size) && size.QuadPart > 0) size_ = static_cast<uint64_t>(size.QuadPart);
+  if (GetFileSizeEx(media, &size) && size.QuadPart > 0) length_ = static_cast<uint64_t>(size.QuadPart);
 }
 
-bool MediaFileSource::readAt(uint64_t pos, void* dst, std::size_t n) {
-  if (pos > size_ || n > size_ - pos || !seekMediaFile(media_, static_cast<int64_t>(pos))) return false;
+bool MediaFileSource::readFile(ByteSource& source, uint64_t pos, void* dst, std::size_t n) {
+  HANDLE media = static_cast<MediaFileSource&>(source).media_;
+  if (!source.holds(pos, n) || !seekMediaFile(media, static_cast<int64_t>(pos))) return false;
   auto* out = static_cast<unsigned char*>(dst);
   while (n > 0) {
     // ReadFile takes at most a DWORD at once.
     DWORD want = static_cast<DWORD>(n < 0x40000000u ? n : 0x40000000u);
     DWORD got = 0;
-    if (!ReadFile(media_, out, want, &got, nullptr) || got == 0) return false;
+    if (!ReadFile(media, out, want, &got, nullptr) || got == 0) return false;
     out += got;
     n -= got;
   }

@@ -17,12 +17,10 @@ FileHandle openMediaFile();
 class MediaFileSource : public ByteSource {
  public:
   explicit MediaFileSource(HANDLE media);
-  uint64_t size() const override { return size_; }
-  bool readAt(uint64_t pos, void* dst, std::size_t n) override;
 
  private:
+  static bool readFile(ByteSource& source, uint64_t pos, void* dst, std::size_t n);
   HANDLE media_;
-  uint64_t size_ = 0;
 };
 
 // Moves the handle to an absolute position; false when the system refuses.

@@ -1,7 +1,7 @@
 #include "media/media_format.h"
 
 #include <cstring>
-#include <iterator>
+#include <type_traits>
 
 #include "base/path_text.h"
 
@@ -55,7 +55,7 @@ void appendLong(std::string& out, int64_t value) {
 
 void appendString(std::string& out, std::string_view value) {
   appendInt(out, static_cast<int32_t>(value.size()));
-  out.append(value);
+  out += value;
 }
 
 void appendWString(std::string& out, std::u16string_view value) {
@@ -99,14 +99,15 @@ std::string encodeConfigRecord(const ConfigRecord& record) {
   return out;
 }
 
-bool MemorySource::readAt(uint64_t pos, void* dst, std::size_t n) {
-  if (pos > size_ || n > size_ - pos) return false;
-  if (n) std::memcpy(dst, data_ + pos, n);
+bool MemorySource::readMemory(ByteSource& source, uint64_t pos, void* dst, std::size_t n) {
+  auto& memory = static_cast<MemorySource&>(source);
+  if (!memory.holds(pos, n)) return false;
+  if (n) std::memcpy(dst, memory.data_ + pos, n);
   return true;
 }
 
 void SourceReader::take(void* dst, std::size_t n, ReaderKind kind) {
-  if (!source_.readAt(pos_, dst, n)) throw MediaFormatError{kind};
+  if (!source_.bytesAt(pos_, dst, n)) throw MediaFormatError{kind};
   pos_ += n;
 }
 
@@ -132,7 +133,7 @@ std::string SourceReader::readString() {
   uint8_t b[4];
   take(b, 4, ReaderKind::String);
   int32_t n = decodeLittleEndian<int32_t>(b);
-  if (n < 0 || pos_ > source_.size() || uint64_t(n) > source_.size() - pos_) throw MediaFormatError{ReaderKind::String};
+  if (n < 0 || pos_ > source_.byteLength() || uint64_t(n) > source_.byteLength() - pos_) throw MediaFormatError{ReaderKind::String};
   std::string value(static_cast<std::size_t>(n), '\0');
   take(value.data(), value.size(), ReaderKind::String);
   return value;
@@ -142,7 +143,7 @@ std::u16string SourceReader::readWString() {
   uint8_t b[4];
   take(b, 4, ReaderKind::WString);
   int32_t n = decodeLittleEndian<int32_t>(b);
-  if (n < 0 || pos_ > source_.size() || uint64_t(n) > source_.size() - pos_) throw MediaFormatError{ReaderKind::WString};
+  if (n < 0 || pos_ > source_.byteLength() || uint64_t(n) > source_.byteLength() - pos_) throw MediaFormatError{ReaderKind::WString};
   std::string bytes(static_cast<std::size_t>(n), '\0');
   take(bytes.data(), bytes.size(), ReaderKind::WString);
   std::u16string value(bytes.size() / 2, u'\0');
@@ -170,7 +171,7 @@ FileTableEntry readFileTableEntry(ByteSource& source, uint64_t at) {
   // File positions stay far below 2^63, so the end cannot overflow even for a hostile size.
   uint64_t stored = entry.size > 0 ? uint64_t(entry.size) : 0;
   entry.end = entry.dataOffset + stored;
-  entry.withinSource = entry.dataOffset <= source.size() && stored <= source.size() - entry.dataOffset;
+  entry.withinSource = entry.dataOffset <= source.byteLength() && stored <= source.byteLength() - entry.dataOffset;
   return entry;
 }
 
@@ -231,22 +232,22 @@ bool readPeLayout(ByteSource& source, PeLayout& layout) {
   // Only the few fields the layout needs are read, each where it lies: a hostile header offset or
   // section count then costs a handful of small reads instead of a copy of everything before it.
   uint8_t dos[64];
-  if (!source.readAt(0, dos, sizeof dos) || dos[0] != 'M' || dos[1] != 'Z') return false;
+  if (!source.bytesAt(0, dos, sizeof dos) || dos[0] != 'M' || dos[1] != 'Z') return false;
   uint32_t peOffset = decodeLittleEndian<uint32_t>(dos + kPeOffsetField);
-  if (uint64_t(peOffset) + 24 > source.size()) return false;
+  if (uint64_t(peOffset) + 24 > source.byteLength()) return false;
   uint8_t fileHeader[24];
-  if (!source.readAt(peOffset, fileHeader, sizeof fileHeader) || std::memcmp(fileHeader, "PE\0\0", 4) != 0) {
+  if (!source.bytesAt(peOffset, fileHeader, sizeof fileHeader) || std::memcmp(fileHeader, "PE\0\0", 4) != 0) {
     return false;
   }
   uint16_t sections = decodeLittleEndian<uint16_t>(fileHeader + kSectionCountOffset);
   uint16_t optionalSize = decodeLittleEndian<uint16_t>(fileHeader + kOptionalHeaderSizeOffset);
   if (sections == 0 || optionalSize < 40) return false;
   uint8_t alignment[4];
-  if (!source.readAt(uint64_t(peOffset) + kFileAlignmentOffset, alignment, sizeof alignment)) return false;
+  if (!source.bytesAt(uint64_t(peOffset) + kFileAlignmentOffset, alignment, sizeof alignment)) return false;
   // The section table follows the optional header; the raw size and pointer are adjacent.
   uint64_t rawSizeField = uint64_t(peOffset) + 24 + optionalSize + uint64_t(sections - 1) * kSectionEntrySize + kRawSizeInEntry;
   uint8_t raw[8];
-  if (rawSizeField + sizeof raw > source.size() || !source.readAt(rawSizeField, raw, sizeof raw)) return false;
+  if (rawSizeField + sizeof raw > source.byteLength() || !source.bytesAt(rawSizeField, raw, sizeof raw)) return false;
   layout.peOffset = peOffset;
   layout.sectionCount = sections;
   layout.optionalHeaderSize = optionalSize;
@@ -305,7 +306,7 @@ constexpr LcidRow kLcidTable[] = {
     {0x3401, "ar_KW"}, {0x3409, "en_PH"}, {0x340A, "es_CL"}, {0x3801, "ar_AE"}, {0x380A, "es_UY"},
     {0x3C01, "ar_BH"}, {0x3C0A, "es_PY"}, {0x4001, "ar_QA"}, {0x400A, "es_BO"}, {0x440A, "es_SV"},
     {0x480A, "es_HN"}, {0x4C0A, "es_NI"}, {0x500A, "es_PR"},};
-static_assert(std::size(kLcidTable) == 215, "the LCID table has 215 rows");
+static_assert(std::extent_v<decltype(kLcidTable)> == 215, "the LCID table has 215 rows");
 }  // namespace
 
 const char* localeCodeForLcid(uint32_t lcid) {

@@ -51,24 +51,36 @@ struct MediaFormatError {
 };
 
 // Random access to the bytes of a stub or an installer: in memory, a file on disk, or the
-// launcher's own executable.
+// launcher's own executable. Each kind of source hands its read function to this base, so the
+// reader below calls only what this file defines, whichever source lies under it.
 class ByteSource {
  public:
-  virtual ~ByteSource() = default;
-  virtual uint64_t size() const = 0;
-  // Reads exactly n bytes at pos; false when the source ends first or the read fails.
-  virtual bool readAt(uint64_t pos, void* dst, std::size_t n) = 0;
+  // Reads exactly n bytes at pos of the source; false when it ends first or the read fails.
+  using ReadFunction = bool (*)(ByteSource& source, uint64_t pos, void* dst, std::size_t n);
+
+  uint64_t byteLength() const { return length_; }
+  bool bytesAt(uint64_t pos, void* dst, std::size_t n) { return read_(*this, pos, dst, n); }
+  // Whether n bytes at pos lie inside the source.
+  bool holds(uint64_t pos, std::size_t n) const { return pos <= length_ && n <= length_ - pos; }
+
+ protected:
+  ByteSource(uint64_t length, ReadFunction read) : length_(length), read_(read) {}
+  ~ByteSource() = default;
+
+  uint64_t length_;
+
+ private:
+  ReadFunction read_;
 };
 
 class MemorySource : public ByteSource {
  public:
-  MemorySource(const void* data, std::size_t size) : data_(static_cast<const uint8_t*>(data)), size_(size) {}
-  uint64_t size() const override { return size_; }
-  bool readAt(uint64_t pos, void* dst, std::size_t n) override;
+  MemorySource(const void* data, std::size_t size)
+      : ByteSource(size, &MemorySource::readMemory), data_(static_cast<const uint8_t*>(data)) {}
 
  private:
+  static bool readMemory(ByteSource& source, uint64_t pos, void* dst, std::size_t n);
   const uint8_t* data_;
-  std::size_t size_;
 };
 
 // The primitive readers over a source, from a current position. Byte counts of strings that are

@@ -131,7 +131,7 @@ std::vector<ClassPathItem> parseClassPathItems(std::string_view value) {
   return items;
 }
 
-void ClassPathBuffer::append(std::string_view more) { text.append(more); }
+void ClassPathBuffer::extend(std::string_view more) { text.append(more); }
 
 std::string fitPathList(std::string_view list, char sep, std::size_t room, std::vector<std::string>& dropped) {
   if (list.size() <= room) return std::string(list);
@@ -229,8 +229,8 @@ std::FILE* openDefaultVmOptionsFile(std::string* openedPath) {
 bool addArchivesOfDirectory(ClassPathBuffer& buffer, const std::string& directory, const char* extension) {
   if (!vmPathExists(directory)) return false;
   for (const std::string& name : vmListDirectory(directory, extension)) {
-    buffer.append(vmResolveAgainstExeDir(directory + kDirectorySeparator + name, nullptr));
-    buffer.append(std::string(1, kPathListSeparator));
+    buffer.extend(vmResolveAgainstExeDir(directory + kDirectorySeparator + name, nullptr));
+    buffer.extend(std::string(1, kPathListSeparator));
   }
   return true;
 }
@@ -259,8 +259,8 @@ void appendConfiguredClassPath(ClassPathBuffer& buffer) {
       case 'D':
       case 'A': {
         std::string resolved = vmResolvePathList(text);
-        buffer.append(resolved);
-        buffer.append(separator);
+        buffer.extend(resolved);
+        buffer.extend(separator);
         found = vmPathExists(resolved);
         break;
       }
@@ -276,8 +276,8 @@ void appendConfiguredClassPath(ClassPathBuffer& buffer) {
           variable = variable.substr(1, variable.size() - 2);
         }
         if (!variable.empty()) {
-          buffer.append(variable);
-          if (variable.back() != kPathListSeparator) buffer.append(separator);
+          buffer.extend(variable);
+          if (variable.back() != kPathListSeparator) buffer.extend(separator);
         }
         break;
       }
@@ -312,8 +312,8 @@ void buildVmInitArgs(JavaVMInitArgs& initArgs, const char* const* firstOptions,
   const std::string separator(1, kPathListSeparator);
   ClassPathBuffer classPath;
   if (overrides.prefix) {
-    classPath.append(*overrides.prefix);
-    classPath.append(separator);
+    classPath.extend(*overrides.prefix);
+    classPath.extend(separator);
   }
   std::string tempDir = vmTempDir();
   if (!tempDir.empty()) {
@@ -324,13 +324,13 @@ void buildVmInitArgs(JavaVMInitArgs& initArgs, const char* const* firstOptions,
     addArchivesOfDirectory(classPath, user, "zip");
   }
   if (overrides.replacement) {
-    classPath.append(*overrides.replacement);
+    classPath.extend(*overrides.replacement);
   } else {
     appendConfiguredClassPath(classPath);
   }
   if (overrides.suffix) {
-    if (!classPath.endsWithSeparator()) classPath.append(separator);
-    classPath.append(*overrides.suffix);
+    if (!classPath.endsWithSeparator()) classPath.extend(separator);
+    classPath.extend(*overrides.suffix);
   }
   std::vector<std::string> dropped;
   std::string fitted =

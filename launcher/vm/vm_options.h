@@ -58,7 +58,7 @@ std::vector<ClassPathItem> parseClassPathItems(std::string_view value);
 // The class path under construction; fitted to its buffer once it is complete.
 struct ClassPathBuffer {
   std::string text;
-  void append(std::string_view more);
+  void extend(std::string_view more);
   bool endsWithSeparator() const;
 };
 

@@ -72,8 +72,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!readPeLayout(source, layout) || layout.appendedDataStart() != out.size()) std::abort();
   if (peChecksumField(source, layout, field) && get32(out, field) != 0) {
     PeChecksum checksum(field);
-    checksum.add(0, out.data(), out.size());
-    if (checksum.value(out.size()) != get32(out, field)) std::abort();
+    checksum.addBytes(0, out.data(), out.size());
+    if (checksum.sumFor(out.size()) != get32(out, field)) std::abort();
   }
   std::string again;
   try {

@@ -44,7 +44,7 @@ TEST(MediaFile, AppendedDataFollowsTheLastTableEntryEvenWhenAnotherSectionEndsLa
   FileHandle media(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
   ASSERT_TRUE(media.valid());
   MediaFileSource source(media.h);
-  EXPECT_EQ(source.size(), 0x1008u);
+  EXPECT_EQ(source.byteLength(), 0x1008u);
   EXPECT_EQ(locateAppendedData(source), 0x400);
   SourceReader reader(source, 0x400);
   EXPECT_EQ(readMediaHeader(reader).magic, kMediaMagic);
@@ -52,7 +52,7 @@ TEST(MediaFile, AppendedDataFollowsTheLastTableEntryEvenWhenAnotherSectionEndsLa
   SourceReader tail(source, 0x1000);
   EXPECT_THROW(tail.readString(), MediaFormatError) << "five bytes announced, four left";
   char last[4];
-  EXPECT_TRUE(source.readAt(0x1004, last, 4));
+  EXPECT_TRUE(source.bytesAt(0x1004, last, 4));
   EXPECT_EQ(std::string(last, 4), "tail");
-  EXPECT_FALSE(source.readAt(0x1005, last, 4));
+  EXPECT_FALSE(source.bytesAt(0x1005, last, 4));
 }

@@ -84,18 +84,21 @@ std::string systemError(const std::string& what, const std::string& path) {
 
 class FileSource : public ByteSource {
  public:
-  explicit FileSource(const std::string& path) : path_(path) {
+  explicit FileSource(const std::string& path) : ByteSource(0, &FileSource::readInput), path_(path) {
     if (!file_.open(path)) throw PackError(systemError("cannot open", path));
     if (!file_.status().regular) throw PackError(path + " is not a regular file");
+    length_ = file_.status().size;
   }
 
-  uint64_t size() const override { return file_.status().size; }
-  bool readAt(uint64_t pos, void* dst, std::size_t n) override { return file_.readAt(pos, dst, n); }
   uint32_t mode() const { return file_.status().mode; }
   bool sameFileAs(const std::string& other) const { return file_.sameFileAs(other); }
   const std::string& path() const { return path_; }
 
  private:
+  static bool readInput(ByteSource& source, uint64_t pos, void* dst, std::size_t n) {
+    return static_cast<FileSource&>(source).file_.readAt(pos, dst, n);
+  }
+
   std::string path_;
   InputFile file_;
 };
@@ -366,7 +369,7 @@ std::optional<uint16_t> vmLibraryMachine(const RuntimeArchive& runtime) {
 
 uint16_t imageMachine(ByteSource& image, const PeLayout& layout) {
   uint8_t header[kPeSignatureAndMachineSize];
-  if (!image.readAt(layout.peOffset, header, sizeof header)) return 0;
+  if (!image.bytesAt(layout.peOffset, header, sizeof header)) return 0;
   return peMachineAt(header, sizeof header).value_or(0);
 }
 
@@ -462,8 +465,8 @@ int buildCommand(const Arguments& args) {
   std::string rewritten;
   std::unique_ptr<MemorySource> rewrittenStub;
   if (hasVersion || !iconPath.empty()) {
-    std::string image(stub.size(), '\0');
-    if (!stub.readAt(0, image.data(), image.size())) throw PackError("cannot read " + stubPath);
+    std::string image(stub.byteLength(), '\0');
+    if (!stub.bytesAt(0, image.data(), image.size())) throw PackError("cannot read " + stubPath);
     ResourceChanges changes;
     changes.icon = iconPath.empty() ? nullptr : &icon;
     changes.version = hasVersion ? &versionInfo : nullptr;
@@ -528,7 +531,7 @@ int buildCommand(const Arguments& args) {
   uint64_t checksumField = 0;
   uint8_t stubChecksum[4] = {0, 0, 0, 0};
   bool keepChecksum = rewrittenStub && peChecksumField(*inputs.stub, layout, checksumField) &&
-                      inputs.stub->readAt(checksumField, stubChecksum, 4) && decodeLittleEndian<uint32_t>(stubChecksum) != 0;
+                      inputs.stub->bytesAt(checksumField, stubChecksum, 4) && decodeLittleEndian<uint32_t>(stubChecksum) != 0;
   if (keepChecksum) inputs.peChecksumField = checksumField;
   PendingOutput out(outPath);
   WrittenMedia written = writeMedia(inputs, out);
@@ -710,8 +713,8 @@ void printInspection(const MediaInspection& info) {
 
 // The icon and version resources of the image before its appended data.
 ResourceView imageResources(FileSource& source, const MediaInspection& info, std::vector<std::string>& problems) {
-  std::string image(static_cast<std::size_t>(std::min<uint64_t>(info.appendedStart, source.size())), '\0');
-  if (!source.readAt(0, image.data(), image.size())) return {};
+  std::string image(static_cast<std::size_t>(std::min<uint64_t>(info.appendedStart, source.byteLength())), '\0');
+  if (!source.bytesAt(0, image.data(), image.size())) return {};
   try {
     return readResources(image);
   } catch (const PackError& e) {
@@ -795,7 +798,7 @@ int extractCommand(const Arguments& args) {
     bool written = true;
     for (uint64_t done = 0; written && done < uint64_t(file.size);) {
       std::size_t n = static_cast<std::size_t>(std::min<uint64_t>(kBlockSize, uint64_t(file.size) - done));
-      if (!source.readAt(dataStart + done, block.get(), n)) {
+      if (!source.bytesAt(dataStart + done, block.get(), n)) {
         throw PackError("cannot read " + name + " from " + args.operands[0]);
       }
       maskBytes(block.get(), n);

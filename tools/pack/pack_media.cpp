@@ -51,9 +51,9 @@ constexpr std::size_t kCopyBlock = 1 << 20;
 
 // Copies a whole source, masking it when asked; the checksum sees the bytes as stored.
 void copySource(ByteSink& out, ByteSource& source, bool mask, uLong* crc, uint8_t* block) {
-  for (uint64_t done = 0; done < source.size();) {
-    std::size_t n = static_cast<std::size_t>(std::min<uint64_t>(kCopyBlock, source.size() - done));
-    if (!source.readAt(done, block, n)) throw PackError("cannot read " + std::to_string(n) + " bytes at offset " + std::to_string(done));
+  for (uint64_t done = 0; done < source.byteLength();) {
+    std::size_t n = static_cast<std::size_t>(std::min<uint64_t>(kCopyBlock, source.byteLength() - done));
+    if (!source.bytesAt(done, block, n)) throw PackError("cannot read " + std::to_string(n) + " bytes at offset " + std::to_string(done));
     if (mask) maskBytes(block, n);
     if (crc) *crc = crc32(*crc, block, static_cast<uInt>(n));
     out.write(block, n);
@@ -73,12 +73,12 @@ class ChecksummingSink : public ByteSink {
  public:
   ChecksummingSink(ByteSink& out, uint64_t field) : checksum(field), out_(out) {}
   void write(const void* data, std::size_t n) override {
-    checksum.add(position_, data, n);
+    checksum.addBytes(position_, data, n);
     position_ += n;
     out_.write(data, n);
   }
   void writeAt(uint64_t pos, const std::string& bytes) override {
-    checksum.add(pos, bytes.data(), bytes.size());
+    checksum.addBytes(pos, bytes.data(), bytes.size());
     out_.writeAt(pos, bytes);
   }
   PeChecksum checksum;
@@ -92,10 +92,10 @@ WrittenMedia writeMedia(const MediaInputs& inputs, ByteSink& destination) {
   ChecksummingSink summing(destination, inputs.peChecksumField);
   ByteSink& out = inputs.peChecksumField ? static_cast<ByteSink&>(summing) : destination;
   std::vector<uint64_t> sizes;
-  for (ByteSource* file : inputs.files) sizes.push_back(file->size());
+  for (ByteSource* file : inputs.files) sizes.push_back(file->byteLength());
   WrittenMedia written;
-  written.plan = planMedia(inputs.stub->size(), inputs.fileAlignment, inputs.record.size(), sizes,
-                           inputs.javaData ? inputs.javaData->size() : 0);
+  written.plan = planMedia(inputs.stub->byteLength(), inputs.fileAlignment, inputs.record.size(), sizes,
+                           inputs.javaData ? inputs.javaData->byteLength() : 0);
   std::unique_ptr<uint8_t[]> block(new uint8_t[kCopyBlock]);
   copySource(out, *inputs.stub, false, nullptr, block.get());
   out.write(std::string(kMediaHeaderSize, '\0').data(), kMediaHeaderSize);  // patched once the CRC is known
@@ -103,7 +103,7 @@ WrittenMedia writeMedia(const MediaInputs& inputs, ByteSink& destination) {
   writeCovered(out, inputs.record, crc);
   for (ByteSource* file : inputs.files) {
     std::string size;
-    appendLong(size, static_cast<int64_t>(file->size()));
+    appendLong(size, static_cast<int64_t>(file->byteLength()));
     writeCovered(out, size, crc);
     copySource(out, *file, true, &crc, block.get());
   }
@@ -114,7 +114,7 @@ WrittenMedia writeMedia(const MediaInputs& inputs, ByteSink& destination) {
   written.header.checkedLength = written.plan.checkedLength;
   out.writeAt(written.plan.headerOffset, encodeMediaHeader(written.header));
   if (inputs.peChecksumField) {
-    uint32_t value = summing.checksum.value(written.plan.totalSize);
+    uint32_t value = summing.checksum.sumFor(written.plan.totalSize);
     destination.writeAt(inputs.peChecksumField, std::string{char(value), char(value >> 8), char(value >> 16), char(value >> 24)});
   }
   return written;
@@ -125,7 +125,7 @@ SignatureView readSignature(ByteSource& source, const PeLayout& layout) {
   SignatureView view;
   uint64_t optional = uint64_t(layout.peOffset) + 24;
   uint8_t magic[2];
-  if (!source.readAt(optional, magic, sizeof magic)) return view;
+  if (!source.bytesAt(optional, magic, sizeof magic)) return view;
   uint16_t kind = decodeLittleEndian<uint16_t>(magic);
   // The directory count and table sit 16 bytes further in a PE32+ header (64-bit ImageBase).
   uint32_t countField = kind == 0x10B ? 92 : kind == 0x20B ? 108 : 0;
@@ -134,8 +134,8 @@ SignatureView readSignature(ByteSource& source, const PeLayout& layout) {
   if (entryField + 8 > layout.optionalHeaderSize) return view;
   uint8_t count[4];
   uint8_t entry[8];
-  if (!source.readAt(optional + countField, count, sizeof count) || decodeLittleEndian<uint32_t>(count) <= kSecurityDirectory ||
-      !source.readAt(optional + entryField, entry, sizeof entry)) {
+  if (!source.bytesAt(optional + countField, count, sizeof count) || decodeLittleEndian<uint32_t>(count) <= kSecurityDirectory ||
+      !source.bytesAt(optional + entryField, entry, sizeof entry)) {
     return view;
   }
   view.offset = decodeLittleEndian<uint32_t>(entry);
@@ -144,7 +144,7 @@ SignatureView readSignature(ByteSource& source, const PeLayout& layout) {
   return view;
 }
 
-void PeChecksum::add(uint64_t position, const void* data, std::size_t n) {
+void PeChecksum::addBytes(uint64_t position, const void* data, std::size_t n) {
   const auto* bytes = static_cast<const uint8_t*>(data);
   for (std::size_t i = 0; i < n; ++i) {
     uint64_t at = position + i;
@@ -155,7 +155,7 @@ void PeChecksum::add(uint64_t position, const void* data, std::size_t n) {
   }
 }
 
-uint32_t PeChecksum::value(uint64_t fileSize) const {
+uint32_t PeChecksum::sumFor(uint64_t fileSize) const {
   uint64_t sum = sum_;
   while (sum >> 16) sum = (sum & 0xFFFF) + (sum >> 16);
   return static_cast<uint32_t>(sum + fileSize);
@@ -164,7 +164,7 @@ uint32_t PeChecksum::value(uint64_t fileSize) const {
 bool peChecksumField(ByteSource& source, const PeLayout& layout, uint64_t& position) {
   uint8_t magic[2];
   uint64_t optional = uint64_t(layout.peOffset) + 24;
-  if (!source.readAt(optional, magic, sizeof magic)) return false;
+  if (!source.bytesAt(optional, magic, sizeof magic)) return false;
   uint16_t kind = decodeLittleEndian<uint16_t>(magic);
   if ((kind != 0x10B && kind != 0x20B) || layout.optionalHeaderSize < 68) return false;
   position = optional + 64;
@@ -178,16 +178,16 @@ std::string stubProblem(ByteSource& stub, PeLayout& layout) {
     return "has an invalid FileAlignment (" + std::to_string(alignment) + ") in its PE header";
   }
   uint64_t start = layout.appendedDataStart();
-  if (stub.size() < start) {
+  if (stub.byteLength() < start) {
     return "is cut short: its last section ends at " + std::to_string(start) + " but the file has " +
-           std::to_string(stub.size()) + " bytes";
+           std::to_string(stub.byteLength()) + " bytes";
   }
-  if (stub.size() > start) {
+  if (stub.byteLength() > start) {
     uint8_t magic[4];
-    if (stub.readAt(start, magic, 4) && decodeLittleEndian<uint32_t>(magic) == kMediaMagic) {
+    if (stub.bytesAt(start, magic, 4) && decodeLittleEndian<uint32_t>(magic) == kMediaMagic) {
       return "already carries a payload (media magic at offset " + std::to_string(start) + ")";
     }
-    return "already carries " + std::to_string(stub.size() - start) +
+    return "already carries " + std::to_string(stub.byteLength() - start) +
            " bytes after its last section (a symbol table? link the stub stripped)";
   }
   return "";
@@ -203,7 +203,7 @@ const std::string* lastNarrowValue(const ConfigRecord& record, int32_t id) {
 
 MediaInspection inspectMedia(ByteSource& source) {
   MediaInspection info;
-  info.fileSize = source.size();
+  info.fileSize = source.byteLength();
   if (!readPeLayout(source, info.pe)) throw PackError("not a PE image");
   info.appendedStart = info.pe.appendedDataStart();
   if (info.appendedStart >= info.fileSize) throw PackError("no appended data: the file ends at its last section");
@@ -279,14 +279,14 @@ VerifyResult verifyMedia(ByteSource& source) {
   PeLayout layout;
   if (!readPeLayout(source, layout)) return {false, "not a PE image"};
   uint64_t start = layout.appendedDataStart();
-  if (start >= source.size()) return {false, "no appended data: the file ends at its last section"};
+  if (start >= source.byteLength()) return {false, "no appended data: the file ends at its last section"};
   SourceReader reader(source, start);
   MediaHeader header;
   try {
     header = readMediaHeader(reader);
   } catch (const MediaFormatError&) {
     return {false, "truncated: the media header needs " + std::to_string(kMediaHeaderSize) + " bytes, the file has " +
-                       std::to_string(source.size() - start) + " after its last section"};
+                       std::to_string(source.byteLength() - start) + " after its last section"};
   }
   if (header.magic != kMediaMagic) {
     return {false, "bad magic " + hex32(header.magic) + " (expected " + hex32(kMediaMagic) + ")"};
@@ -295,9 +295,9 @@ VerifyResult verifyMedia(ByteSource& source) {
   int64_t length = header.checkedLength;
   if (length < 0) return {false, "corrupted: negative checked length " + std::to_string(length)};
   uint64_t covered = reader.position();
-  if (uint64_t(length) > source.size() - covered) {
+  if (uint64_t(length) > source.byteLength() - covered) {
     return {false, "truncated: checked length " + std::to_string(length) + " runs " +
-                       std::to_string(uint64_t(length) - (source.size() - covered)) + " bytes past the end of the file"};
+                       std::to_string(uint64_t(length) - (source.byteLength() - covered)) + " bytes past the end of the file"};
   }
   constexpr std::size_t kBlock = 1 << 20;
   std::unique_ptr<uint8_t[]> block(new uint8_t[kBlock]);
@@ -305,7 +305,7 @@ VerifyResult verifyMedia(ByteSource& source) {
   uint64_t done = 0;
   while (done < uint64_t(length)) {
     std::size_t n = static_cast<std::size_t>(std::min<uint64_t>(kBlock, uint64_t(length) - done));
-    if (!source.readAt(covered + done, block.get(), n)) {
+    if (!source.bytesAt(covered + done, block.get(), n)) {
       return {false, "read failed at offset " + std::to_string(covered + done)};
     }
     crc = crc32(crc, block.get(), static_cast<uInt>(n));

@@ -72,8 +72,8 @@ SignatureView readSignature(ByteSource& source, const PeLayout& layout);
 class PeChecksum {
  public:
   explicit PeChecksum(uint64_t fieldPosition) : field_(fieldPosition) {}
-  void add(uint64_t position, const void* data, std::size_t n);
-  uint32_t value(uint64_t fileSize) const;
+  void addBytes(uint64_t position, const void* data, std::size_t n);
+  uint32_t sumFor(uint64_t fileSize) const;
 
  private:
   uint64_t field_;

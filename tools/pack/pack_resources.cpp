@@ -497,8 +497,8 @@ std::string rewriteResources(const std::string& bytes, const ResourceChanges& ch
   // A checksum the stub carried stays true of the new image (0 means none was computed).
   if (loadLE(bytes, image.checksumField(), 4) != 0) {
     PeChecksum checksum(image.checksumField());
-    checksum.add(0, out.data(), out.size());
-    storeLE(out, image.checksumField(), checksum.value(out.size()), 4);
+    checksum.addBytes(0, out.data(), out.size());
+    storeLE(out, image.checksumField(), checksum.sumFor(out.size()), 4);
   }
   return out;
 }

@@ -20,12 +20,12 @@ uint32_t le(const uint8_t* p, int bytes) {
 }  // namespace
 
 std::vector<std::string> zipEntryNames(ByteSource& source) {
-  uint64_t size = source.size();
+  uint64_t size = source.byteLength();
   if (size < kEndSize) throw PackError("too short for a zip archive");
   // The end record sits at the end, followed only by an archive comment of at most 64 KiB.
   std::size_t tail = static_cast<std::size_t>(std::min<uint64_t>(size, kEndSize + kLongestComment));
   std::vector<uint8_t> end(tail);
-  if (!source.readAt(size - tail, end.data(), tail)) throw PackError("cannot read the zip end record");
+  if (!source.bytesAt(size - tail, end.data(), tail)) throw PackError("cannot read the zip end record");
   std::size_t at = tail - kEndSize + 1;
   do {
     --at;
@@ -44,7 +44,7 @@ std::vector<std::string> zipEntryNames(ByteSource& source) {
   }
   if (uint64_t(directoryOffset) + directorySize > size - tail + at) throw PackError("the zip directory lies outside the file");
   std::vector<uint8_t> directory(directorySize);
-  if (directorySize && !source.readAt(directoryOffset, directory.data(), directorySize)) {
+  if (directorySize && !source.bytesAt(directoryOffset, directory.data(), directorySize)) {
     throw PackError("cannot read the zip directory");
   }
   std::vector<std::string> names;

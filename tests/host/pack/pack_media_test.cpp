@@ -173,10 +173,10 @@ TEST(PackWriter, KeepsAStubsPeChecksumTrueOfTheWholeInstaller) {
   MemorySink sink;
   writeMedia(inputs, sink);
   PeChecksum expected(64 + 24 + 64);
-  expected.add(0, sink.bytes.data(), sink.bytes.size());
+  expected.addBytes(0, sink.bytes.data(), sink.bytes.size());
   uint32_t stored = 0;
   std::memcpy(&stored, &sink.bytes[64 + 24 + 64], 4);
-  EXPECT_EQ(stored, expected.value(sink.bytes.size()));
+  EXPECT_EQ(stored, expected.sumFor(sink.bytes.size()));
   EXPECT_NE(stored, 0xABCDu);
   EXPECT_EQ(verifyBytes(sink.bytes).message, "OK");
 }
@@ -336,15 +336,15 @@ namespace {
 // the reader asks for, which is what a hostile header would make expensive.
 class SparseSource : public ByteSource {
  public:
-  explicit SparseSource(uint64_t size) : size_(size) {}
+  explicit SparseSource(uint64_t size) : ByteSource(size, &SparseSource::readSparse) {}
   void place(uint64_t at, const std::string& bytes) { blocks_.emplace_back(at, bytes); }
-  uint64_t size() const override { return size_; }
-  bool readAt(uint64_t pos, void* dst, std::size_t n) override {
-    if (pos > size_ || n > size_ - pos) return false;
-    bytesRead += n;
+  static bool readSparse(ByteSource& source, uint64_t pos, void* dst, std::size_t n) {
+    auto& self = static_cast<SparseSource&>(source);
+    if (!self.holds(pos, n)) return false;
+    self.bytesRead += n;
     auto* out = static_cast<uint8_t*>(dst);
     std::memset(out, 0, n);
-    for (const auto& [at, bytes] : blocks_) {
+    for (const auto& [at, bytes] : self.blocks_) {
       for (std::size_t i = 0; i < bytes.size(); ++i) {
         if (at + i >= pos && at + i < pos + n) out[at + i - pos] = static_cast<uint8_t>(bytes[i]);
       }
@@ -354,7 +354,6 @@ class SparseSource : public ByteSource {
   uint64_t bytesRead = 0;
 
  private:
-  uint64_t size_;
   std::vector<std::pair<uint64_t, std::string>> blocks_;
 };
 

@@ -188,8 +188,8 @@ TEST(PackResourcesTest, RewriteKeepsChecksumSizesAndRelocationsTrue) {
   EXPECT_EQ(get(out, opt + 96 + 8 * 5, 4), get(out, reloc + 12, 4));
   EXPECT_EQ(out.substr(0x600 + rawSize, 12), stub.substr(0xA00, 12));
   PeChecksum checksum(opt + 64);
-  checksum.add(0, out.data(), out.size());
-  EXPECT_EQ(get(out, opt + 64, 4), checksum.value(out.size()));
+  checksum.addBytes(0, out.data(), out.size());
+  EXPECT_EQ(get(out, opt + 64, 4), checksum.sumFor(out.size()));
   ResourceView view = readResources(out);
   EXPECT_EQ(view.versionStrings["ProductName"], "Pathmere");
   EXPECT_EQ(view.fileVersion, "1.2.3.4");
@@ -208,13 +208,13 @@ TEST(PackResourcesTest, PeChecksumIsTheFoldedWordSumPlusLength) {
   }
   expected += static_cast<uint32_t>(bytes.size());
   PeChecksum whole(100), pieces(100);
-  whole.add(0, bytes.data(), bytes.size());
+  whole.addBytes(0, bytes.data(), bytes.size());
   // In pieces at odd positions, out of order, as the media writer patches its header last.
-  pieces.add(501, bytes.data() + 501, 500);
-  pieces.add(0, bytes.data(), 101);
-  pieces.add(101, bytes.data() + 101, 400);
-  EXPECT_EQ(whole.value(bytes.size()), expected);
-  EXPECT_EQ(pieces.value(bytes.size()), expected);
+  pieces.addBytes(501, bytes.data() + 501, 500);
+  pieces.addBytes(0, bytes.data(), 101);
+  pieces.addBytes(101, bytes.data() + 101, 400);
+  EXPECT_EQ(whole.sumFor(bytes.size()), expected);
+  EXPECT_EQ(pieces.sumFor(bytes.size()), expected);
 }
 
 TEST(PackResourcesTest, VersionWalkFollowsOnlyBlocksInsideTheirParent) {
