@@ -8,7 +8,7 @@
 #include "base/log.h"
 #include "base/path_text.h"
 #include "base/paths.h"
-#include "child_processes.h"
+#include "process/child_processes.h"
 
 namespace {
 

@@ -14,11 +14,11 @@
 #include "base/launch_flags.h"
 #include "base/log.h"
 #include "base/paths.h"
-#include "child_processes.h"
 #include "config/configured_messages.h"
 #include "config/launcher_config.h"
 #include "dialogs.h"
 #include "launch_end.h"
+#include "process/child_processes.h"
 #include "runtime/pack200_archives.h"
 #include "runtime/tar_archive.h"
 

@@ -1,4 +1,4 @@
-#include "child_processes.h"
+#include "process/child_processes.h"
 
 #include <algorithm>
 #include <atomic>
