@@ -58,6 +58,7 @@ class ByteSource {
   // Reads exactly n bytes at pos of the source; false when it ends first or the read fails.
   using ReadFunction = bool (*)(ByteSource& source, uint64_t pos, void* dst, std::size_t n);
 
+  virtual ~ByteSource() = default;
   uint64_t byteLength() const { return length_; }
   bool bytesAt(uint64_t pos, void* dst, std::size_t n) { return read_(*this, pos, dst, n); }
   // Whether n bytes at pos lie inside the source.
@@ -65,7 +66,8 @@ class ByteSource {
 
  protected:
   ByteSource(uint64_t length, ReadFunction read) : length_(length), read_(read) {}
-  ~ByteSource() = default;
+  ByteSource(const ByteSource&) = default;
+  ByteSource& operator=(const ByteSource&) = default;
 
   uint64_t length_;
 
