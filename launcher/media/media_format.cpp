@@ -129,21 +129,23 @@ int64_t SourceReader::readLong() {
   return decodeLittleEndian<int64_t>(b);
 }
 
-std::string SourceReader::readString() {
+int32_t SourceReader::takeByteCount(ReaderKind kind) {
   uint8_t b[4];
-  take(b, 4, ReaderKind::String);
+  take(b, 4, kind);
   int32_t n = decodeLittleEndian<int32_t>(b);
-  if (n < 0 || pos_ > source_.byteLength() || uint64_t(n) > source_.byteLength() - pos_) throw MediaFormatError{ReaderKind::String};
+  if (n < 0 || !source_.holds(pos_, uint64_t(n))) throw MediaFormatError{kind};
+  return n;
+}
+
+std::string SourceReader::readString() {
+  int32_t n = takeByteCount(ReaderKind::String);
   std::string value(static_cast<std::size_t>(n), '\0');
   take(value.data(), value.size(), ReaderKind::String);
   return value;
 }
 
 std::u16string SourceReader::readWString() {
-  uint8_t b[4];
-  take(b, 4, ReaderKind::WString);
-  int32_t n = decodeLittleEndian<int32_t>(b);
-  if (n < 0 || pos_ > source_.byteLength() || uint64_t(n) > source_.byteLength() - pos_) throw MediaFormatError{ReaderKind::WString};
+  int32_t n = takeByteCount(ReaderKind::WString);
   std::string bytes(static_cast<std::size_t>(n), '\0');
   take(bytes.data(), bytes.size(), ReaderKind::WString);
   std::u16string value(bytes.size() / 2, u'\0');
@@ -171,7 +173,7 @@ FileTableEntry readFileTableEntry(ByteSource& source, uint64_t at) {
   // File positions stay far below 2^63, so the end cannot overflow even for a hostile size.
   uint64_t stored = entry.size > 0 ? uint64_t(entry.size) : 0;
   entry.end = entry.dataOffset + stored;
-  entry.withinSource = entry.dataOffset <= source.byteLength() && stored <= source.byteLength() - entry.dataOffset;
+  entry.withinSource = source.holds(entry.dataOffset, stored);
   return entry;
 }
 
@@ -234,7 +236,6 @@ bool readPeLayout(ByteSource& source, PeLayout& layout) {
   uint8_t dos[64];
   if (!source.bytesAt(0, dos, sizeof dos) || dos[0] != 'M' || dos[1] != 'Z') return false;
   uint32_t peOffset = decodeLittleEndian<uint32_t>(dos + kPeOffsetField);
-  if (uint64_t(peOffset) + 24 > source.byteLength()) return false;
   uint8_t fileHeader[24];
   if (!source.bytesAt(peOffset, fileHeader, sizeof fileHeader) || std::memcmp(fileHeader, "PE\0\0", 4) != 0) {
     return false;
@@ -247,7 +248,7 @@ bool readPeLayout(ByteSource& source, PeLayout& layout) {
   // The section table follows the optional header; the raw size and pointer are adjacent.
   uint64_t rawSizeField = uint64_t(peOffset) + 24 + optionalSize + uint64_t(sections - 1) * kSectionEntrySize + kRawSizeInEntry;
   uint8_t raw[8];
-  if (rawSizeField + sizeof raw > source.byteLength() || !source.bytesAt(rawSizeField, raw, sizeof raw)) return false;
+  if (!source.bytesAt(rawSizeField, raw, sizeof raw)) return false;
   layout.peOffset = peOffset;
   layout.sectionCount = sections;
   layout.optionalHeaderSize = optionalSize;

@@ -62,7 +62,7 @@ class ByteSource {
   uint64_t byteLength() const { return length_; }
   bool bytesAt(uint64_t pos, void* dst, std::size_t n) { return read_(*this, pos, dst, n); }
   // Whether n bytes at pos lie inside the source.
-  bool holds(uint64_t pos, std::size_t n) const { return pos <= length_ && n <= length_ - pos; }
+  bool holds(uint64_t pos, uint64_t n) const { return pos <= length_ && n <= length_ - pos; }
 
  protected:
   ByteSource(uint64_t length, ReadFunction read) : length_(length), read_(read) {}
@@ -100,6 +100,8 @@ class SourceReader : public RecordReader {
 
  private:
   void take(void* dst, std::size_t n, ReaderKind kind);
+  // A string's byte count, refused when negative or past the end of the source.
+  int32_t takeByteCount(ReaderKind kind);
   ByteSource& source_;
   uint64_t pos_;
 };

@@ -58,6 +58,19 @@ TEST_F(ConfigTest, ValuesAreCutToTheCallersBuffer) {
   EXPECT_EQ(getConfigWString(20001).size(), 8191u);
 }
 
+// Each accessor reads its own entry in the way its row types it.
+TEST_F(ConfigTest, TypedAccessorsReadTheirEntryByItsType) {
+  g_config.narrow[entry::kMinJavaVersion] = "1.8.0_401";
+  g_config.narrow[entry::kJrePacked] = " 1x";
+  g_config.wide[entry::kWizardCaption] = u"Setup \u00e9";
+  g_config.narrow[entry::kWizardCaption] = "narrow twin";
+  EXPECT_EQ(config::minJavaVersion(), "1.8.0_401");
+  EXPECT_EQ(config::jrePacked(), 1);
+  EXPECT_EQ(config::wizardCaption(), u"Setup \u00e9");
+  EXPECT_EQ(config::maxJavaVersion(), "");
+  EXPECT_EQ(config::versionScheme(), 0);
+}
+
 TEST_F(ConfigTest, ValueLimitsFollowTheCallersBuffers) {
   EXPECT_EQ(configValueLimit(152), 199u);
   EXPECT_EQ(configValueLimit(2001), 1u);

@@ -151,6 +151,25 @@ TEST(MediaFormat, FileTableEntriesSayWhereTheNextBeginsAndWhetherTheyFit) {
   }
 }
 
+TEST(MediaFormat, AByteSourceReadsOnlyWhatItHoldsWhereverThePositionLies) {
+  const std::string bytes = "0123456789";
+  MemorySource source(bytes.data(), bytes.size());
+  struct Case {
+    uint64_t pos, n;
+    bool held;
+  };
+  // Sums of a hostile position and count must not wrap around to a small, "held" range.
+  for (const Case& c : {Case{0, 10, true}, Case{10, 0, true}, Case{9, 1, true}, Case{1, 10, false}, Case{11, 0, false},
+                        Case{UINT64_MAX, 1, false}, Case{5, UINT64_MAX, false}, Case{UINT64_MAX, UINT64_MAX, false}}) {
+    EXPECT_EQ(source.holds(c.pos, c.n), c.held) << c.pos << "+" << c.n;
+  }
+  char out[3] = {};
+  EXPECT_TRUE(source.bytesAt(7, out, 3));
+  EXPECT_EQ(std::string(out, 3), "789");
+  EXPECT_FALSE(source.bytesAt(8, out, 3));
+  EXPECT_FALSE(source.bytesAt(UINT64_MAX - 1, out, 3));
+}
+
 TEST(MediaFormat, IncludedFileListFollowsTheCount) {
   EXPECT_EQ(includedFileList("a;b;c;", 2), (std::vector<std::string>{"a", "b"}));
   EXPECT_EQ(includedFileList("a;b;", 5), (std::vector<std::string>{"a", "b"}));

@@ -276,16 +276,8 @@ bool OutputFile::create(const std::string& path) {
 }
 
 bool OutputFile::write(const void* data, std::size_t n) {
-  const auto* in = static_cast<const uint8_t*>(data);
-  while (n > 0) {
-    OVERLAPPED where = overlappedAt(position_);
-    DWORD put = 0;
-    if (!WriteFile(asHandle(handle_), in, chunk(n), &put, &where)) return failed();
-    if (put == 0) return false;
-    in += put;
-    position_ += put;
-    n -= put;
-  }
+  if (!writeAt(position_, data, n)) return false;
+  position_ += n;
   return true;
 }
 

@@ -1,8 +1,10 @@
 #include "pack/pack_config.h"
+#include "pack/pack_entries.h"
 #include "pack/pack_zip.h"
 
 #include <gtest/gtest.h>
 
+#include <set>
 #include <string>
 
 namespace {
@@ -23,6 +25,19 @@ std::string refusal(const std::string& json, PackConfigOptions options = {}) {
   return "";
 }
 }  // namespace
+
+// A row added twice, or a name or id reused, would make one entry shadow another.
+TEST(PackConfig, EveryEntryRowHasAnIdAndANameOfItsOwn) {
+  std::set<int32_t> ids;
+  std::set<std::string> names;
+  for (const EntryInfo& row : entryTable()) {
+    EXPECT_TRUE(ids.insert(row.id).second) << row.id;
+    EXPECT_TRUE(names.insert(row.name).second) << row.name;
+    EXPECT_EQ(findEntry(row.id), &row);
+    EXPECT_EQ(findEntryByName(row.name), &row);
+  }
+  EXPECT_EQ(ids.size(), 99u);
+}
 
 TEST(PackConfig, EntriesKeepTheirOrderAndTypes) {
   PackConfig config = parsePackConfig(R"({
